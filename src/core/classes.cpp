@@ -1,0 +1,115 @@
+#include "classes.hpp"
+
+#include "entropy.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace quorvel {
+namespace {
+
+// 1-based positions p_1..p_K of the equal-frequency boundaries in the sorted window: the first
+// r = n mod K classes get q + 1 values, the others q, with q = floor(n / K) evaluated in Real.
+template <typename Real>
+std::vector<int> equalFrequencyPositions(int n, int K) {
+    const int r = n % K;
+    const Real q = std::floor(static_cast<Real>(n) / static_cast<Real>(K));
+    const Real q1 = q + Real(1);
+    std::vector<int> positions(static_cast<std::size_t>(K));
+    for (int i = 1; i <= K; ++i) {
+        Real p;
+        if (i <= r) {
+            p = static_cast<Real>(i) * q1;
+        } else {
+            const Real tail = static_cast<Real>(i - r) * q;
+            const Real head = static_cast<Real>(r) * q1;
+            p = tail + head;
+        }
+        // Single precision is inexact beyond 2^24; keep every position inside the window.
+        positions[static_cast<std::size_t>(i - 1)] = std::clamp(static_cast<int>(p), 1, n);
+    }
+    return positions;
+}
+
+double lowestBoundary(double min, bool equalFrequency, LowestBoundary lowest) {
+    if (lowest == LowestBoundary::Relative) return min - std::fabs(min) * 0.01;
+    return equalFrequency ? min - 0.01 : 0.99 * min;
+}
+
+}  // namespace
+
+void requireClasses(int K, const char* measure) {
+    if (K < 1)
+        throw std::invalid_argument(std::string(measure) + " needs at least one class (K >= 1)");
+}
+
+std::vector<double> classBoundaries(const double* first, const double* last, int K, int mode,
+                                    LowestBoundary lowest, PositionPrecision precision,
+                                    Eigen::MatrixXd& A) {
+    const int n = static_cast<int>(last - first);
+    const bool equalFrequency = mode == kEqualFrequency;
+    if (K < 0 || (equalFrequency && K < 1))
+        throw std::invalid_argument("equal-frequency classes need K >= 1");
+
+    std::vector<double> sorted(first, last);
+    std::sort(sorted.begin(), sorted.end());
+    const double min = sorted.front();
+    const double max = sorted.back();
+
+    std::vector<double> b(static_cast<std::size_t>(K) + 1, 0.0);
+    b[0] = lowestBoundary(min, equalFrequency, lowest);
+    if (equalFrequency) {
+        const std::vector<int> positions = precision == PositionPrecision::Single
+                                               ? equalFrequencyPositions<float>(n, K)
+                                               : equalFrequencyPositions<double>(n, K);
+        for (int i = 1; i <= K; ++i)
+            b[static_cast<std::size_t>(i)] =
+                sorted[static_cast<std::size_t>(positions[static_cast<std::size_t>(i - 1)] - 1)];
+    } else {
+        for (int i = 1; i <= K; ++i)
+            b[static_cast<std::size_t>(i)] =
+                ((max - min) * static_cast<double>(i)) / static_cast<double>(K) + min;
+    }
+    for (int i = 0; i <= K; ++i) A(i, 0) = b[static_cast<std::size_t>(i)];
+    return b;
+}
+
+void classFrequencies(const double* first, const double* last, const std::vector<double>& b,
+                      int K, double* H0out, Eigen::MatrixXd& A) {
+    const int n = static_cast<int>(last - first);
+    *H0out = 0.0;
+    for (int c = 1; c <= K; ++c) {
+        const double lower = b[static_cast<std::size_t>(c - 1)];
+        const double upper = b[static_cast<std::size_t>(c)];
+        const auto count = std::count_if(first, last, [&](double x) { return inClass(x, lower, upper); });
+        const double p = static_cast<double>(count) / static_cast<double>(n);
+        A(c, 1) = static_cast<double>(count);
+        A(c, 2) = p;
+        *H0out = subtractEntropyTerm(*H0out, p);
+    }
+}
+
+Eigen::MatrixXd runningProportions(const double* first, const double* last,
+                                   const std::vector<double>& b, int K, double* H0out,
+                                   Eigen::MatrixXd& A) {
+    const int n = static_cast<int>(last - first);
+    *H0out = 0.0;
+    Eigen::MatrixXd table = Eigen::MatrixXd::Zero(n, K);
+    for (int c = 1; c <= K; ++c) {
+        const double lower = b[static_cast<std::size_t>(c - 1)];
+        const double upper = b[static_cast<std::size_t>(c)];
+        double m = 0.0;
+        for (int j = 1; j <= n; ++j) {
+            if (inClass(first[j - 1], lower, upper)) m = m + 1.0;
+            table(j - 1, c - 1) = m / static_cast<double>(j);
+        }
+        A(c, 1) = m;
+        A(c, 2) = table(n - 1, c - 1);
+        *H0out = subtractEntropyTerm(*H0out, A(c, 2));
+    }
+    return table;
+}
+
+}  // namespace quorvel

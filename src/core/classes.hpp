@@ -1,0 +1,46 @@
+// Cutting a window's value range into K classes and counting the window into them.
+#pragma once
+
+#include <Eigen/Core>
+
+#include <vector>
+
+namespace quorvel {
+
+// Binning mode 1 gives classes holding (nearly) equal numbers of values; any other mode gives
+// classes of equal width.
+constexpr int kEqualFrequency = 1;
+
+// Where the lowest boundary b_0 sits below the window's minimum.
+enum class LowestBoundary {
+    Offset,    // min - 0.01 for equal-frequency classes, 0.99 * min for equal-width classes
+    Relative,  // min - 0.01 * |min| in both modes
+};
+
+// Arithmetic of the equal-frequency positions in the sorted window.
+enum class PositionPrecision { Single, Double };
+
+// Boundaries b_0..b_K of the window [first, last), also written to column 0 of A. Class c is
+// the half-open interval (b_{c-1}, b_c]. The window must be non-empty and, in equal-frequency
+// mode, K must be at least 1.
+std::vector<double> classBoundaries(const double* first, const double* last, int K, int mode,
+                                    LowestBoundary lowest, PositionPrecision precision,
+                                    Eigen::MatrixXd& A);
+
+// Counts (column 1 of A) and shares (column 2) of the K classes, and their entropy H0.
+void classFrequencies(const double* first, const double* last, const std::vector<double>& b,
+                      int K, double* H0out, Eigen::MatrixXd& A);
+
+// The n x K table whose entry (j, c) is the share of the first j+1 window values lying in
+// class c+1 (0-based indices), with the same counts, shares and H0 as classFrequencies.
+Eigen::MatrixXd runningProportions(const double* first, const double* last,
+                                   const std::vector<double>& b, int K, double* H0out,
+                                   Eigen::MatrixXd& A);
+
+// Measures that compare or choose among classes need at least one of them.
+void requireClasses(int K, const char* measure);
+
+// Whether x lies in the class (lower, upper].
+inline bool inClass(double x, double lower, double upper) { return lower < x && x <= upper; }
+
+}  // namespace quorvel

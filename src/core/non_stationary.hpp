@@ -1,0 +1,50 @@
+// The estimator object: configuration, stored series, results and the registry of measures.
+#pragma once
+
+#include <Eigen/Core>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+// Common signature of every measure: the window [first, last), the configuration, and where
+// to store H0, H and the result table A (already (K+1) x 6 and zero). Returns 1 - H/H0.
+using AlgorithmFn = double (*)(const double* first, const double* last, int K, double z,
+                               double threshold, int mode, double* H0out, double* Hout,
+                               Eigen::MatrixXd* A);
+
+class NonStationary {
+public:
+    NonStationary();
+
+    void setup(std::uint64_t K, double z, double threshold, int mode);
+    void setupDS(std::uint64_t n);
+
+    double nsFunc(const std::string& name, const std::vector<double>& series);
+    double nsFuncRange(const std::string& name, std::uint64_t first, std::uint64_t last);
+
+    double getH() const { return H; }
+    double getH0() const { return H0; }
+    Eigen::MatrixXd getA() const;
+
+    std::vector<double> data;
+
+private:
+    double run(const std::string& name, const double* first, const double* last);
+    void requireConfigured() const;
+
+    std::uint64_t classCount = 0;
+    double H0;
+    double H;
+    double zValue = 0.0;
+    double binningMode = 0.0;
+    double acceptFraction = 0.0;
+    std::unique_ptr<Eigen::MatrixXd> A;
+    std::map<std::string, AlgorithmFn> methodRegistry;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,74 @@
+// NSLefttoRight: one sweep from the lowest class upward, closing each group of adjacent
+// classes as soon as its running proportion settles.
+#include "measures.hpp"
+
+#include "../core/band_test.hpp"
+#include "../core/classes.hpp"
+#include "../core/entropy.hpp"
+
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+// Columns 3..5: for each class that ends a group, its upper boundary and the group's count
+// and share, summed over the group's classes in ascending order.
+void reportGroups(const std::vector<double>& groupEnd, int K, Eigen::MatrixXd& A) {
+    double groupCount = 0.0;
+    double groupShare = 0.0;
+    for (int c = 1; c <= K; ++c) {
+        groupCount += A(c, 1);
+        groupShare += A(c, 2);
+        if (groupEnd[static_cast<std::size_t>(c)] != 0.0) {
+            A(c, 3) = A(c, 0);
+            A(c, 4) = groupCount;
+            A(c, 5) = groupShare;
+            groupCount = 0.0;
+            groupShare = 0.0;
+        }
+    }
+}
+
+}  // namespace
+
+double NSLefttoRight(const double* first, const double* last, int K, double z, double threshold,
+                     int mode, double* H0out, double* Hout, Eigen::MatrixXd* A) {
+    std::vector<double> groupEnd(static_cast<std::size_t>(K) + 1, 0.0);
+    groupEnd[0] = 1.0;
+    groupEnd[static_cast<std::size_t>(K)] = 1.0;
+
+    const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
+                                                  PositionPrecision::Single, *A);
+    const Eigen::MatrixXd table = runningProportions(first, last, b, K, H0out, *A);
+    const int n = static_cast<int>(last - first);
+
+    *Hout = 0.0;
+    std::vector<double> candidate(static_cast<std::size_t>(n));
+    int s = 1;
+    while (s <= K) {
+        // The candidate s..e grows one class at a time; adding the next column to the
+        // previous sums keeps the ascending class order of the additions.
+        std::fill(candidate.begin(), candidate.end(), 0.0);
+        for (int e = s;; ++e) {
+            const auto column = table.col(e - 1);
+            for (int j = 0; j < n; ++j) candidate[static_cast<std::size_t>(j)] += column(j);
+            if (e == K) {
+                *Hout = subtractEntropyTerm(*Hout, candidate.back());
+                s = K + 1;
+                break;
+            }
+            double fraction = 0.0;
+            if (bandTest(candidate.data(), n, z, threshold, fraction)) {
+                *Hout = subtractEntropyTerm(*Hout, candidate.back());
+                groupEnd[static_cast<std::size_t>(e)] = 1.0;
+                s = e + 1;
+                break;
+            }
+        }
+    }
+    const double result = 1.0 - *Hout / *H0out;
+    reportGroups(groupEnd, K, *A);
+    return result;
+}
+
+}  // namespace quorvel
