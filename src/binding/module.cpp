@@ -31,8 +31,15 @@ struct type_caster<Series> {
     bool load(handle src, bool convert) {
         if (loadFloat64Buffer(src)) return true;
         // Anything else converts element by element, with the library's own rules and errors.
+        // A sequence whose items cannot even be read (a multi-dimensional memoryview) does not
+        // convert either, rather than leaking its own error.
         list_caster<std::vector<double>, double> elements;
-        if (!elements.load(src, convert)) return false;
+        try {
+            if (!elements.load(src, convert)) return false;
+        } catch (error_already_set& e) {
+            if (e.matches(PyExc_MemoryError) || e.matches(PyExc_KeyboardInterrupt)) throw;
+            return false;
+        }
         value.values = std::move(static_cast<std::vector<double>&>(elements));
         return true;
     }

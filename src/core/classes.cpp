@@ -76,40 +76,15 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
     return b;
 }
 
-void classFrequencies(const double* first, const double* last, const std::vector<double>& b,
-                      int K, double* H0out, Eigen::MatrixXd& A) {
-    const int n = static_cast<int>(last - first);
+void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A) {
     *H0out = 0.0;
-    for (int c = 1; c <= K; ++c) {
-        const double lower = b[static_cast<std::size_t>(c - 1)];
-        const double upper = b[static_cast<std::size_t>(c)];
-        const auto count = std::count_if(first, last, [&](double x) { return inClass(x, lower, upper); });
-        const double p = static_cast<double>(count) / static_cast<double>(n);
-        A(c, 1) = static_cast<double>(count);
+    for (int c = 1; c <= index.K; ++c) {
+        const double count = static_cast<double>(index.count(c));
+        const double p = count / static_cast<double>(index.n);
+        A(c, 1) = count;
         A(c, 2) = p;
         *H0out = subtractEntropyTerm(*H0out, p);
     }
-}
-
-Eigen::MatrixXd runningProportions(const double* first, const double* last,
-                                   const std::vector<double>& b, int K, double* H0out,
-                                   Eigen::MatrixXd& A) {
-    const int n = static_cast<int>(last - first);
-    *H0out = 0.0;
-    Eigen::MatrixXd table = Eigen::MatrixXd::Zero(n, K);
-    for (int c = 1; c <= K; ++c) {
-        const double lower = b[static_cast<std::size_t>(c - 1)];
-        const double upper = b[static_cast<std::size_t>(c)];
-        double m = 0.0;
-        for (int j = 1; j <= n; ++j) {
-            if (inClass(first[j - 1], lower, upper)) m = m + 1.0;
-            table(j - 1, c - 1) = m / static_cast<double>(j);
-        }
-        A(c, 1) = m;
-        A(c, 2) = table(n - 1, c - 1);
-        *H0out = subtractEntropyTerm(*H0out, A(c, 2));
-    }
-    return table;
 }
 
 }  // namespace quorvel

@@ -1,6 +1,8 @@
 // Cutting a window's value range into K classes and counting the window into them.
 #pragma once
 
+#include "class_index.hpp"
+
 #include <Eigen/Core>
 
 #include <vector>
@@ -27,15 +29,8 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
                                     LowestBoundary lowest, PositionPrecision precision,
                                     Eigen::MatrixXd& A);
 
-// Counts (column 1 of A) and shares (column 2) of the K classes, and their entropy H0.
-void classFrequencies(const double* first, const double* last, const std::vector<double>& b,
-                      int K, double* H0out, Eigen::MatrixXd& A);
-
-// The n x K table whose entry (j, c) is the share of the first j+1 window values lying in
-// class c+1 (0-based indices), with the same counts, shares and H0 as classFrequencies.
-Eigen::MatrixXd runningProportions(const double* first, const double* last,
-                                   const std::vector<double>& b, int K, double* H0out,
-                                   Eigen::MatrixXd& A);
+// Counts (column 1 of A) and shares (column 2) of the classes, and their entropy H0.
+void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A);
 
 // Measures that compare or choose among classes need at least one of them.
 void requireClasses(int K, const char* measure);

@@ -2,7 +2,7 @@
 // the classes read as a circle; the least partition entropy wins.
 #include "measures.hpp"
 
-#include "../core/band_test.hpp"
+#include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
 
@@ -17,12 +17,11 @@ namespace {
 // That first passing class depends on g alone, so it is searched once per g and remembered.
 class ArcPartitions {
 public:
-    ArcPartitions(const Eigen::MatrixXd& table, double z, double threshold)
-        : table_(table),
+    explicit ArcPartitions(const ClassIndex& index, double z, double threshold)
+        : index_(index),
           z_(z),
           threshold_(threshold),
-          firstPass_(static_cast<std::size_t>(table.cols()) + 1, kNotSearched),
-          candidate_(static_cast<std::size_t>(table.rows())) {}
+          firstPass_(static_cast<std::size_t>(index.K) + 1, kNotSearched) {}
 
     // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
     double arcPartitionEntropy(int a, int b) {
@@ -42,15 +41,11 @@ private:
     int firstPass(int g) {
         int& known = firstPass_[static_cast<std::size_t>(g)];
         if (known != kNotSearched) return known;
-        const int K = static_cast<int>(table_.cols());
-        const int n = static_cast<int>(table_.rows());
-        std::fill(candidate_.begin(), candidate_.end(), 0.0);
-        known = K;
-        for (int t = g; t < K; ++t) {
-            const auto column = table_.col(t - 1);
-            for (int j = 0; j < n; ++j) candidate_[static_cast<std::size_t>(j)] += column(j);
-            double fraction = 0.0;
-            if (bandTest(candidate_.data(), n, z_, threshold_, fraction)) {
+        known = index_.K;
+        ClassGroup group(index_);
+        for (int t = g; t < index_.K; ++t) {
+            group.add(t);
+            if (group.passes(z_, threshold_)) {
                 known = t;
                 break;
             }
@@ -58,19 +53,18 @@ private:
         return known;
     }
 
-    // The last running proportion of classes g..t, summed in ascending class order.
+    // The share of classes g..t, summed in ascending class order.
     double groupShare(int g, int t) const {
-        const Eigen::Index lastRow = table_.rows() - 1;
+        const double n = static_cast<double>(index_.n);
         double share = 0.0;
-        for (int c = g; c <= t; ++c) share += table_(lastRow, c - 1);
+        for (int c = g; c <= t; ++c) share += static_cast<double>(index_.count(c)) / n;
         return share;
     }
 
-    const Eigen::MatrixXd& table_;
+    const ClassIndex& index_;
     double z_;
     double threshold_;
     std::vector<int> firstPass_;
-    std::vector<double> candidate_;
 };
 
 }  // namespace
@@ -81,9 +75,10 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     requireClasses(K, "NSCircleLefttoRight");
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Double, *A);
-    const Eigen::MatrixXd table = runningProportions(first, last, b, K, H0out, *A);
+    const ClassIndex index = classify(first, last, b, K);
+    classFrequencies(index, H0out, *A);
 
-    ArcPartitions arcs(table, z, threshold);
+    ArcPartitions arcs(index, z, threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group.
     double smallest = arcs.arcPartitionEntropy(1, K);
     for (int s = 2; s <= K; ++s) {

@@ -2,7 +2,7 @@
 // classes as soon as its running proportion settles.
 #include "measures.hpp"
 
-#include "../core/band_test.hpp"
+#include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
 
@@ -39,27 +39,22 @@ double NSLefttoRight(const double* first, const double* last, int K, double z, d
 
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Single, *A);
-    const Eigen::MatrixXd table = runningProportions(first, last, b, K, H0out, *A);
-    const int n = static_cast<int>(last - first);
+    const ClassIndex index = classify(first, last, b, K);
+    classFrequencies(index, H0out, *A);
 
     *Hout = 0.0;
-    std::vector<double> candidate(static_cast<std::size_t>(n));
-    int s = 1;
-    while (s <= K) {
-        // The candidate s..e grows one class at a time; adding the next column to the
-        // previous sums keeps the ascending class order of the additions.
-        std::fill(candidate.begin(), candidate.end(), 0.0);
+    for (int s = 1; s <= K;) {
+        // The group s..e grows one class at a time until it settles or reaches class K.
+        ClassGroup group(index);
         for (int e = s;; ++e) {
-            const auto column = table.col(e - 1);
-            for (int j = 0; j < n; ++j) candidate[static_cast<std::size_t>(j)] += column(j);
+            group.add(e);
             if (e == K) {
-                *Hout = subtractEntropyTerm(*Hout, candidate.back());
+                *Hout = subtractEntropyTerm(*Hout, group.share());
                 s = K + 1;
                 break;
             }
-            double fraction = 0.0;
-            if (bandTest(candidate.data(), n, z, threshold, fraction)) {
-                *Hout = subtractEntropyTerm(*Hout, candidate.back());
+            if (group.passes(z, threshold)) {
+                *Hout = subtractEntropyTerm(*Hout, group.share());
                 groupEnd[static_cast<std::size_t>(e)] = 1.0;
                 s = e + 1;
                 break;

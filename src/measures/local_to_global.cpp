@@ -2,57 +2,19 @@
 // it grouped upward and those below it grouped downward.
 #include "measures.hpp"
 
-#include "../core/band_test.hpp"
+#include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace quorvel {
 namespace {
 
-using Sequence = std::vector<double>;
-
 enum class TailResult { NotTested, Failed, Passed };
-
-// Running proportions of groups of adjacent classes and their band tests.
-class Groups {
-public:
-    Groups(const Eigen::MatrixXd& table, double z, double threshold)
-        : table_(table), z_(z), threshold_(threshold), n_(static_cast<int>(table.rows())) {}
-
-    Sequence zeros() const { return Sequence(static_cast<std::size_t>(n_), 0.0); }
-
-    // sum + the column of class c (1-based), element by element.
-    Sequence plus(const Sequence& sum, int c) const {
-        Sequence result = sum;
-        add(result, c);
-        return result;
-    }
-
-    void add(Sequence& sum, int c) const {
-        const auto column = table_.col(c - 1);
-        for (int j = 0; j < n_; ++j) sum[static_cast<std::size_t>(j)] += column(j);
-    }
-
-    bool passes(const Sequence& v) const {
-        double fraction = 0.0;
-        return bandTest(v.data(), n_, z_, threshold_, fraction);
-    }
-
-    double fraction(const Sequence& v) const {
-        double fraction = 0.0;
-        bandTest(v.data(), n_, z_, threshold_, fraction);
-        return fraction;
-    }
-
-private:
-    const Eigen::MatrixXd& table_;
-    double z_;
-    double threshold_;
-    int n_;
-};
 
 double entropyTerm(double s) { return subtractEntropyTerm(0.0, s); }
 
@@ -70,22 +32,31 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
 
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Single, *A);
-    const Eigen::MatrixXd table = runningProportions(first, last, b, K, H0out, *A);
-    const Groups groups(table, z, threshold);
+    const ClassIndex index = classify(first, last, b, K);
+    classFrequencies(index, H0out, *A);
+    const auto joined = [](ClassGroup group, int c) {
+        group.add(c);
+        return group;
+    };
 
     // Core search: the core group lo..hi-1 grows outward from between classes m-1 and m.
     const int m = static_cast<int>(std::floor(static_cast<double>(K) * 0.5) + 1.0);
     int lo = m;
     int hi = m;
-    Sequence S = groups.zeros();
+    ClassGroup S(index);
     bool haveCore = false;
+    // Only a candidate that reaches the acceptance count needs its exact fraction, to compare
+    // it with the other one; below that count the band walks may stop early.
+    const std::int64_t needed = passingCount(index.n, threshold);
+    const BandGoal reachAcceptance{std::numeric_limits<std::int64_t>::max(), needed};
     while (m <= K && lo >= 2) {
-        Sequence L = groups.plus(S, lo - 1);
-        Sequence R = groups.plus(S, hi);
-        const double fL = groups.fraction(L);
-        const double fR = groups.fraction(R);
-        const bool takeRight = fR > fL;
-        if ((takeRight ? fR : fL) >= threshold) {
+        ClassGroup L = joined(S, lo - 1);
+        ClassGroup R = joined(S, hi);
+        const std::int64_t countL = L.countInBand(z, reachAcceptance).inside;
+        const std::int64_t countR = R.countInBand(z, reachAcceptance).inside;
+        // The better candidate is R when its fraction is larger, L on a tie.
+        const bool takeRight = countR > countL;
+        if ((takeRight ? countR : countL) >= needed) {
             if (takeRight) {
                 ++hi;
                 S = std::move(R);
@@ -97,14 +68,14 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
             break;
         }
         // Neither side settles the core alone: both join it.
-        S = groups.plus(L, hi);
+        S = joined(std::move(L), hi);
         --lo;
         ++hi;
         if (hi > K) break;
     }
     double F = 0.0;
     if (haveCore) {
-        F = entropyTerm(S.back());
+        F = entropyTerm(S.share());
         for (int i = lo - 1; i <= hi - 1; ++i) mark(i, static_cast<double>(K));
     }
 
@@ -113,13 +84,13 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     TailResult upperResult = TailResult::NotTested;
     double u = 0.0;
     for (int h = hi; h <= K;) {
-        Sequence T = groups.zeros();
+        ClassGroup T(index);
         for (int c = h;; ++c) {
-            groups.add(T, c);
-            const bool passed = groups.passes(T);
+            T.add(c);
+            const bool passed = T.passes(z, threshold);
             if (c == K) {
                 upperResult = passed ? TailResult::Passed : TailResult::Failed;
-                u = T.back();
+                u = T.share();
                 if (passed)
                     upperSum = subtractEntropyTerm(upperSum, u);
                 else
@@ -128,7 +99,7 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
                 break;
             }
             if (passed) {
-                upperSum = subtractEntropyTerm(upperSum, T.back());
+                upperSum = subtractEntropyTerm(upperSum, T.share());
                 mark(c, 1.0);
                 h = c + 1;
                 break;
@@ -142,13 +113,13 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     TailResult lowerResult = TailResult::NotTested;
     double v = 0.0;
     while (lo >= 2) {
-        Sequence T = groups.zeros();
+        ClassGroup T(index);
         for (int c = lo - 1;; --c) {
-            groups.add(T, c);
-            const bool passed = groups.passes(T);
+            T.add(c);
+            const bool passed = T.passes(z, threshold);
             if (c == 1) {
                 lowerResult = passed ? TailResult::Passed : TailResult::Failed;
-                v = T.back();
+                v = T.share();
                 if (passed)
                     lowerSum = subtractEntropyTerm(lowerSum, v);
                 else
@@ -157,7 +128,7 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
                 break;
             }
             if (passed) {
-                lowerSum = subtractEntropyTerm(lowerSum, T.back());
+                lowerSum = subtractEntropyTerm(lowerSum, T.share());
                 lo = c;
                 mark(lo - 1, 1.0);
                 break;

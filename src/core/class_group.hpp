@@ -1,0 +1,40 @@
+// A group of adjacent classes followed as one running proportion.
+#pragma once
+
+#include "band_count.hpp"
+#include "class_index.hpp"
+
+#include <vector>
+
+namespace quorvel {
+
+// The running proportion of a group at position j is the sum, over the group's classes in the
+// order they were added, of (values of the class among the first j) / j. It is never stored:
+// the band test walks the group's values in window order, merging the classes' positions only
+// as far as the test needs them.
+class ClassGroup {
+public:
+    explicit ClassGroup(const ClassIndex& index) : index_(&index) {}
+
+    // Takes in class c; its share is added after those of the classes already in.
+    void add(int c);
+
+    // The group's share of the window: the last element of its running proportion.
+    double share() const;
+
+    // The band test of the running proportion: its in-band count, possibly stopped early.
+    BandCount countInBand(double z, const BandGoal& goal) const;
+
+    // The band test's verdict alone.
+    bool passes(double z, double threshold) const;
+
+private:
+    class Walk;
+
+    const ClassIndex* index_;
+    std::vector<int> classes_;  // in summation order
+    int lowest_ = 0;            // the classes form the range lowest_..highest_
+    int highest_ = -1;
+};
+
+}  // namespace quorvel
