@@ -1,79 +1,16 @@
 #include "class_group.hpp"
 
 #include <algorithm>
-#include <cstdint>
-#include <functional>
 #include <limits>
-#include <utility>
 
 namespace quorvel {
-
-// The group's running proportion between two of its values: the per-class counts are fixed,
-// so v_i = sum(count_c / i) in summation order, close to (total count) / i. The group's values
-// come in window order from a k-way merge of its classes' position lists.
-class ClassGroup::Walk {
-public:
-    explicit Walk(const ClassGroup& group)
-        : group_(group),
-          index_(*group.index_),
-          counts_(static_cast<std::size_t>(group.highest_ - group.lowest_ + 1), 0) {}
-
-    int length() const { return index_.n; }
-    double last() const { return group_.share(); }
-    double slack() const {
-        return (static_cast<double>(group_.classes_.size()) + 1.0) *
-               std::numeric_limits<double>::epsilon();
-    }
-    void restart() {
-        std::fill(counts_.begin(), counts_.end(), 0);
-        total_ = 0;
-        heads_.clear();
-        for (const int c : group_.classes_)
-            if (index_.count(c) > 0) heads_.push_back({*index_.begin(c), c});
-        std::make_heap(heads_.begin(), heads_.end(), std::greater<>());
-    }
-    bool next(int& p) const {
-        if (heads_.empty()) return false;
-        p = heads_.front().first + 1;
-        return true;
-    }
-    void advance() {
-        std::pop_heap(heads_.begin(), heads_.end(), std::greater<>());
-        auto& [position, c] = heads_.back();
-        ++counts_[static_cast<std::size_t>(c - group_.lowest_)];
-        ++total_;
-        const std::int32_t* following = index_.positions.data() + index_.firstOf[static_cast<std::size_t>(c)] +
-                                        counts_[static_cast<std::size_t>(c - group_.lowest_)];
-        if (following != index_.end(c)) {
-            position = *following;
-            std::push_heap(heads_.begin(), heads_.end(), std::greater<>());
-        } else {
-            heads_.pop_back();
-        }
-    }
-    double approx(int i) const { return static_cast<double>(total_) / static_cast<double>(i); }
-    double exact(int i) const {
-        const double j = static_cast<double>(i);
-        double v = 0.0;
-        for (const int c : group_.classes_) {
-            const int m = counts_[static_cast<std::size_t>(c - group_.lowest_)];
-            if (m != 0) v += static_cast<double>(m) / j;
-        }
-        return v;
-    }
-
-private:
-    const ClassGroup& group_;
-    const ClassIndex& index_;
-    std::vector<int> counts_;  // values taken in so far, per class (offset by lowest_)
-    int total_ = 0;
-    std::vector<std::pair<std::int32_t, int>> heads_;  // next position of each class, min-heap
-};
 
 void ClassGroup::add(int c) {
     lowest_ = classes_.empty() ? c : std::min(lowest_, c);
     highest_ = classes_.empty() ? c : std::max(highest_, c);
     classes_.push_back(c);
+    const std::int32_t* before = index_->before(c);
+    for (std::size_t j = 0; j < countBefore_.size(); ++j) countBefore_[j] += before[j];
 }
 
 double ClassGroup::share() const {
@@ -83,9 +20,65 @@ double ClassGroup::share() const {
     return v;
 }
 
+std::int64_t ClassGroup::countBlock(const Band& band, int block) const {
+    const int B = index_->blockSize;
+    const int first = block * B;  // 0-based
+    const int end = std::min(first + B, index_->n);
+    // Per-class counts for the exact sum, in summation order; the approximate running
+    // proportion total / i differs from it by a few ulps per class.
+    std::vector<int> counts(static_cast<std::size_t>(highest_ - lowest_ + 1));
+    for (const int c : classes_)
+        counts[static_cast<std::size_t>(c - lowest_)] = index_->before(c)[block];
+    std::int32_t total = countBefore_[static_cast<std::size_t>(block)];
+    std::int64_t inside = 0;
+    for (int j = first; j < end; ++j) {
+        const int c = index_->label[static_cast<std::size_t>(j)];
+        if (lowest_ <= c && c <= highest_) {
+            ++counts[static_cast<std::size_t>(c - lowest_)];
+            ++total;
+        }
+        const int i = j + 1;
+        const double x = static_cast<double>(total) / static_cast<double>(i);
+        Band::Verdict verdict = band.judge(x, x, i, i);
+        if (verdict == Band::Verdict::Unsure) {
+            const double at = static_cast<double>(i);
+            double v = 0.0;
+            for (const int k : classes_) {
+                const int m = counts[static_cast<std::size_t>(k - lowest_)];
+                if (m != 0) v += static_cast<double>(m) / at;
+            }
+            verdict = band.contains(v, i) ? Band::Verdict::Inside : Band::Verdict::Outside;
+        }
+        if (verdict == Band::Verdict::Inside) ++inside;
+    }
+    return inside;
+}
+
 BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {
-    Walk walk(*this);
-    return quorvel::countInBand(walk, z, goal);
+    const int n = index_->n;
+    const int B = index_->blockSize;
+    const Band band(share(), z,
+                    (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon());
+    BandCount result;
+    for (int block = 0; block < index_->blocks; ++block) {
+        // Over the block the running count lies between its values at the block's ends.
+        const int lo = block * B + 1;
+        const int hi = std::min(lo + B - 1, n);
+        const double least = static_cast<double>(countBefore_[static_cast<std::size_t>(block)]) /
+                             static_cast<double>(hi);
+        const double most = static_cast<double>(countBefore_[static_cast<std::size_t>(block) + 1]) /
+                            static_cast<double>(lo);
+        switch (band.judge(least, most, lo, hi)) {
+            case Band::Verdict::Inside: result.inside += hi - lo + 1; break;
+            case Band::Verdict::Outside: break;
+            case Band::Verdict::Unsure: result.inside += countBlock(band, block); break;
+        }
+        if (result.inside >= goal.reach || result.inside + (n - hi) < goal.atLeast) {
+            result.complete = hi == n;
+            return result;
+        }
+    }
+    return result;
 }
 
 bool ClassGroup::passes(double z, double threshold) const {

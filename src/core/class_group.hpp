@@ -4,19 +4,21 @@
 #include "band_count.hpp"
 #include "class_index.hpp"
 
+#include <cstdint>
 #include <vector>
 
 namespace quorvel {
 
 // The running proportion of a group at position j is the sum, over the group's classes in the
 // order they were added, of (values of the class among the first j) / j. It is never stored:
-// the band test walks the group's values in window order, merging the classes' positions only
-// as far as the test needs them.
+// the band test reads the group's running count block by block and walks single positions only
+// in blocks where the band edge may pass.
 class ClassGroup {
 public:
-    explicit ClassGroup(const ClassIndex& index) : index_(&index) {}
+    explicit ClassGroup(const ClassIndex& index)
+        : index_(&index), countBefore_(static_cast<std::size_t>(index.blocks) + 1, 0) {}
 
-    // Takes in class c; its share is added after those of the classes already in.
+    // Takes in class c, adjacent to the classes already in; its share is added after theirs.
     void add(int c);
 
     // The group's share of the window: the last element of its running proportion.
@@ -29,12 +31,14 @@ public:
     bool passes(double z, double threshold) const;
 
 private:
-    class Walk;
+    // In-band count of the positions of one block, walked one by one.
+    std::int64_t countBlock(const Band& band, int block) const;
 
     const ClassIndex* index_;
     std::vector<int> classes_;  // in summation order
     int lowest_ = 0;            // the classes form the range lowest_..highest_
     int highest_ = -1;
+    std::vector<std::int32_t> countBefore_;  // the group's values before each block boundary
 };
 
 }  // namespace quorvel

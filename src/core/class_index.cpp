@@ -41,13 +41,21 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
         index.label[static_cast<std::size_t>(j)] =
             bySearch ? labelBySearch(first[j], b) : labelByScan(first[j], b);
 
-    index.firstOf.assign(static_cast<std::size_t>(K) + 2, 0);
-    for (const std::int32_t c : index.label) ++index.firstOf[static_cast<std::size_t>(c) + 1];
-    for (std::size_t c = 1; c < index.firstOf.size(); ++c) index.firstOf[c] += index.firstOf[c - 1];
-    index.positions.resize(static_cast<std::size_t>(index.n));
-    std::vector<std::int32_t> next(index.firstOf.begin(), index.firstOf.end() - 1);
-    for (int j = 0; j < index.n; ++j)
-        index.positions[static_cast<std::size_t>(next[static_cast<std::size_t>(index.label[static_cast<std::size_t>(j)])]++)] = j;
+    index.counts.assign(static_cast<std::size_t>(K) + 1, 0);
+    index.blockSize = std::max(256, K);
+    index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
+    const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
+    index.countsBefore.assign((static_cast<std::size_t>(K) + 1) * stride, 0);
+    for (int j = 0; j < index.n; ++j) {
+        if (j % index.blockSize == 0) {
+            const std::size_t block = static_cast<std::size_t>(j / index.blockSize);
+            for (std::size_t c = 0; c <= static_cast<std::size_t>(K); ++c)
+                index.countsBefore[c * stride + block] = index.counts[c];
+        }
+        ++index.counts[static_cast<std::size_t>(index.label[static_cast<std::size_t>(j)])];
+    }
+    for (std::size_t c = 0; c <= static_cast<std::size_t>(K); ++c)
+        index.countsBefore[c * stride + stride - 1] = index.counts[c];
     return index;
 }
 
