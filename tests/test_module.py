@@ -222,6 +222,13 @@ def _assert_outcome(actual, expected):
     assert_table(actual[3], expected[3])
 
 
+def _structured_field(values):
+    """A float64 view with a 12-byte stride into a structured array."""
+    table = np.zeros(len(values), dtype=[("x", "<f8"), ("tag", "<i4")])
+    table["x"] = values
+    return table["x"]
+
+
 def _forms():
     base = np.array(WINDOW, dtype=np.float64)
     doubled = np.repeat(base, 2)
@@ -244,6 +251,9 @@ def _forms():
             id="int64-array",
         ),
         pytest.param(lambda: [np.float64(x) for x in WINDOW], WINDOW, id="numpy-scalars"),
+        pytest.param(lambda: base.astype(">f8"), WINDOW, id="big-endian-array"),
+        pytest.param(lambda: _structured_field(WINDOW), WINDOW, id="structured-field-view"),
+        pytest.param(lambda: range(-3, 9), [float(x) for x in range(-3, 9)], id="range"),
     ]
 
 
@@ -281,12 +291,30 @@ def test_strided_view_reads_the_right_elements():
         pytest.param(5.0, id="scalar"),
         pytest.param(None, id="None"),
         pytest.param([[1.0, 2.0]], id="nested-list"),
+        pytest.param((x for x in (1.0, 2.0)), id="generator"),
+        pytest.param({1.0, 2.0}, id="set"),
+        pytest.param({0: 1.0, 1: 2.0}, id="dict"),
+        pytest.param([1.0, None], id="list-with-None"),
+        pytest.param([10**400, 1.0], id="int-too-large-for-a-double"),
+        pytest.param([1j, 2.0], id="complex"),
+        pytest.param(np.array([1.0, "a"], dtype=object), id="object-array-with-str"),
+        pytest.param(np.float64(3.0), id="numpy-scalar"),
+        pytest.param(np.array(3.0), id="0d-array"),
     ],
 )
 def test_nsFunc_rejects_unconvertible_series(bad):
     est = estimator(2)
     with pytest.raises(TypeError):
         est.nsFunc("NSLefttoRight", bad)
+
+
+def test_nsFunc_rejects_2d_memoryview_with_type_error():
+    # Part 3.1: arguments that do not convert raise TypeError. A 2-D memoryview of doubles is
+    # a sequence whose elements cannot even be taken: it must not leak another exception.
+    est = estimator(2)
+    view = memoryview(np.zeros((2, 2)))
+    with pytest.raises(TypeError):
+        est.nsFunc("NSLefttoRight", view)
 
 
 def test_nsFunc_rejects_non_str_name():

@@ -1,0 +1,132 @@
+"""Properties of the four measures, checked on generated windows (hypothesis, bounded)."""
+
+import math
+
+import numpy as np
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import quorvel
+from helpers import MEASURES, assert_same, assert_table
+
+SETTINGS = settings(max_examples=150, deadline=None, derandomize=True)
+
+# Values from a small pool (ties, zeros, negatives) mixed with arbitrary moderate floats.
+VALUES = st.one_of(
+    st.sampled_from([-3.0, -1.5, -1.0, 0.0, 0.0, 0.5, 1.0, 1.0, 2.0, 2.5, 7.0]),
+    st.integers(-6, 6).map(float),
+    st.floats(-1e3, 1e3, allow_nan=False, allow_infinity=False, allow_subnormal=False),
+)
+WINDOWS = st.lists(VALUES, min_size=1, max_size=40)
+CLASS_COUNTS = st.integers(1, 12)  # with windows of 1..40 values: n < K happens
+MODES = st.sampled_from([1, 2, 0])
+ACCEPTS = st.one_of(
+    st.sampled_from([0.0, 0.5, 0.9, 0.925845, 1.0, 1.1]),
+    st.floats(0.0, 1.0),
+)
+ZS = st.sampled_from([1.0, 1.96, 2.5, 0.0])
+
+
+def configured(K, z, accept, mode):
+    est = quorvel.NonStationary()
+    est.setup(K, z, accept, mode)
+    return est
+
+
+def outcome(est, name, window):
+    result = est.nsFunc(name, window)
+    return result, est.getH0(), est.getH(), est.getA()
+
+
+@SETTINGS
+@given(window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
+def test_result_between_zero_and_one(window, K, z, accept, mode):
+    est = configured(K, z, accept, mode)
+    for name in MEASURES:
+        result, H0, H, A = outcome(est, name, window)
+        assert A.shape == (K + 1, 6)
+        assert H0 >= 0.0
+        assert H >= -1e-12
+        if H0 > 0:
+            assert -1e-12 <= result <= 1 + 1e-12, (name, result, H0, H)
+            assert H <= H0 + 1e-12
+            assert_same(result, 1 - H / H0)
+        elif H == 0.0:
+            assert math.isnan(result)
+
+
+@SETTINGS
+@given(window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
+def test_circle_never_above_left_to_right(window, K, z, accept, mode):
+    est = configured(K, z, accept, mode)
+    line = outcome(est, "NSLefttoRight", window)
+    circle = outcome(est, "NSCircleLefttoRight", window)
+    # n + K <= 2**24: both measures obtain the same boundaries, counts, shares and H0.
+    assert_table(circle[3][:, :3], line[3][:, :3])
+    assert_same(circle[1], line[1])
+    assert circle[2] <= line[2]
+    if line[1] > 0:
+        assert circle[0] >= line[0]
+
+
+@SETTINGS
+@given(data=st.data(), window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
+def test_order_does_not_change_classes(data, window, K, z, accept, mode):
+    permuted = data.draw(st.permutations(window))
+    est = configured(K, z, accept, mode)
+    for name in MEASURES:
+        first = outcome(est, name, window)
+        second = outcome(est, name, permuted)
+        assert_same(first[1], second[1])
+        assert_table(first[3][:, :3], second[3][:, :3])
+
+
+@SETTINGS
+@given(data=st.data(), window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
+def test_nsFunc_equals_nsFuncRange(data, window, K, z, accept, mode):
+    n = len(window)
+    first = data.draw(st.integers(0, n - 1))
+    last = data.draw(st.integers(first + 1, n))
+    by_range = configured(K, z, accept, mode)
+    by_range.data = window
+    direct = configured(K, z, accept, mode)
+    for name in MEASURES:
+        result = by_range.nsFuncRange(name, first, last)
+        expected = outcome(direct, name, window[first:last])
+        assert_same(result, expected[0])
+        assert_same(by_range.getH0(), expected[1])
+        assert_same(by_range.getH(), expected[2])
+        assert_table(by_range.getA(), expected[3])
+
+
+@SETTINGS
+@given(window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
+def test_numpy_array_equals_list(window, K, z, accept, mode):
+    est = configured(K, z, accept, mode)
+    for name in MEASURES:
+        from_list = outcome(est, name, window)
+        from_array = outcome(est, name, np.array(window, dtype=np.float64))
+        for a, b in zip(from_list[:3], from_array[:3]):
+            assert_same(a, b)
+        assert_table(from_array[3], from_list[3])
+
+
+@SETTINGS
+@given(window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
+def test_counts_and_shares(window, K, z, accept, mode):
+    est = configured(K, z, accept, mode)
+    n = len(window)
+    for name in MEASURES:
+        _, H0, _, A = outcome(est, name, window)
+        bounds = A[:, 0]
+        counts = [
+            sum(1 for x in window if bounds[c - 1] < x <= bounds[c]) for c in range(1, K + 1)
+        ]
+        assert list(A[1:, 1]) == counts
+        assert_table(A[1:, 2], [c / n for c in counts])
+        assert A[0, 1] == 0.0 and A[0, 2] == 0.0
+        assert A[1:, 1].sum() <= n
+        if mode == 1:
+            assert all(bounds[i] <= bounds[i + 1] for i in range(1, K))
+            assert bounds[K] == max(window)
+            assert A[1:, 1].sum() == n or name == "NSdichotomy"
