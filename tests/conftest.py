@@ -1,7 +1,6 @@
 """Fixtures of the quorvel test suite; the helpers themselves live in helpers.py."""
 
 import pytest
-
 import quorvel
 
 

@@ -56,7 +56,9 @@ def assert_table(actual, expected):
     actual = np.asarray(actual)
     assert actual.dtype == np.float64
     assert actual.shape == expected.shape, f"{actual.shape} != {expected.shape}"
-    assert np.array_equal(actual, expected, equal_nan=True), f"\n{actual!r}\n!=\n{expected!r}"
+    assert np.array_equal(actual, expected, equal_nan=True), (
+        f"\n{actual!r}\n!=\n{expected!r}"
+    )
 
 
 def assert_column(A, column, expected):
@@ -88,4 +90,3 @@ def subtract_terms(shares, start=0.0):
 def load_jsonl(name):
     with open(DATA / name) as handle:
         return [json.loads(line) for line in handle if line.strip()]
-

@@ -7,7 +7,6 @@ import math
 
 import numpy as np
 import pytest
-
 from helpers import (
     EQUAL_FREQUENCY,
     EQUAL_WIDTH,
@@ -72,7 +71,7 @@ def test_forty_values_window():
 
 def test_forty_values_left_to_right_scores_start_one():
     window = forty()
-    result, H0, H, _ = run("NSLefttoRight", window, 4)
+    result, _H0, H, _ = run("NSLefttoRight", window, 4)
     assert_same(H, subtract_terms([0.25 + 0.25, 0.25, 0.25]))
     assert result == pytest.approx(0.25, abs=1e-15)
 
@@ -148,14 +147,14 @@ def test_threshold_zero_every_class_alone(accept):
 
 def test_threshold_above_one_whole_arcs():
     # No candidate passes: every arc is one group, and w(1) holds every value: H = 0.
-    result, H0, H, _ = run(NAME, TEN, 4, accept=1.5)
+    result, _H0, H, _ = run(NAME, TEN, 4, accept=1.5)
     assert H == 0.0
     assert result == 1.0
 
 
 def test_empty_class_closes_a_group_alone():
     # 3, 1, 4, 1, 5 with K = 8: the empty classes pass alone and add nothing.
-    result, H0, H, A = run(NAME, [3, 1, 4, 1, 5], 8)
+    _result, H0, H, A = run(NAME, [3, 1, 4, 1, 5], 8)
     assert_column(A, 1, [0, 2, 0, 1, 1, 1, 0, 0, 0])
     assert H <= H0
     assert_reports_no_grouping(A)

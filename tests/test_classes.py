@@ -4,7 +4,6 @@ the columns 0 to 2 of A and the results of the measures."""
 import math
 
 import pytest
-
 from helpers import (
     EQUAL_FREQUENCY,
     EQUAL_WIDTH,
@@ -77,7 +76,14 @@ def test_twelve_values_equal_width(name):
 @pytest.mark.parametrize("name", MEASURES)
 def test_fewer_values_than_classes(name):
     # 3, 1, 4, 1, 5 with K = 8: classes 2 and 6..8 are empty.
-    check_classes(name, [3, 1, 4, 1, 5], 8, EQUAL_FREQUENCY, [1, 1, 3, 4, 5, 5, 5, 5], [2, 0, 1, 1, 1, 0, 0, 0])
+    check_classes(
+        name,
+        [3, 1, 4, 1, 5],
+        8,
+        EQUAL_FREQUENCY,
+        [1, 1, 3, 4, 5, 5, 5, 5],
+        [2, 0, 1, 1, 1, 0, 0, 0],
+    )
 
 
 @pytest.mark.parametrize("name", MEASURES)
@@ -186,7 +192,9 @@ SINGLE_FIRST = [1.0] + [10.0] * 9
 
 
 def test_band_fraction_below_threshold_fails():
-    result, H0, H, A = run("NSLefttoRight", SINGLE_FIRST, 2, accept=0.925845, mode=EQUAL_WIDTH)
+    result, _H0, H, A = run(
+        "NSLefttoRight", SINGLE_FIRST, 2, accept=0.925845, mode=EQUAL_WIDTH
+    )
     # Class 1 fails: both classes form one group holding every value.
     assert H == term((0.0 + 0.1) + 0.9)
     assert H == 0.0
@@ -195,7 +203,9 @@ def test_band_fraction_below_threshold_fails():
 
 
 def test_band_fraction_equal_to_threshold_passes():
-    result, H0, H, A = run("NSLefttoRight", SINGLE_FIRST, 2, accept=0.9, mode=EQUAL_WIDTH)
+    result, H0, H, A = run(
+        "NSLefttoRight", SINGLE_FIRST, 2, accept=0.9, mode=EQUAL_WIDTH
+    )
     assert_same(H, subtract_terms([0.1, 0.9]))
     assert_same(H, H0)
     assert result == 0.0
@@ -203,19 +213,40 @@ def test_band_fraction_equal_to_threshold_passes():
 
 
 def test_band_fraction_just_above_passes_just_below_fails():
-    above = run("NSLefttoRight", SINGLE_FIRST, 2, accept=math.nextafter(0.9, 0), mode=EQUAL_WIDTH)
-    below = run("NSLefttoRight", SINGLE_FIRST, 2, accept=math.nextafter(0.9, 1), mode=EQUAL_WIDTH)
+    above = run(
+        "NSLefttoRight",
+        SINGLE_FIRST,
+        2,
+        accept=math.nextafter(0.9, 0),
+        mode=EQUAL_WIDTH,
+    )
+    below = run(
+        "NSLefttoRight",
+        SINGLE_FIRST,
+        2,
+        accept=math.nextafter(0.9, 1),
+        mode=EQUAL_WIDTH,
+    )
     assert above[0] == 0.0
     assert below[0] == 1.0
 
 
 def test_band_of_empty_class_passes():
     # An all-zero running proportion lies on its band of width 0: the empty class 1 passes.
-    result, H0, H, A = run("NSLefttoRight", [-100, -99.5, -99], 2, accept=1.0, mode=EQUAL_WIDTH)
+    result, H0, H, A = run(
+        "NSLefttoRight", [-100, -99.5, -99], 2, accept=1.0, mode=EQUAL_WIDTH
+    )
     assert_same(H, term(1 / 3))
     assert_same(H0, H)
     assert result == 0.0
-    assert_table(A, [[-99.0, 0, 0, 0, 0, 0], [-99.5, 0, 0, -99.5, 0, 0], [-99.0, 1, 1 / 3, -99.0, 1, 1 / 3]])
+    assert_table(
+        A,
+        [
+            [-99.0, 0, 0, 0, 0, 0],
+            [-99.5, 0, 0, -99.5, 0, 0],
+            [-99.0, 1, 1 / 3, -99.0, 1, 1 / 3],
+        ],
+    )
 
 
 def test_band_of_single_value_passes():
@@ -229,6 +260,8 @@ def test_band_of_single_value_passes():
 
 
 def test_band_with_threshold_above_one_never_passes():
-    result, _, H, A = run("NSLefttoRight", SINGLE_FIRST, 2, accept=1.0 + 1e-12, mode=EQUAL_WIDTH)
+    result, _, _H, A = run(
+        "NSLefttoRight", SINGLE_FIRST, 2, accept=1.0 + 1e-12, mode=EQUAL_WIDTH
+    )
     assert result == 1.0
     assert_column(A, 3, [0, 0, 10])

@@ -4,7 +4,6 @@ import math
 
 import numpy as np
 import pytest
-
 from helpers import (
     EQUAL_FREQUENCY,
     EQUAL_WIDTH,
@@ -39,7 +38,7 @@ def test_two_classes_split():
 
 def test_two_classes_score_equal_to_threshold_closes():
     # The same score 1.0 with an acceptance fraction of exactly 1.0 does not split.
-    result, H0, H, A = run(NAME, ALTERNATING, 2, accept=1.0)
+    result, _H0, H, A = run(NAME, ALTERNATING, 2, accept=1.0)
     assert_column(A, 3, [0.99, 0, 10])
     assert_column(A, 4, [0, 0, 10])
     assert_column(A, 5, [0, 0, 1])
@@ -72,11 +71,16 @@ def test_two_classes_closed_just_above_fraction():
 def test_single_value_score_one():
     # One value, K = 2: b = 4.95, 5, 5; the only inner boundary scores 1.
     split = run(NAME, [5.0], 2)
-    assert_table(split[3], [[5 - 5 * 0.01, 0, 0, 4.95, 0, 0], [5, 1, 1, 5, 1, 1], [5, 0, 0, 5, 0, 0]])
+    assert_table(
+        split[3],
+        [[5 - 5 * 0.01, 0, 0, 4.95, 0, 0], [5, 1, 1, 5, 1, 1], [5, 0, 0, 5, 0, 0]],
+    )
     assert split[1] == 0.0 and split[2] == 0.0
     assert math.isnan(split[0])
     closed = run(NAME, [5.0], 2, accept=1.0)
-    assert_table(closed[3], [[4.95, 0, 0, 4.95, 0, 0], [5, 1, 1, 0, 0, 0], [5, 0, 0, 5, 1, 1]])
+    assert_table(
+        closed[3], [[4.95, 0, 0, 4.95, 0, 0], [5, 1, 1, 0, 0, 0], [5, 0, 0, 5, 1, 1]]
+    )
 
 
 def test_empty_stretch_keeps_undecided_marks():
@@ -128,7 +132,9 @@ def test_one_class(mode):
 
 def test_one_class_with_values_outside():
     result, H0, H, A = run(NAME, [0.2, 0.5, 0.9], 1, mode=EQUAL_WIDTH)
-    assert_table(A, [[0.2 - 0.2 * 0.01, 0, 0, 0, 0, 0], [0.8999999999999999, 2, 2 / 3, 0, 0, 0]])
+    assert_table(
+        A, [[0.2 - 0.2 * 0.01, 0, 0, 0, 0, 0], [0.8999999999999999, 2, 2 / 3, 0, 0, 0]]
+    )
     assert H == 0.0
     assert_same(H0, term(2 / 3))
     assert result == 1.0
@@ -138,7 +144,9 @@ def test_minimum_zero_values_in_no_class():
     # b_0 = 0: the zeros count in n but in no class; shares 0.2 and 0.4.
     window = [0, 3, 1, 0, 2]
     result, H0, H, A = run(NAME, window, 2, mode=EQUAL_WIDTH)
-    assert_table(A, [[0, 0, 0, 0, 0, 0], [1.5, 1, 0.2, 1.5, 1, 0.2], [3, 2, 0.4, 3, 2, 0.4]])
+    assert_table(
+        A, [[0, 0, 0, 0, 0, 0], [1.5, 1, 0.2, 1.5, 1, 0.2], [3, 2, 0.4, 3, 2, 0.4]]
+    )
     assert_same(H0, subtract_terms([0.2, 0.4]))
     assert H == H0
     assert result == 0.0
@@ -179,7 +187,7 @@ def test_every_boundary_split(K, mode):
 @pytest.mark.parametrize("K", [2, 3, 6])
 def test_threshold_above_one_closes_everything(K, mode):
     window = [7, 1, 12, 4, 9, 15, 3, 10, 6, 14, 2, 11, 5, 13, 8, 16]
-    result, H0, H, A = run(NAME, window, K, accept=1.1, mode=mode)
+    _result, _H0, H, A = run(NAME, window, K, accept=1.1, mode=mode)
     counted = A[1:, 1].sum()
     expected_marks = np.zeros(K + 1)
     expected_marks[0] = A[0, 0]
@@ -193,7 +201,7 @@ def test_threshold_above_one_closes_everything(K, mode):
 @pytest.mark.parametrize("accept", [0.0, 0.5, 0.925845, 1.0])
 def test_columns_three_to_five(K, accept):
     window = [3, 8, -2, 5, 5, 0, 9, 1, 4, 7, -1, 6, 2, 8, 3]
-    result, H0, H, A = run(NAME, window, K, accept=accept)
+    _result, _H0, _H, A = run(NAME, window, K, accept=accept)
     # Column 3 always shows b_0 and b_K; other rows show their boundary or 0 (dropped).
     assert A[0, 3] == A[0, 0] and A[K, 3] == A[K, 0]
     assert all(A[i, 3] in (0.0, A[i, 0]) for i in range(K + 1))

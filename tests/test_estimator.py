@@ -4,7 +4,6 @@ import math
 
 import numpy as np
 import pytest
-
 import quorvel
 from helpers import (
     ACCEPT,
@@ -18,7 +17,24 @@ from helpers import (
 )
 
 TEN = [float(x) for x in range(1, 11)]
-SERIES = [4.0, -1.5, 2.0, 9.0, 0.0, 3.5, 3.5, 7.25, -4.0, 1.0, 6.0, 2.0, 8.0, 5.5, -2.5, 0.5]
+SERIES = [
+    4.0,
+    -1.5,
+    2.0,
+    9.0,
+    0.0,
+    3.5,
+    3.5,
+    7.25,
+    -4.0,
+    1.0,
+    6.0,
+    2.0,
+    8.0,
+    5.5,
+    -2.5,
+    0.5,
+]
 MAX_ROWS = 0x1555555555555555
 
 
@@ -51,7 +67,10 @@ def test_setup_stores_mode_two_as_equal_width():
     # 1..12 with K = 3: equal-width boundaries 0.99, 11/3 + 1, 22/3 + 1, 12.
     est = estimator(3, 2.0, 0.9, 2)
     est.nsFunc("NSLefttoRight", [float(x) for x in range(1, 13)])
-    assert_table(est.getA()[:, 0], [0.99 * 1, (11 * 1) / 3 + 1, (11 * 2) / 3 + 1, (11 * 3) / 3 + 1])
+    assert_table(
+        est.getA()[:, 0],
+        [0.99 * 1, (11 * 1) / 3 + 1, (11 * 2) / 3 + 1, (11 * 3) / 3 + 1],
+    )
 
 
 @pytest.mark.parametrize("mode", [0, 2, -1, 7, 2**31 - 1, -(2**31)])
@@ -185,7 +204,10 @@ def _still_works(est, expected_state):
     assert_state(est, expected_state)
 
 
-@pytest.mark.parametrize("bad", ["NSFoo", "", "nslefttoright", "NSLeftToRight", "NSDichotomy", "NSLefttoRight "])
+@pytest.mark.parametrize(
+    "bad",
+    ["NSFoo", "", "nslefttoright", "NSLeftToRight", "NSDichotomy", "NSLefttoRight "],
+)
 def test_unknown_measure_name(bad):
     est, before = _prepared()
     with pytest.raises(ValueError) as info:
@@ -205,7 +227,9 @@ def test_unknown_name_is_reported_before_an_empty_window():
     _still_works(est, before)
 
 
-@pytest.mark.parametrize("bounds", [(5, 4), (0, 11), (10, 11), (11, 11), (2**64 - 1, 2**64 - 1), (3, 2**63)])
+@pytest.mark.parametrize(
+    "bounds", [(5, 4), (0, 11), (10, 11), (11, 11), (2**64 - 1, 2**64 - 1), (3, 2**63)]
+)
 def test_nsFuncRange_out_of_range(bounds):
     est, before = _prepared()
     with pytest.raises(IndexError):
@@ -268,12 +292,16 @@ def test_zero_classes_equal_width_left_to_right(window):
     assert_table(est.getA(), [[0.99 * min(window), 0, 0, 0, 0, 0]])
 
 
-def test_failed_zero_class_run_keeps_previous_results():
-    est = estimator(0, Z, ACCEPT, 2)
+@pytest.mark.parametrize("mode", [0, 2])
+@pytest.mark.parametrize("name", [m for m in MEASURES if m != "NSLefttoRight"])
+def test_failed_zero_class_run_keeps_previous_results(name, mode):
+    est = estimator(0, Z, ACCEPT, mode)
     est.nsFunc("NSLefttoRight", [2.0, 5.0, 3.0])
     before = state(est)
     with pytest.raises(ValueError):
-        est.nsFunc("NSdichotomy", [2.0, 5.0, 3.0])
+        est.nsFunc(name, [2.0, 5.0, 3.0])
+    assert_state(est, before)
+    assert math.isnan(est.nsFunc("NSLefttoRight", [2.0, 5.0, 3.0]))
     assert_state(est, before)
 
 
@@ -316,9 +344,9 @@ def test_setup_K_above_int32_rejected(K):
     _still_works(est, before)
 
 
-def test_setup_largest_supported_K_is_accepted_lazily():
-    # 2**31 - 1 classes pass the check; only the (K+1) x 6 table is allocated at setup.
-    # That table (about 100 GB) is not allocated here: a smaller K stands in for the run.
+def test_large_K_with_few_values():
+    # K up to 2**31 - 1 passes the check, but its (K+1) x 6 table (about 100 GB) is not
+    # allocated here: 2**16 classes for two values stand in.
     est = estimator(2**16, Z, ACCEPT, 2)
     est.nsFunc("NSLefttoRight", [1.0, 2.0])
     assert est.getA().shape == (2**16 + 1, 6)
@@ -353,8 +381,17 @@ def test_setupDS_after_memory_error_restores(est):
     "call",
     [
         pytest.param(lambda e: e.nsFunc("NSLefttoRight", [1.0, 2.0]), id="nsFunc"),
-        pytest.param(lambda e: e.nsFunc("unknown", [1.0, 2.0]), id="nsFunc-unknown-name"),
+        pytest.param(
+            lambda e: e.nsFunc("unknown", [1.0, 2.0]), id="nsFunc-unknown-name"
+        ),
         pytest.param(lambda e: e.nsFuncRange("NSLefttoRight", 0, 0), id="nsFuncRange"),
+        pytest.param(
+            lambda e: e.nsFuncRange("NSLefttoRight", 0, 3), id="nsFuncRange-valid"
+        ),
+        pytest.param(
+            lambda e: e.nsFuncRange("NSLefttoRight", 2, 99),
+            id="nsFuncRange-out-of-range",
+        ),
         pytest.param(lambda e: e.getA(), id="getA"),
     ],
 )

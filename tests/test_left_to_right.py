@@ -3,7 +3,6 @@
 import math
 
 import pytest
-
 from helpers import (
     EQUAL_FREQUENCY,
     EQUAL_WIDTH,
@@ -100,7 +99,7 @@ def test_non_positive_threshold_every_class_alone(window, accept):
 
 @pytest.mark.parametrize("accept", [1.1, 1.0 + 2**-52, math.inf])
 def test_threshold_above_one_one_group(accept):
-    result, H0, H, A = run(NAME, SHUFFLED_TWELVE, 3, accept=accept)
+    result, _H0, H, A = run(NAME, SHUFFLED_TWELVE, 3, accept=accept)
     assert H == 0.0
     assert result == 1.0
     assert_column(A, 3, [0, 0, 0, 12])
@@ -120,7 +119,14 @@ def test_threshold_above_one_share_sum_rounding():
 def test_empty_class_starting_a_group():
     # -100, -99.5, -99 with K = 2 equal-width classes: b = -99, -99.5, -99; class 1 is empty.
     result, H0, H, A = run(NAME, [-100, -99.5, -99], 2, mode=EQUAL_WIDTH)
-    assert_table(A, [[-99.0, 0, 0, 0, 0, 0], [-99.5, 0, 0, -99.5, 0, 0], [-99.0, 1, 1 / 3, -99.0, 1, 1 / 3]])
+    assert_table(
+        A,
+        [
+            [-99.0, 0, 0, 0, 0, 0],
+            [-99.5, 0, 0, -99.5, 0, 0],
+            [-99.0, 1, 1 / 3, -99.0, 1, 1 / 3],
+        ],
+    )
     assert_same(H, subtract_terms([1 / 3]))
     assert H == H0
     assert result == 0.0
@@ -128,7 +134,7 @@ def test_empty_class_starting_a_group():
 
 def test_empty_inner_class_is_a_group_of_its_own():
     # 3, 1, 4, 1, 5 with K = 8: class 2 is empty and starts (and ends) a group after class 1.
-    result, H0, H, A = run(NAME, [3, 1, 4, 1, 5], 8)
+    _result, _H0, _H, A = run(NAME, [3, 1, 4, 1, 5], 8)
     assert A[2, 3] == 1.0
     assert A[2, 4] == 0.0 and A[2, 5] == 0.0
 
@@ -138,7 +144,13 @@ def test_one_class_some_values_outside():
     assert_same(H0, subtract_terms([2 / 3]))
     assert H == H0
     assert result == 0.0
-    assert_table(A, [[0.198, 0, 0, 0, 0, 0], [0.8999999999999999, 2, 2 / 3, 0.8999999999999999, 2, 2 / 3]])
+    assert_table(
+        A,
+        [
+            [0.198, 0, 0, 0, 0, 0],
+            [0.8999999999999999, 2, 2 / 3, 0.8999999999999999, 2, 2 / 3],
+        ],
+    )
 
 
 @pytest.mark.parametrize("mode", [EQUAL_FREQUENCY, EQUAL_WIDTH])

@@ -4,7 +4,6 @@ import array
 
 import numpy as np
 import pytest
-
 import quorvel
 from helpers import MEASURES, assert_same, assert_table, estimator
 
@@ -180,7 +179,9 @@ def test_data_accepts_numpy_and_array(est):
     assert est.data == [0.0, 2.0, 4.0]
 
 
-@pytest.mark.parametrize("bad", ["abc", b"abc", [1.0, "a"], np.zeros((2, 2)), 3.0, None])
+@pytest.mark.parametrize(
+    "bad", ["abc", b"abc", [1.0, "a"], np.zeros((2, 2)), 3.0, None]
+)
 def test_data_rejects_unconvertible_values(est, bad):
     est.data = [1.0]
     with pytest.raises(TypeError):
@@ -238,22 +239,34 @@ def _forms():
         pytest.param(lambda: base[::-1], WINDOW[::-1], id="reversed-view"),
         pytest.param(lambda: tuple(WINDOW), WINDOW, id="tuple"),
         pytest.param(lambda: array.array("d", WINDOW), WINDOW, id="array-d"),
-        pytest.param(lambda: memoryview(array.array("d", WINDOW)), WINDOW, id="memoryview"),
+        pytest.param(
+            lambda: memoryview(array.array("d", WINDOW)), WINDOW, id="memoryview"
+        ),
         pytest.param(
             lambda: base.astype(np.float32),
             [float(x) for x in base.astype(np.float32)],
             id="float32-array",
         ),
-        pytest.param(lambda: [1, 5, -2, 4, 3, 0, 7], [1.0, 5.0, -2.0, 4.0, 3.0, 0.0, 7.0], id="ints"),
+        pytest.param(
+            lambda: [1, 5, -2, 4, 3, 0, 7],
+            [1.0, 5.0, -2.0, 4.0, 3.0, 0.0, 7.0],
+            id="ints",
+        ),
         pytest.param(
             lambda: np.array([1, 5, -2, 4, 3, 0, 7], dtype=np.int64),
             [1.0, 5.0, -2.0, 4.0, 3.0, 0.0, 7.0],
             id="int64-array",
         ),
-        pytest.param(lambda: [np.float64(x) for x in WINDOW], WINDOW, id="numpy-scalars"),
+        pytest.param(
+            lambda: [np.float64(x) for x in WINDOW], WINDOW, id="numpy-scalars"
+        ),
         pytest.param(lambda: base.astype(">f8"), WINDOW, id="big-endian-array"),
-        pytest.param(lambda: _structured_field(WINDOW), WINDOW, id="structured-field-view"),
-        pytest.param(lambda: range(-3, 9), [float(x) for x in range(-3, 9)], id="range"),
+        pytest.param(
+            lambda: _structured_field(WINDOW), WINDOW, id="structured-field-view"
+        ),
+        pytest.param(
+            lambda: range(-3, 9), [float(x) for x in range(-3, 9)], id="range"
+        ),
     ]
 
 
@@ -261,7 +274,9 @@ def _forms():
 @pytest.mark.parametrize("name", MEASURES)
 @pytest.mark.parametrize(("make", "as_list"), _forms())
 def test_series_forms_match_list_of_floats(make, as_list, name, mode):
-    _assert_outcome(_outcome(name, make(), mode=mode), _outcome(name, list(as_list), mode=mode))
+    _assert_outcome(
+        _outcome(name, make(), mode=mode), _outcome(name, list(as_list), mode=mode)
+    )
 
 
 def test_float32_values_are_widened_not_rounded_to_decimal():

@@ -3,11 +3,10 @@
 import math
 
 import numpy as np
-from hypothesis import given, settings
-from hypothesis import strategies as st
-
 import quorvel
 from helpers import MEASURES, assert_same, assert_table
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 SETTINGS = settings(max_examples=150, deadline=None, derandomize=True)
 
@@ -117,10 +116,11 @@ def test_counts_and_shares(window, K, z, accept, mode):
     est = configured(K, z, accept, mode)
     n = len(window)
     for name in MEASURES:
-        _, H0, _, A = outcome(est, name, window)
+        _, _H0, _, A = outcome(est, name, window)
         bounds = A[:, 0]
         counts = [
-            sum(1 for x in window if bounds[c - 1] < x <= bounds[c]) for c in range(1, K + 1)
+            sum(1 for x in window if bounds[c - 1] < x <= bounds[c])
+            for c in range(1, K + 1)
         ]
         assert list(A[1:, 1]) == counts
         assert_table(A[1:, 2], [c / n for c in counts])
