@@ -209,3 +209,32 @@ def test_columns_three_to_five(K, accept):
     assert A[0, 4] == 0 and A[0, 5] == 0
     assert_table(A[:, 5], A[:, 4] / len(window))
     assert A[1:, 4].sum() == A[1:, 1].sum()
+
+
+def interleaved_forty():
+    """1..30 in ascending order, with 31..40 in every fourth place: 1, 2, 3, 31, 4, ..."""
+    low = iter(range(1, 31))
+    high = iter(range(31, 41))
+    return [float(next(high)) if t % 4 == 0 else float(next(low)) for t in range(1, 41)]
+
+
+def test_far_candidate_loses_to_non_candidates():
+    # K = 4, b = 0.99, 10, 20, 30, 40. Pass 1 scores b_1 0.45, b_2 0.575, b_3 1.0: the only
+    # candidate b_3 lies 5 from the centre (b_2 + b_3) / 2 = 25, the non-candidates count 1.0,
+    # so b_1 is chosen (lowest q). Pass 2, stretch (1, 4): b_2 0.8333, b_3 0.9333 > 0.925845;
+    # again the far candidate b_3 loses and b_2 is chosen. Pass 3, stretch (2, 4): b_3 scores
+    # 0.8 and is dropped. Merged classes: 1, 2, and 3..4.
+    result, H0, H, A = run(NAME, interleaved_forty(), 4)
+    assert_table(
+        A,
+        [
+            [0.99, 0, 0, 0.99, 0, 0],
+            [10, 10, 0.25, 10, 10, 0.25],
+            [20, 10, 0.25, 20, 10, 0.25],
+            [30, 10, 0.25, 0, 0, 0],
+            [40, 10, 0.25, 40, 20, 0.5],
+        ],
+    )
+    assert_same(H, subtract_terms([0.25, 0.25, 0.5]))
+    assert_same(result, 1 - H / H0)
+    assert result == pytest.approx(0.25, abs=1e-15)
