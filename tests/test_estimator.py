@@ -73,6 +73,14 @@ def test_setup_stores_mode_two_as_equal_width():
     )
 
 
+def test_setup_example_mode_two():
+    # setup(5, 2.0, 0.9, 2): binningMode 2.0 selects equal-width classes.
+    est = estimator(5, 2.0, 0.9, 2)
+    window = [float(x) for x in range(1, 13)]
+    est.nsFunc("NSdichotomy", window)
+    assert_table(est.getA()[1:, 0], [(11 * i) / 5 + 1 for i in range(1, 6)])
+
+
 @pytest.mark.parametrize("mode", [0, 2, -1, 7, 2**31 - 1, -(2**31)])
 def test_any_mode_but_one_is_equal_width(mode):
     window = [float(x) for x in range(1, 13)]

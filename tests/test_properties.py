@@ -130,3 +130,96 @@ def test_counts_and_shares(window, K, z, accept, mode):
             assert all(bounds[i] <= bounds[i + 1] for i in range(1, K))
             assert bounds[K] == max(window)
             assert A[1:, 1].sum() == n or name == "NSdichotomy"
+
+
+# --- an independent transcription of Parts 1.3, 1.4, 2.2, 2.5 and 2.6 for small windows ------
+
+
+def _band_passes(v, z, threshold):
+    n = len(v)
+    c = v[-1]
+    f = (1.0 - c) * c
+    count = 0
+    for i in range(1, n + 1):
+        half = z * math.sqrt(f / i) if f >= 0 else math.nan
+        lower = c - half
+        upper = half + c
+        if v[i - 1] >= lower and upper >= v[i - 1]:
+            count += 1
+    return count / n >= threshold
+
+
+def _classes(window, K, mode):
+    """Boundaries (offset rule), counts, shares, H0 and the running proportions per class.
+    Integer positions equal the single- and double-precision ones while n + K <= 2**24."""
+    n = len(window)
+    ordered = sorted(window)
+    mn, mx = ordered[0], ordered[-1]
+    if mode == 1:
+        r, q = n % K, n // K
+        positions = [
+            i * (q + 1) if i <= r else (i - r) * q + r * (q + 1)
+            for i in range(1, K + 1)
+        ]
+        b = [mn - 0.01] + [ordered[p - 1] for p in positions]
+    else:
+        b = [0.99 * mn] + [((mx - mn) * i) / K + mn for i in range(1, K + 1)]
+    columns = []
+    H0 = 0.0
+    for c in range(1, K + 1):
+        m = 0.0
+        column = []
+        for j, x in enumerate(window, 1):
+            if b[c - 1] < x <= b[c]:
+                m = m + 1.0
+            column.append(m / j)
+        columns.append(column)
+        if column[-1] != 0:
+            H0 = H0 - math.log(column[-1]) * column[-1]
+    return b, columns, H0
+
+
+def _group(columns, g, t):
+    v = [0.0] * len(columns[0])
+    for c in range(g, t + 1):
+        v = [a + b for a, b in zip(v, columns[c - 1])]
+    return v
+
+
+def _arc_entropy(columns, a, b, z, threshold):
+    E = 0.0
+    g = t = a
+    while a <= b and t < b:
+        v = _group(columns, g, t)
+        if _band_passes(v, z, threshold):
+            if v[-1] != 0:
+                E = E - math.log(v[-1]) * v[-1]
+            g = t = t + 1
+        else:
+            t += 1
+    if a <= b:
+        p = _group(columns, g, b)[-1]
+        if p != 0:
+            E = E - math.log(p) * p
+    return E
+
+
+@settings(max_examples=120, deadline=None, derandomize=True)
+@given(window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
+def test_left_to_right_and_circle_follow_the_parts(window, K, z, accept, mode):
+    b, columns, H0 = _classes(window, K, mode)
+    H_line = _arc_entropy(columns, 1, K, z, accept)
+    scores = [H_line] + [
+        _arc_entropy(columns, 1, s - 1, z, accept)
+        + _arc_entropy(columns, s, K, z, accept)
+        for s in range(2, K + 1)
+    ]
+    est = configured(K, z, accept, mode)
+    for name, H in (("NSLefttoRight", H_line), ("NSCircleLefttoRight", min(scores))):
+        result, actual_H0, actual_H, A = outcome(est, name, window)
+        assert_table(A[:, 0], b)
+        assert_same(actual_H0, H0)
+        assert_same(actual_H, H)
+        assert_same(
+            result, 1 - H / H0 if H0 != 0 else (math.nan if H == 0 else -math.inf)
+        )
