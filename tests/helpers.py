@@ -1,0 +1,92 @@
+"""Shared helpers of the quorvel test suite (imported by the test modules)."""
+
+import json
+import math
+from pathlib import Path
+
+import numpy as np
+import quorvel
+
+DATA = Path(__file__).parent / "data"
+
+MEASURES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")
+# Measures whose class table is built with the lowest boundary min - 0.01 (equal-frequency)
+# or 0.99 * min (equal-width); NSdichotomy uses min - 0.01 * |min| in both modes.
+OFFSET_MEASURES = ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLefttoRight")
+
+Z = 1.96
+ACCEPT = 0.925845
+EQUAL_FREQUENCY = 1
+EQUAL_WIDTH = 2
+
+
+def estimator(K, z=Z, accept=ACCEPT, mode=EQUAL_FREQUENCY):
+    """A NonStationary configured with setup(K, z, accept, mode)."""
+    est = quorvel.NonStationary()
+    est.setup(K, z, accept, mode)
+    return est
+
+
+def run(name, window, K, z=Z, accept=ACCEPT, mode=EQUAL_FREQUENCY):
+    """Runs one measure on a fresh estimator; returns (result, H0, H, A)."""
+    est = estimator(K, z, accept, mode)
+    result = est.nsFunc(name, [float(x) for x in window])
+    return result, est.getH0(), est.getH(), est.getA()
+
+
+def state(est):
+    """H0, H and A of an estimator's last run."""
+    return est.getH0(), est.getH(), est.getA()
+
+
+def same(a, b):
+    """Exact float equality in which NaN equals NaN (and -0.0 equals 0.0)."""
+    a = float(a)
+    b = float(b)
+    return a == b or (math.isnan(a) and math.isnan(b))
+
+
+def assert_same(actual, expected):
+    assert same(actual, expected), f"{actual!r} != {expected!r}"
+
+
+def assert_table(actual, expected):
+    """Exact comparison of two tables (NaN equals NaN, -0.0 equals 0.0)."""
+    expected = np.asarray(expected, dtype=np.float64)
+    actual = np.asarray(actual)
+    assert actual.dtype == np.float64
+    assert actual.shape == expected.shape, f"{actual.shape} != {expected.shape}"
+    assert np.array_equal(actual, expected, equal_nan=True), (
+        f"\n{actual!r}\n!=\n{expected!r}"
+    )
+
+
+def assert_column(A, column, expected):
+    assert_table(A[:, column], expected)
+
+
+def assert_state(est, expected):
+    """The estimator still reports the given (H0, H, A)."""
+    H0, H, A = expected
+    assert_same(est.getH0(), H0)
+    assert_same(est.getH(), H)
+    assert_table(est.getA(), A)
+
+
+def term(p):
+    """The entropy term -ln(p)*p, computed as the measures do (0 - ln(p)*p; 0 for p = 0)."""
+    return 0.0 if p == 0 else 0.0 - math.log(p) * p
+
+
+def subtract_terms(shares, start=0.0):
+    """start - ln(p)*p for every non-zero share, one at a time, in the given order."""
+    total = start
+    for p in shares:
+        if p != 0:
+            total = total - math.log(p) * p
+    return total
+
+
+def load_jsonl(name):
+    with open(DATA / name) as handle:
+        return [json.loads(line) for line in handle if line.strip()]
