@@ -1,4 +1,4 @@
-"""Class boundaries, counts, shares and H0 (Part 1.4) and the band test (Part 1.3), seen through
+"""Class boundaries, counts, shares and H0 and the band test, seen through
 the columns 0 to 2 of A and the results of the measures."""
 
 import math

@@ -1,4 +1,4 @@
-"""NSLefttoRight (Part 2.2): the worked examples with their exact figures."""
+"""NSLefttoRight: the worked examples with their exact figures."""
 
 import math
 

@@ -1,4 +1,4 @@
-"""NSLocaltoGlobal (Part 2.1): the worked examples with their exact figures.
+"""NSLocaltoGlobal: the worked examples with their exact figures.
 
 H is ((lowerSum + upperSum) + F) + I; each expected value below repeats the additions of the
 groups that the Part derives, in the same order, so the comparisons are exact."""

@@ -1,4 +1,4 @@
-"""The Python surface of the module (Part 3.1): attributes, members, signatures, conversions."""
+"""The Python surface of the module: attributes, members, signatures, conversions."""
 
 import array
 
@@ -324,7 +324,7 @@ def test_nsFunc_rejects_unconvertible_series(bad):
 
 
 def test_nsFunc_rejects_2d_memoryview_with_type_error():
-    # Part 3.1: arguments that do not convert raise TypeError. A 2-D memoryview of doubles is
+    # Arguments that do not convert raise TypeError. A 2-D memoryview of doubles is
     # a sequence whose elements cannot even be taken: it must not leak another exception.
     est = estimator(2)
     view = memoryview(np.zeros((2, 2)))

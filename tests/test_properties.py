@@ -132,7 +132,7 @@ def test_counts_and_shares(window, K, z, accept, mode):
             assert A[1:, 1].sum() == n or name == "NSdichotomy"
 
 
-# --- an independent transcription of Parts 1.3, 1.4, 2.2, 2.5 and 2.6 for small windows ------
+# --- a plain, table-based evaluation of NSLefttoRight and NSCircleLefttoRight for small windows ---
 
 
 def _band_passes(v, z, threshold):
