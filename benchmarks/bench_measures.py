@@ -91,20 +91,38 @@ def bench(kind: str, n: int, measures: list[str], repeat: int) -> None:
         t = best_time(lambda: est.nsFunc(name, series), repeat)
         peak_mib = (rss_kib("VmHWM") - base) / 1024
         cells.append(f"{t * 1e3:9.1f} ms {t / sort_time:6.1f}x {peak_mib:7.1f} MiB")
-    print(f"{n:>9} {kind:<9} {K:>5} {sort_time * 1e3:8.2f} ms | " + " | ".join(cells), flush=True)
+    print(
+        f"{n:>9} {kind:<9} {K:>5} {sort_time * 1e3:8.2f} ms | " + " | ".join(cells),
+        flush=True,
+    )
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
-    parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**4, 10**5, 10**6])
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawTextHelpFormatter
+    )
+    parser.add_argument(
+        "--sizes", type=int, nargs="+", default=[10**3, 10**4, 10**5, 10**6]
+    )
     parser.add_argument("--kinds", nargs="+", default=list(KINDS), choices=list(KINDS))
-    parser.add_argument("--measures", nargs="+", default=list(MEASURES), choices=list(MEASURES))
-    parser.add_argument("--repeat", type=int, default=1, help="runs per measure (best is shown)")
-    parser.add_argument("--huge", action="store_true", help="add one line for n = 10^7 (noise)")
+    parser.add_argument(
+        "--measures", nargs="+", default=list(MEASURES), choices=list(MEASURES)
+    )
+    parser.add_argument(
+        "--repeat", type=int, default=1, help="runs per measure (best is shown)"
+    )
+    parser.add_argument(
+        "--huge", action="store_true", help="add one line for n = 10^7 (noise)"
+    )
     args = parser.parse_args()
 
-    print("per measure: best time, ratio to numpy.sort of the same window, peak memory of the run")
-    print(f"{'n':>9} {'kind':<9} {'K':>5} {'np.sort':>11} | " + " | ".join(f"{m:^32}" for m in args.measures))
+    print(
+        "per measure: best time, ratio to numpy.sort of the same window, peak memory of the run"
+    )
+    print(
+        f"{'n':>9} {'kind':<9} {'K':>5} {'np.sort':>11} | "
+        + " | ".join(f"{m:^32}" for m in args.measures)
+    )
     for n in args.sizes:
         for kind in args.kinds:
             bench(kind, n, args.measures, args.repeat)

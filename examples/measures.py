@@ -13,9 +13,13 @@ def report(title: str, series: np.ndarray) -> None:
     print(f"{title} ({len(series)} values):")
     for name in MEASURES:
         result = estimator.nsFunc(name, series)
-        print(f"  {name:<20} {result:9.6f}   H0 = {estimator.getH0():.6f}   H = {estimator.getH():.6f}")
+        print(
+            f"  {name:<20} {result:9.6f}   H0 = {estimator.getH0():.6f}   H = {estimator.getH():.6f}"
+        )
     estimator.nsFunc("NSLefttoRight", series)
-    print("  A of NSLefttoRight (boundary, count, share, group end, group count, group share):")
+    print(
+        "  A of NSLefttoRight (boundary, count, share, group end, group count, group share):"
+    )
     with np.printoptions(precision=4, suppress=True, linewidth=100):
         print(estimator.getA())
     print()

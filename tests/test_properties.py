@@ -206,7 +206,7 @@ def _arc_entropy(columns, a, b, z, threshold):
 
 @settings(max_examples=120, deadline=None, derandomize=True)
 @given(window=WINDOWS, K=CLASS_COUNTS, z=ZS, accept=ACCEPTS, mode=MODES)
-def test_left_to_right_and_circle_follow_the_parts(window, K, z, accept, mode):
+def test_left_to_right_and_circle_match_a_table_based_evaluation(window, K, z, accept, mode):
     b, columns, H0 = _classes(window, K, mode)
     H_line = _arc_entropy(columns, 1, K, z, accept)
     scores = [H_line] + [

@@ -1,0 +1,70 @@
+"""Long windows: the measures, which never build the n x K table of running proportions, against
+a NumPy evaluation that does, position by position, with the same floating-point operations."""
+
+import math
+
+import numpy as np
+import pytest
+
+import quorvel
+
+Z, ACCEPT = 1.96, 0.925845
+
+
+def series(kind: str, n: int) -> np.ndarray:
+    rng = np.random.default_rng(2024)
+    x = rng.normal(size=n)
+    if kind == "walk":
+        return x.cumsum()
+    if kind == "level":
+        x[n // 2 :] += 1.0
+    if kind == "variance":
+        x[n // 2 :] *= 2.0
+    if kind == "ties":
+        return np.round(x * 3.0)
+    return x
+
+
+def table(window: np.ndarray, b: np.ndarray) -> np.ndarray:
+    j = np.arange(1, len(window) + 1, dtype=float)
+    inside = (b[:-1, None] < window[None, :]) & (window[None, :] <= b[1:, None])
+    return np.cumsum(inside, axis=1, dtype=float) / j
+
+
+def passes(v: np.ndarray, threshold: float) -> bool:
+    c = v[-1]
+    f = (1.0 - c) * c
+    half = Z * np.sqrt(f / np.arange(1, len(v) + 1, dtype=float))
+    count = np.count_nonzero((v >= c - half) & (half + c >= v))
+    return count / len(v) >= threshold
+
+
+def arc_entropy(P: np.ndarray, a: int, b: int) -> float:
+    entropy, g = 0.0, a
+    while g <= b:
+        v = np.zeros(P.shape[1])
+        for t in range(g, b + 1):
+            v = v + P[t - 1]
+            if t == b or passes(v, ACCEPT):
+                break
+        if v[-1] != 0:
+            entropy = entropy - math.log(v[-1]) * v[-1]
+        g = t + 1
+    return entropy
+
+
+@pytest.mark.parametrize("kind", ["noise", "walk", "level", "variance", "ties"])
+@pytest.mark.parametrize("mode", [1, 0])
+def test_sweeps_match_the_table(kind, mode):
+    window = series(kind, 6000)
+    est = quorvel.NonStationary()
+    est.setup(40, Z, ACCEPT, mode)
+    est.nsFunc("NSLefttoRight", window)
+    P = table(window, est.getA()[:, 0])
+    K = P.shape[0]
+    assert est.getH() == arc_entropy(P, 1, K)
+    est.nsFunc("NSCircleLefttoRight", window)
+    P = table(window, est.getA()[:, 0])
+    scores = [arc_entropy(P, 1, K)]
+    scores += [arc_entropy(P, 1, s - 1) + arc_entropy(P, s, K) for s in range(2, K + 1)]
+    assert est.getH() == min(scores)
