@@ -53,7 +53,8 @@ def to_series(data: Any, nan_policy: NanPolicy = "raise") -> Series:
         raise ValueError(f"the series holds an infinite value at position {first}")
     if values.size == 0:
         raise ValueError("the series is empty (no values left to analyse)")
-    values = np.ascontiguousarray(values)
+    # An own read-only copy: the caller's array stays writable and results cannot alias it.
+    values = np.array(values, dtype=np.float64, copy=True)
     values.flags.writeable = False
     return Series(values, labels)
 
@@ -71,15 +72,19 @@ def _unwrap_pandas(data: Any) -> tuple[Any, npt.NDArray[Any] | None]:
         data = data.iloc[:, 0]
     if not hasattr(data, "index"):
         return data, None
-    if data.dtype == object or not _is_real_dtype(np.dtype(_numpy_dtype(data))):
+    if not _is_real_pandas_dtype(data):
         raise TypeError(f"expected {ACCEPTED}; got a pandas object of dtype {data.dtype}")
     values = data.to_numpy(dtype=np.float64, na_value=np.nan)
     return values, np.asarray(data.index)
 
 
-def _numpy_dtype(data: Any) -> Any:
-    # Nullable pandas dtypes (Int64, Float64, boolean) expose their NumPy kind this way.
-    return getattr(data.dtype, "numpy_dtype", data.dtype)
+def _is_real_pandas_dtype(data: Any) -> bool:
+    # Nullable pandas dtypes (Int64, Float64) expose their NumPy kind as numpy_dtype;
+    # extension dtypes without one (strings, categories) are not numbers.
+    try:
+        return _is_real_dtype(np.dtype(getattr(data.dtype, "numpy_dtype", data.dtype)))
+    except TypeError:
+        return False
 
 
 def _is_real_dtype(dtype: np.dtype[Any]) -> bool:
@@ -94,6 +99,8 @@ def _as_float_array(raw: Any) -> npt.NDArray[np.float64]:
         array = _objects_to_float(array)
     if array.ndim != 1:
         raise ValueError(f"expected {ACCEPTED}; got an array of shape {array.shape}")
+    if array.dtype.kind in "US":
+        raise TypeError(f"expected {ACCEPTED}; got text values such as {str(array.flat[0])!r}")
     if not _is_real_dtype(array.dtype):
         raise TypeError(f"expected {ACCEPTED}; got values of dtype {array.dtype}")
     return array.astype(np.float64, copy=False)
