@@ -38,9 +38,9 @@ def class_of(
 ) -> npt.NDArray[np.int64]:
     """Class c (1..K) of each value, b_{c-1} < x <= b_c, or 0 for a value in no class."""
     classes = len(boundaries) - 1
-    # b_1..b_K never decrease; only b_0 may lie above b_1, so it is checked on its own.
+    # b_1..b_K never decrease; only b_0 may lie above b_1, so class 1 checks it on its own.
     index = np.searchsorted(boundaries[1:], values, side="left") + 1
-    index[(index > classes) | (values <= boundaries[0])] = 0
+    index[(index > classes) | ((index == 1) & (values <= boundaries[0]))] = 0
     return index.astype(np.int64)
 
 
