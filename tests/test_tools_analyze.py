@@ -5,7 +5,6 @@ import math
 
 import numpy as np
 import pytest
-
 import quorvel
 from quorvel_tools import METHODS, analyze
 

@@ -2,7 +2,6 @@
 
 import numpy as np
 import pytest
-
 import quorvel
 from quorvel_tools import METHODS, rolling
 

@@ -2,7 +2,6 @@
 
 import numpy as np
 import pytest
-
 from quorvel_tools import analyze
 from quorvel_tools.running import class_of, running_shares
 

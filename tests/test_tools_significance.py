@@ -1,7 +1,6 @@
 """Permutation p-values: small for ordered series, not for shuffled noise, and reproducible."""
 
 import numpy as np
-
 from quorvel_tools import permutation_test
 
 
