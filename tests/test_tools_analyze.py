@@ -5,6 +5,7 @@ import math
 
 import numpy as np
 import pytest
+
 import quorvel
 from quorvel_tools import METHODS, analyze
 

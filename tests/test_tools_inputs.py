@@ -3,6 +3,7 @@
 import numpy as np
 import pandas as pd
 import pytest
+
 from quorvel_tools import analyze, rolling
 from quorvel_tools.inputs import to_series
 

@@ -6,6 +6,7 @@ import dask
 import dask.bag
 import numpy as np
 import pandas as pd
+
 from quorvel_tools import RESULT_SCHEMA, analyze, analyze_many
 
 RNG = np.random.default_rng(2)

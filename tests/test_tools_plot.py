@@ -5,6 +5,7 @@ import sys
 import matplotlib
 import numpy as np
 import pytest
+
 from quorvel_tools import MissingDependencyError, analyze, rolling
 
 matplotlib.use("Agg")

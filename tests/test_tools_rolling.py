@@ -2,6 +2,7 @@
 
 import numpy as np
 import pytest
+
 import quorvel
 from quorvel_tools import METHODS, rolling
 

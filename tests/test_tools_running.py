@@ -2,6 +2,7 @@
 
 import numpy as np
 import pytest
+
 from quorvel_tools import analyze
 from quorvel_tools.running import class_of, running_shares
 

@@ -1,6 +1,7 @@
 """Permutation p-values: small for ordered series, not for shuffled noise, and reproducible."""
 
 import numpy as np
+
 from quorvel_tools import permutation_test
 
 

@@ -5,6 +5,7 @@ from __future__ import annotations
 from typing import Any, Literal, overload
 
 import numpy as np
+
 import quorvel
 
 from .config import DEFAULT_ACCEPT, DEFAULT_Z, METHODS, Binning, Config, check_method, resolve
