@@ -79,6 +79,13 @@ def test_circle_reports_no_groups_and_constant_series_is_nan():
     assert math.isnan(analyze(np.full(50, 3.0), "NSLefttoRight").value)
 
 
+def test_results_are_frozen_and_comparable():
+    result = analyze(SERIES["shift"], "NSdichotomy")
+    with pytest.raises(ValueError):
+        result.shares[0] = 1.0
+    assert result != analyze(SERIES["shift"], "NSdichotomy")  # no array-truth error
+
+
 def test_to_dict_is_json_and_repr_is_short():
     result = analyze(SERIES["shift"], "NSdichotomy")
     assert json.loads(json.dumps(result.to_dict()))["method"] == "NSdichotomy"

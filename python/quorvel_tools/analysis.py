@@ -2,9 +2,10 @@
 
 from __future__ import annotations
 
-from typing import Any, Literal, overload
+from typing import Any, Literal, TypeVar, overload
 
 import numpy as np
+import numpy.typing as npt
 
 import quorvel
 
@@ -12,6 +13,8 @@ from .config import DEFAULT_ACCEPT, DEFAULT_Z, METHODS, Binning, Config, check_m
 from .groups import read_groups
 from .inputs import NanPolicy, Series, to_series
 from .result import Analysis
+
+T = TypeVar("T", bound=np.generic)
 
 
 @overload
@@ -74,9 +77,15 @@ def run(estimator: quorvel.NonStationary, method: str, series: Series, config: C
         accept=config.accept,
         binning=config.binning,
         n=len(series.values),
-        boundaries=table[:, 0].copy(),
-        counts=np.rint(table[1:, 1]).astype(np.int64),
-        shares=table[1:, 2].copy(),
+        boundaries=_read_only(table[:, 0].copy()),
+        counts=_read_only(np.rint(table[1:, 1]).astype(np.int64)),
+        shares=_read_only(table[1:, 2].copy()),
         groups=read_groups(method, table),
         series=series,
     )
+
+
+def _read_only(array: npt.NDArray[T]) -> npt.NDArray[T]:
+    """Results are frozen, their arrays too."""
+    array.flags.writeable = False
+    return array

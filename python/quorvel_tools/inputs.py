@@ -17,7 +17,7 @@ ACCEPTED = (
 )
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, eq=False)
 class Series:
     """Finite float64 values in order, with the labels of their positions (None: 0, 1, 2, ...)."""
 

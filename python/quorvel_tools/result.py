@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -17,7 +17,7 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
 
-@dataclass(frozen=True, repr=False)
+@dataclass(frozen=True, repr=False, eq=False)
 class Analysis:
     """value = 1 − H/H0 of `method`; 0 when every class's share settles, towards 1 the more
     classes had to be merged; NaN when H0 is 0 (all values in one class)."""
@@ -35,7 +35,7 @@ class Analysis:
     counts: npt.NDArray[np.int64]
     shares: npt.NDArray[np.float64]
     groups: tuple[Group, ...]
-    series: Series = field(compare=False)
+    series: Series
 
     def __repr__(self) -> str:
         merged = sum(1 for g in self.groups if g.last > g.first)

@@ -17,7 +17,7 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, eq=False)
 class RollingProfile:
     """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based);
     labels[i] is that position's index label (the position itself for unlabelled input)."""

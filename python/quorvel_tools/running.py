@@ -11,7 +11,7 @@ import numpy.typing as npt
 DEFAULT_MAX_POINTS = 2000
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, eq=False)
 class RunningShares:
     """Shares of classes 1..K after the first j values, at the positions j in `positions`.
 

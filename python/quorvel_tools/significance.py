@@ -15,7 +15,7 @@ from .progress import progress
 NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, eq=False)
 class PermutationResult:
     """p_value = (1 + shuffled values >= observed) / (1 + permutations); NaN when the
     observed value is NaN. Shuffles whose measure is NaN never count as >= observed."""

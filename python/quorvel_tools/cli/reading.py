@@ -17,7 +17,7 @@ from .errors import UsageError
 MISSING = {"", "nan", "na", "n/a", "null", "none"}
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, eq=False)
 class Column:
     """The values of the chosen column and the file line of each (0 where lines do not apply)."""
 
