@@ -140,6 +140,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         return _run(arguments)
     except (UsageError, ValueError, TypeError, MissingDependencyError) as error:
         _fail(str(error))
+    except MemoryError:
+        _fail("not enough memory for this run; is --classes or --window too large?")
     except KeyboardInterrupt:
         return 130
     except BrokenPipeError:
