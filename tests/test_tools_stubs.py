@@ -17,7 +17,7 @@ RESULT_TYPES = {
 
 
 def module_signatures():
-    """name -> ([argument types], result type) read from the module's docstrings."""
+    """name -> ([(argument name, type)], result type) read from the module's docstrings."""
     signatures = {}
     cls = quorvel.NonStationary
     members = {n: getattr(cls, n) for n in vars(cls) if not n.startswith("_") or n == "__init__"}
@@ -32,8 +32,8 @@ def module_signatures():
 
 def parse(doc):
     match = re.search(r"\((.*)\) -> (.+)", doc.strip().splitlines()[0])
-    arguments = [a.split(": ", 1)[1] for a in match.group(1).split(", ") if ": " in a]
-    return [ARGUMENT_TYPES.get(a, a) for a in arguments[1:]], RESULT_TYPES.get(
+    arguments = [a.split(": ", 1) for a in match.group(1).split(", ") if ": " in a]
+    return [(n, ARGUMENT_TYPES.get(t, t)) for n, t in arguments[1:]], RESULT_TYPES.get(
         match.group(2), match.group(2)
     )
 
@@ -50,7 +50,7 @@ def stub_signatures():
         elif any(d.endswith(".setter") for d in decorators):
             name += ".set"
         arguments = node.args.posonlyargs + node.args.args
-        types = [ast.unparse(a.annotation) for a in arguments[1:]]
+        types = [(a.arg, ast.unparse(a.annotation)) for a in arguments[1:]]
         signatures[name] = types, ast.unparse(node.returns)
     return signatures, {n.target.id for n in tree.body if isinstance(n, ast.AnnAssign)}
 
