@@ -1,0 +1,1 @@
+"""The `quorvel` command: the analysis layer from a terminal."""

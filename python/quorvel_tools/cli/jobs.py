@@ -1,0 +1,71 @@
+"""The command's work on named series: whole-series measures, p-values or rolling profiles."""
+
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from ..analysis import analyze
+from ..config import Binning
+from ..result import Analysis
+from ..rolling import RollingProfile, rolling
+from ..significance import permutation_test
+from .output import Row
+
+Named = Mapping[str, npt.NDArray[np.float64]]
+
+
+@dataclass(frozen=True)
+class Settings:
+    methods: Sequence[str]
+    classes: int | None
+    z: float
+    accept: float
+    binning: Binning
+
+    def options(self) -> dict[str, Any]:
+        return {
+            "classes": self.classes,
+            "z": self.z,
+            "accept": self.accept,
+            "binning": self.binning,
+        }
+
+
+def whole_series(
+    named: Named, settings: Settings, permutations: int | None, seed: int | None
+) -> tuple[list[Row], dict[str, Analysis]]:
+    """One row per series and method; the first method's result per series, for plotting."""
+    rows: list[Row] = []
+    first: dict[str, Analysis] = {}
+    for name, values in named.items():
+        for method in settings.methods:
+            result = analyze(values, method, **settings.options())
+            first.setdefault(name, result)
+            row: Row = {"series": name, "method": method, "value": result.value, "H": result.H}
+            row |= {"H0": result.H0, "K": result.classes, "n": result.n}
+            if permutations is not None:
+                test = permutation_test(values, method, permutations, seed, **settings.options())
+                row["p_value"] = test.p_value
+            rows.append(row)
+    return rows, first
+
+
+def rolling_profiles(
+    named: Named, settings: Settings, window: int, step: int
+) -> tuple[list[Row], dict[str, list[RollingProfile]]]:
+    """One row per series and window, one column per method."""
+    rows: list[Row] = []
+    profiles: dict[str, list[RollingProfile]] = {}
+    for name, values in named.items():
+        found = [rolling(values, window, step, m, **settings.options()) for m in settings.methods]
+        profiles[name] = found
+        for i, end in enumerate(found[0].ends):
+            row: Row = {"series": name, "end": int(end)}
+            row |= {profile.method: float(profile.values[i]) for profile in found}
+            rows.append(row)
+    return rows, profiles

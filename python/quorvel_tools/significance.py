@@ -1,0 +1,77 @@
+"""permutation_test(): the measure of a series against the same values in random orders."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_method, resolve
+from .inputs import NanPolicy, to_series
+from .progress import progress
+
+NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
+
+
+@dataclass(frozen=True, eq=False)
+class PermutationResult:
+    """p_value = (1 + shuffled values >= observed) / (1 + permutations); NaN when the
+    observed value is NaN. Shuffles whose measure is NaN never count as >= observed."""
+
+    method: str
+    value: float
+    p_value: float
+    permutations: int
+    seed: int | None
+    null: npt.NDArray[np.float64]
+
+    def quantiles(self) -> dict[float, float]:
+        finite = self.null[~np.isnan(self.null)]
+        if finite.size == 0:
+            return {q: float("nan") for q in NULL_QUANTILES}
+        return {q: float(np.quantile(finite, q)) for q in NULL_QUANTILES}
+
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            "method": self.method,
+            "value": self.value,
+            "p_value": self.p_value,
+            "permutations": self.permutations,
+            "seed": self.seed,
+            "null_quantiles": {str(q): v for q, v in self.quantiles().items()},
+        }
+
+
+def permutation_test(
+    series: Any,
+    method: str = "NSLefttoRight",
+    permutations: int = 999,
+    seed: int | None = None,
+    classes: int | None = None,
+    z: float = DEFAULT_Z,
+    accept: float = DEFAULT_ACCEPT,
+    binning: Binning = "equal-frequency",
+    nan_policy: NanPolicy = "raise",
+    show_progress: bool | None = None,
+) -> PermutationResult:
+    """Shuffling keeps the distribution and removes any order: the stationary reference."""
+    check_method(method)
+    if isinstance(permutations, bool) or not isinstance(permutations, int) or permutations < 1:
+        raise ValueError(f"permutations must be a positive integer, not {permutations!r}")
+    clean = to_series(series, nan_policy)
+    config = resolve(len(clean.values), classes, z, accept, binning)
+    estimator = config.estimator()
+    observed = estimator.nsFunc(method, clean.values)
+    rng = np.random.default_rng(seed)
+    null = np.empty(permutations)
+    shuffled = clean.values.copy()
+    for i in progress(range(permutations), permutations, "permutations", show_progress):
+        rng.shuffle(shuffled)
+        null[i] = estimator.nsFunc(method, shuffled)
+    if np.isnan(observed):
+        p_value = float("nan")
+    else:
+        p_value = (1 + int(np.count_nonzero(null >= observed))) / (1 + permutations)
+    return PermutationResult(method, observed, p_value, permutations, seed, null)

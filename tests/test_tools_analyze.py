@@ -1,0 +1,105 @@
+"""analyze() reports what the module computes, and its groups account for H."""
+
+import json
+import math
+
+import numpy as np
+import pytest
+
+import quorvel
+from quorvel_tools import METHODS, analyze
+
+RNG = np.random.default_rng(11)
+SERIES = {
+    "noise": RNG.normal(size=300),
+    "walk": RNG.normal(size=300).cumsum(),
+    "shift": np.r_[RNG.normal(size=150), RNG.normal(3, 1, size=150)],
+    "ties": RNG.integers(0, 5, size=200).astype(float),
+}
+
+
+@pytest.mark.parametrize("name", SERIES)
+@pytest.mark.parametrize("binning, mode", [("equal-frequency", 1), ("equal-width", 2)])
+def test_results_equal_the_module_on_the_same_configuration(name, binning, mode):
+    series = SERIES[name]
+    results = analyze(series, "all", classes=7, z=1.5, accept=0.9, binning=binning)
+    estimator = quorvel.NonStationary()
+    estimator.setup(7, 1.5, 0.9, mode)
+    for method in METHODS:
+        value = estimator.nsFunc(method, series)
+        result = results[method]
+        assert result.value == value or (math.isnan(value) and math.isnan(result.value))
+        assert (result.H, result.H0) == (estimator.getH(), estimator.getH0())
+        table = estimator.getA()
+        assert np.array_equal(result.boundaries, table[:, 0])
+        assert np.array_equal(result.counts, table[1:, 1])
+        assert np.array_equal(result.shares, table[1:, 2])
+
+
+def test_default_classes_follow_the_modules_data_size_rule():
+    series = SERIES["walk"]
+    estimator = quorvel.NonStationary()
+    estimator.setupDS(len(series))
+    for method in METHODS:
+        result = analyze(series, method)
+        assert result.value == estimator.nsFunc(method, series)
+        assert result.classes == estimator.getA().shape[0] - 1 == 18
+
+
+@pytest.mark.parametrize("method", ["NSLefttoRight", "NSdichotomy", "NSLocaltoGlobal"])
+@pytest.mark.parametrize("name", SERIES)
+def test_groups_cover_the_classes_and_reproduce_H(method, name):
+    result = analyze(SERIES[name], method, classes=9)
+    firsts = [g.first for g in result.groups]
+    lasts = [g.last for g in result.groups]
+    assert firsts[0] == 1 and lasts[-1] == 9 and firsts[1:] == [last + 1 for last in lasts[:-1]]
+    assert sum(g.count for g in result.groups) == result.counts.sum()
+    settled = [g.share for g in result.groups if g.kind in ("group", "core") and g.share > 0]
+    if method != "NSLocaltoGlobal" or all(g.kind != "unsettled" for g in result.groups):
+        assert -sum(s * math.log(s) for s in settled) == pytest.approx(result.H, abs=1e-12)
+
+
+def test_local_to_global_core_and_unsettled_tails():
+    # Four classes of five values: class 2 is the core, class 3 a group, both tails fail.
+    result = analyze(np.arange(1.0, 21.0), "NSLocaltoGlobal", classes=4)
+    kinds = [(g.first, g.last, g.kind) for g in result.groups]
+    assert kinds == [(1, 1, "unsettled"), (2, 2, "core"), (3, 3, "group"), (4, 4, "unsettled")]
+    assert result.value == pytest.approx(0.25)
+
+
+def test_left_to_right_reports_merged_value_ranges():
+    result = analyze(np.arange(1.0, 11.0), "NSLefttoRight", classes=3)
+    spans = [(g.lower, g.upper, g.count, g.share) for g in result.groups]
+    assert spans == [(0.99, 7.0, 7, pytest.approx(0.7)), (7.0, 10.0, 3, pytest.approx(0.3))]
+    assert list(result.to_frame()["group"]) == [1, 1, 2]
+
+
+def test_circle_reports_no_groups_and_constant_series_is_nan():
+    assert analyze(SERIES["walk"], "NSCircleLefttoRight").groups == ()
+    assert math.isnan(analyze(np.full(50, 3.0), "NSLefttoRight").value)
+
+
+def test_results_are_frozen_and_comparable():
+    result = analyze(SERIES["shift"], "NSdichotomy")
+    with pytest.raises(ValueError):
+        result.shares[0] = 1.0
+    assert result != analyze(SERIES["shift"], "NSdichotomy")  # no array-truth error
+
+
+def test_to_dict_is_json_and_repr_is_short():
+    result = analyze(SERIES["shift"], "NSdichotomy")
+    assert json.loads(json.dumps(result.to_dict()))["method"] == "NSdichotomy"
+    assert repr(result).startswith("Analysis(NSdichotomy: value=") and len(repr(result)) < 150
+
+
+def test_bad_configuration_is_refused_before_the_module_runs():
+    with pytest.raises(ValueError, match="unknown method"):
+        analyze([1.0, 2.0, 3.0], "NSRightToLeft")
+    with pytest.raises(ValueError, match="binning"):
+        analyze([1.0, 2.0, 3.0], binning="quantile")
+    with pytest.raises(ValueError, match="classes"):
+        analyze([1.0, 2.0, 3.0], classes=0)
+    with pytest.raises(ValueError, match="accept"):
+        analyze([1.0, 2.0, 3.0], accept=float("nan"))
+    with pytest.raises(ValueError, match="too few"):
+        analyze([1.0])

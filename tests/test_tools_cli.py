@@ -1,0 +1,231 @@
+"""The quorvel command end to end, through its console script."""
+
+import csv
+import io
+import json
+import os
+import re
+import shlex
+import shutil
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+from quorvel_tools import METHODS, analyze, permutation_test, rolling
+
+SCRIPT = Path(sys.executable).with_name("quorvel")
+VALUES = np.random.default_rng(6).normal(size=120).cumsum().round(6)
+TEXT = [repr(float(v)) for v in VALUES]
+
+
+def quorvel(*args, stdin="", env=None):
+    return subprocess.run(
+        [str(SCRIPT), *map(str, args)],
+        input=stdin,
+        capture_output=True,
+        text=True,
+        env=env,
+        check=False,
+        timeout=120,
+    )
+
+
+def values_by_method(text):
+    return {row["method"]: float(row["value"]) for row in json.loads(text)}
+
+
+def expected(values=VALUES):
+    return {method: analyze(values, method).value for method in METHODS}
+
+
+def test_default_run_shows_the_demonstration_table():
+    run = quorvel()
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    assert "Demonstration" in lines[0] and lines[2].split()[:3] == ["series", "method", "value"]
+    assert len(lines) == 4 + 5 * 4
+    rows = json.loads(quorvel("--json").stdout)
+    value = {(row["series"], row["method"]): row["value"] for row in rows}
+    for method in METHODS:
+        assert value["stationary noise", method] < 0.1
+        assert value["trend", method] > 0.5 and value["level shift", method] > 0.5
+
+
+def test_version_and_help():
+    assert quorvel("--version").stdout.strip() == "quorvel 0.0.1"
+    help_text = quorvel("--help").stdout
+    for option in ("--column", "--window", "--permutations", "--plot", "--json", "--nan"):
+        assert option in help_text
+
+
+@pytest.fixture
+def files(tmp_path):
+    dates = [f"2024-01-{i % 28 + 1:02d}" for i in range(len(VALUES))]
+    lines = [f"{d},{v},{i}" for i, (d, v) in enumerate(zip(dates, TEXT))]
+    made = {
+        "csv": tmp_path / "prices.csv",
+        "tsv": tmp_path / "prices.tsv",
+        "txt": tmp_path / "plain.txt",
+        "npy": tmp_path / "values.npy",
+        "npy2": tmp_path / "table.npy",
+    }
+    made["csv"].write_text("date,close,volume\n" + "\n".join(lines) + "\n")
+    made["tsv"].write_text("close\tother\n" + "\n".join(f"{v}\t1" for v in TEXT))
+    made["txt"].write_text("# one value a line\n" + "\n".join(f"  {v}" for v in TEXT))
+    np.save(made["npy"], VALUES)
+    np.save(made["npy2"], np.column_stack([np.arange(len(VALUES)), VALUES]))
+    return made
+
+
+@pytest.mark.parametrize(
+    "kind, extra",
+    [
+        ("csv", []),
+        ("csv", ["--column", "close"]),
+        ("csv", ["--column", "2"]),
+        ("tsv", []),
+        ("txt", []),
+        ("npy", []),
+        ("npy2", ["--column", "2"]),
+    ],
+)
+def test_each_input_format_gives_the_analysis_of_its_column(files, kind, extra):
+    run = quorvel(files[kind], *extra, "--json")
+    assert run.returncode == 0, run.stderr
+    assert values_by_method(run.stdout) == expected()
+
+
+def test_standard_input():
+    run = quorvel("-", "--json", stdin="\n".join(TEXT))
+    assert values_by_method(run.stdout) == expected()
+
+
+def test_csv_output_parses_back_exactly(files):
+    run = quorvel(files["csv"], "--csv", "--classes", "5", "--binning", "equal-width")
+    rows = list(csv.DictReader(io.StringIO(run.stdout)))
+    assert [row["method"] for row in rows] == list(METHODS)
+    for row in rows:
+        result = analyze(VALUES, row["method"], classes=5, binning="equal-width")
+        assert (float(row["value"]), float(row["H"]), int(row["K"])) == (result.value, result.H, 5)
+
+
+def test_rolling_profile_rows(files):
+    run = quorvel(
+        files["csv"], "--window", "40", "--step", "20", "--json", "--method", "NSdichotomy"
+    )
+    rows = json.loads(run.stdout)
+    profile = rolling(VALUES, 40, 20, "NSdichotomy")
+    assert [row["end"] for row in rows] == list(profile.ends)
+    assert [row["NSdichotomy"] for row in rows] == list(profile.values)
+
+
+def test_permutation_p_values(files):
+    run = quorvel(
+        files["csv"], "--permutations", "30", "--seed", "4", "--json", "--method", "NSLefttoRight"
+    )
+    (row,) = json.loads(run.stdout)
+    assert row["p_value"] == permutation_test(VALUES, "NSLefttoRight", 30, seed=4).p_value
+
+
+def test_missing_cells_are_omitted_on_request(tmp_path):
+    path = tmp_path / "gaps.csv"
+    path.write_text("x\n" + "\n".join("" if i % 10 == 3 else v for i, v in enumerate(TEXT)))
+    run = quorvel(path, "--nan", "omit", "--json")
+    kept = np.array([v for i, v in enumerate(VALUES) if i % 10 != 3])
+    assert values_by_method(run.stdout) == expected(kept)
+
+
+@pytest.mark.parametrize(
+    "args, stdin, message",
+    [
+        (["missing.csv"], "", "no such file: missing.csv"),
+        (["{csv}", "--column", "price"], "", "no column 'price'"),
+        (
+            ["{csv}", "--column", "date"],
+            "",
+            "non-numeric cell '2024-01-01' in column 'date' at line 2",
+        ),
+        (["-"], "", "holds no data"),
+        (["-"], "x\n1\n\n# only a header left\n", "too few"),
+        (
+            ["-"],
+            "1\nNaN\n3\n",
+            "1 missing cell(s) in column 'column 1', the first at line 2; use --nan omit",
+        ),
+        (
+            ["{csv}", "--window", "500"],
+            "",
+            "window (500 values) is longer than the series (120 values)",
+        ),
+        (["--window", "0"], "", "expected a positive integer"),
+        (["--method", "NSUpward"], "", "invalid choice"),
+        (["{csv}", "--window", "50", "--permutations", "9"], "", "cannot be combined"),
+        (["{csv}", "--plot", "/no/such/folder/out.png"], "", "no folder"),
+        (["{npy}", "--column", "3"], "", "no column '3'"),
+    ],
+)
+def test_user_errors_end_with_one_line_and_status_2(files, args, stdin, message):
+    args = [a.format(csv=files["csv"], npy=files["npy2"]) for a in args]
+    run = quorvel(*args, stdin=stdin)
+    assert run.returncode == 2
+    assert run.stderr.startswith("quorvel: error: ") and run.stderr.count("\n") == 1
+    assert "Traceback" not in run.stderr and run.stdout == ""
+    if message:
+        assert message in run.stderr
+
+
+def png_size(path):
+    data = path.read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    return struct.unpack(">II", data[16:24])
+
+
+@pytest.mark.parametrize(
+    "extra", [[], ["--window", "40", "--step", "10"]], ids=["shares", "rolling"]
+)
+def test_plot_is_a_png_with_content(files, tmp_path, extra):
+    import matplotlib.image
+
+    out = tmp_path / "plot.png"
+    run = quorvel(files["csv"], "--plot", out, *extra)
+    assert run.returncode == 0, run.stderr
+    width, height = png_size(out)
+    assert 600 <= width <= 3000 and 300 <= height <= 3000
+    pixels = matplotlib.image.imread(out)
+    assert pixels.reshape(-1, pixels.shape[-1]).std(axis=0).max() > 0.05
+
+
+def test_missing_matplotlib_is_one_clear_line(files, tmp_path):
+    blocker = tmp_path / "blocked" / "matplotlib"
+    blocker.mkdir(parents=True)
+    (blocker / "__init__.py").write_text(
+        "raise ImportError('matplotlib is blocked in this test')\n"
+    )
+    env = {**os.environ, "PYTHONPATH": str(blocker.parent)}
+    run = quorvel(files["csv"], "--plot", tmp_path / "x.png", env=env)
+    assert run.returncode == 2 and "pip install matplotlib" in run.stderr
+    assert run.stderr.count("\n") == 1
+
+
+def test_readme_commands_work_as_written(tmp_path):
+    root = Path(__file__).resolve().parent.parent
+    blocks = re.findall(r"```sh\n(.*?)```", (root / "README.md").read_text(), flags=re.DOTALL)
+    commands = [line.split("  #")[0] for block in blocks for line in block.splitlines()]
+    commands = [c for c in commands if c.startswith("quorvel ")]
+    assert len(commands) >= 5
+    (tmp_path / "examples").mkdir()
+    shutil.copy(root / "examples" / "prices.csv", tmp_path / "examples")
+    for command in commands:
+        run = subprocess.run(
+            [str(SCRIPT), *shlex.split(command)[1:]],
+            cwd=tmp_path,
+            capture_output=True,
+            text=True,
+            check=False,
+        )
+        assert run.returncode == 0, f"{command}: {run.stderr}"
+    assert (tmp_path / "shares.png").exists() and (tmp_path / "profile.png").exists()

@@ -1,0 +1,84 @@
+"""What analyze() accepts, what it refuses, and how missing values and pandas indexes are handled."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from quorvel_tools import analyze, rolling
+from quorvel_tools.inputs import to_series
+
+VALUES = [3.0, 1.0, 4.0, 1.0, 5.0, 9.0, 2.0, 6.0, 5.0, 3.0, 5.0, 8.0]
+
+
+@pytest.mark.parametrize(
+    "data",
+    [
+        VALUES,
+        tuple(VALUES),
+        np.array(VALUES, dtype=np.float32),
+        np.array(VALUES, dtype=np.int16),
+        np.array(VALUES, dtype=np.uint8),
+        np.array(VALUES)[::-1][::-1],
+        pd.Series(VALUES, index=pd.date_range("2024-01-01", periods=12)),
+        pd.DataFrame({"x": VALUES}),
+        pd.Series(VALUES, dtype="Int64"),
+    ],
+    ids=["list", "tuple", "float32", "int16", "uint8", "view", "series", "frame", "nullable"],
+)
+def test_every_accepted_input_gives_the_same_result(data):
+    assert analyze(data, classes=3).value == analyze(np.array(VALUES), classes=3).value
+
+
+@pytest.mark.parametrize(
+    "data, error, message",
+    [
+        ("12345", TypeError, "1-D sequence of real numbers"),
+        (["1", "2"], TypeError, "got text values such as '1'"),
+        (np.array([1 + 2j, 3]), TypeError, "dtype complex"),
+        (np.ones((3, 2)), ValueError, r"shape \(3, 2\)"),
+        (pd.DataFrame({"a": [1.0], "b": [2.0]}), ValueError, "exactly one column"),
+        (pd.Series(["a", "b"]), TypeError, "dtype"),
+        ([], ValueError, "empty"),
+        ([1.0, float("inf"), 2.0], ValueError, "infinite value at position 1"),
+        (5.0, TypeError, "got float"),
+        (np.array([True, False]), TypeError, "dtype bool"),
+    ],
+)
+def test_unusable_input_says_what_is_accepted(data, error, message):
+    with pytest.raises(error, match=message):
+        to_series(data)
+
+
+def test_missing_values_raise_with_count_and_first_position():
+    series = pd.Series([1.0, 2.0, np.nan, 4.0, None], index=list("abcde"))
+    with pytest.raises(ValueError, match=r"2 missing value.*position 2 \(index label 'c'\).*omit"):
+        analyze(series)
+
+
+def test_omit_drops_missing_values_and_keeps_the_labels_of_the_rest():
+    values = np.array([5.0, np.nan, 1.0, 4.0, None, 2.0, 8.0, 3.0, 7.0, 6.0], dtype=float)
+    index = pd.date_range("2024-01-01", periods=10)
+    kept = to_series(pd.Series(values, index=index), "omit")
+    assert list(kept.values) == [5.0, 1.0, 4.0, 2.0, 8.0, 3.0, 7.0, 6.0]
+    assert list(kept.labels) == list(index.delete([1, 4]).to_numpy())
+    omitted = analyze(list(values), classes=3, nan_policy="omit")
+    assert omitted.value == analyze(values[~np.isnan(values)], classes=3).value
+    assert omitted.n == 8
+
+
+def test_pandas_index_labels_positions_in_results():
+    index = pd.date_range("2024-01-01", periods=40, freq="D")
+    series = pd.Series(np.arange(40.0) % 7, index=index)
+    profile = rolling(series, window=10, step=10)
+    assert list(profile.labels) == list(index[[9, 19, 29, 39]].to_numpy())
+    shares = analyze(series, classes=3).running_shares()
+    assert shares.labels[0] == index[0] and shares.labels[-1] == index[-1]
+
+
+def test_input_series_is_not_modified_and_results_cannot_change_it():
+    values = np.array(VALUES)
+    result = analyze(values, classes=3)
+    values[0] = 100.0
+    assert result.series.values[0] == 3.0
+    with pytest.raises(ValueError):
+        result.series.values[0] = 0.0

@@ -1,0 +1,58 @@
+"""Many series at once, locally and on Dask's local scheduler, with one fixed schema."""
+
+import functools
+
+import dask
+import dask.bag
+import numpy as np
+import pandas as pd
+
+from quorvel_tools import RESULT_SCHEMA, analyze, analyze_many
+
+RNG = np.random.default_rng(2)
+SERIES = {f"s{i}": RNG.normal(size=80 + 10 * i).cumsum() for i in range(6)}
+
+
+def long_frame():
+    return pd.concat(
+        pd.DataFrame({"id": key, "value": values}) for key, values in SERIES.items()
+    ).reset_index(drop=True)
+
+
+def test_dict_list_and_long_frame_agree_with_analyze():
+    by_dict = analyze_many(SERIES)
+    assert list(by_dict.columns) == list(RESULT_SCHEMA)
+    assert [str(t) for t in by_dict.dtypes] == list(RESULT_SCHEMA.values())
+    assert len(by_dict) == 6 * 4
+    row = by_dict[(by_dict["id"] == "s3") & (by_dict["method"] == "NSdichotomy")].iloc[0]
+    assert row["value"] == analyze(SERIES["s3"], "NSdichotomy").value
+    from_frame = analyze_many(long_frame())
+    pd.testing.assert_frame_equal(from_frame, by_dict)
+    by_list = analyze_many(list(SERIES.values()), method="NSLefttoRight")
+    assert list(by_list["id"]) == list(range(6))
+
+
+def test_empty_input_keeps_the_schema():
+    empty = analyze_many({})
+    assert list(empty.columns) == list(RESULT_SCHEMA) and len(empty) == 0
+
+
+def test_dask_bag_and_delayed_equal_the_local_result():
+    local = analyze_many(SERIES)
+    with dask.config.set(scheduler="synchronous"):
+        parts = (
+            dask.bag.from_sequence(list(SERIES.items()), npartitions=3)
+            .map_partitions(lambda items: [analyze_many(dict(items))])
+            .compute()
+        )
+        delayed = [dask.delayed(analyze_many)({k: v}) for k, v in SERIES.items()]
+        from_delayed = pd.concat(dask.compute(*delayed), ignore_index=True)
+    pd.testing.assert_frame_equal(pd.concat(parts, ignore_index=True), local)
+    pd.testing.assert_frame_equal(from_delayed, local)
+
+
+def test_grouped_apply_as_spark_or_ray_would_call_it():
+    frame = long_frame()
+    per_group = functools.partial(analyze_many, method="NSLefttoRight")
+    applied = pd.concat([per_group(group) for _, group in frame.groupby("id")], ignore_index=True)
+    pd.testing.assert_frame_equal(applied, analyze_many(SERIES, method="NSLefttoRight"))

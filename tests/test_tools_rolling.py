@@ -1,0 +1,38 @@
+"""Rolling windows give what separate calls on the slices give."""
+
+import numpy as np
+import pytest
+
+import quorvel
+from quorvel_tools import METHODS, rolling
+
+
+@pytest.mark.parametrize("method", METHODS)
+def test_each_window_equals_a_separate_call_on_its_slice(method):
+    series = np.random.default_rng(8).normal(size=230).cumsum()
+    profile = rolling(series, window=60, step=17, method=method)
+    estimator = quorvel.NonStationary()
+    estimator.setupDS(60)
+    expected = [estimator.nsFunc(method, series[s : s + 60]) for s in range(0, 171, 17)]
+    np.testing.assert_array_equal(profile.values, expected)
+    assert list(profile.ends) == [s + 59 for s in range(0, 171, 17)]
+
+
+def test_window_of_the_whole_series_gives_one_value():
+    series = np.arange(30.0)
+    assert len(rolling(series, window=30).values) == 1
+
+
+@pytest.mark.parametrize(
+    "window, step, message",
+    [(31, 1, "longer than the series"), (0, 1, "window"), (10, 0, "step"), (2.5, 1, "window")],
+)
+def test_bad_windows_are_refused(window, step, message):
+    with pytest.raises(ValueError, match=message):
+        rolling(np.arange(30.0), window=window, step=step)
+
+
+def test_profile_frame_is_indexed_by_window_end():
+    profile = rolling(np.arange(40.0) % 5, window=20, step=10)
+    frame = profile.to_frame()
+    assert list(frame.index) == [19, 29, 39] and list(frame.columns) == ["end", "NSLefttoRight"]

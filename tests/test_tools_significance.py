@@ -1,0 +1,34 @@
+"""Permutation p-values: small for ordered series, not for shuffled noise, and reproducible."""
+
+import numpy as np
+
+from quorvel_tools import permutation_test
+
+
+def test_trend_is_significant_and_noise_is_not():
+    rng = np.random.default_rng(21)
+    trend = np.linspace(0, 5, 300) + rng.normal(size=300)
+    noise = rng.normal(size=300)
+    assert permutation_test(trend, permutations=199, seed=1).p_value == 1 / 200
+    assert permutation_test(noise, permutations=199, seed=1).p_value > 0.05
+
+
+def test_same_seed_same_null_and_p_value_follows_its_formula():
+    series = np.random.default_rng(4).normal(size=120).cumsum()
+    first = permutation_test(series, "NSdichotomy", permutations=50, seed=9)
+    again = permutation_test(series, "NSdichotomy", permutations=50, seed=9)
+    assert np.array_equal(first.null, again.null)
+    exceed = np.count_nonzero(first.null >= first.value)
+    assert first.p_value == (1 + exceed) / 51
+    quantiles = first.quantiles()
+    assert quantiles[0.5] <= quantiles[0.9] <= quantiles[0.99]
+
+
+def test_input_is_not_shuffled_in_place():
+    series = np.arange(100.0)
+    permutation_test(series, permutations=5, seed=0)
+    assert np.array_equal(series, np.arange(100.0))
+
+
+def test_constant_series_gives_nan_p_value():
+    assert np.isnan(permutation_test(np.ones(40), permutations=5, seed=0).p_value)
