@@ -1,4 +1,4 @@
-// The band test evaluated stretch by stretch instead of position by position.
+// The band test evaluated block by block instead of position by position.
 //
 // A running sequence v_1..v_n lies inside its band at position i when
 //     c - z*sqrt(c(1-c)/i) <= v_i <= z*sqrt(c(1-c)/i) + c,   c = v_n,
@@ -9,11 +9,12 @@
 // evaluated exactly, with the same operations as the definition.
 #pragma once
 
+#include "class_index.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -52,6 +53,7 @@ public:
           z_(z),
           // Ranges are judged only for finite, non-negative bands around a proportion.
           judged_(std::isfinite(z) && z >= 0.0 && c >= 0.0 && c <= 1.0),
+          scale_(judged_ ? z * std::sqrt(f_) : 0.0),
           margin_(4.0 * (slack + 16.0 * std::numeric_limits<double>::epsilon()) *
                   (1.0 + (judged_ ? z : 0.0))) {}
 
@@ -63,17 +65,30 @@ public:
         return v >= lower && upper >= v;
     }
 
-    // Where elements lying within [least, most] at positions lo..hi all stand.
-    Verdict judge(double least, double most, int lo, int hi) const {
+    // Where elements lying within [least, most] at positions lo..hi all stand, given
+    // rootLo ~ 1/sqrt(lo) and rootHi ~ 1/sqrt(hi) to within a few ulps.
+    Verdict judge(double least, double most, double rootLo, double rootHi) const {
         if (!judged_) return Verdict::Unsure;
         const double farthest = std::max(most - c_, c_ - least);
         const double nearest = least <= c_ && c_ <= most
                                    ? 0.0
                                    : std::min(std::fabs(least - c_), std::fabs(most - c_));
-        if (farthest <= z_ * std::sqrt(f_ / static_cast<double>(hi)) - margin_)
-            return Verdict::Inside;
-        if (nearest >= z_ * std::sqrt(f_ / static_cast<double>(lo)) + margin_)
+        if (farthest <= scale_ * rootHi - margin_) return Verdict::Inside;
+        if (nearest >= scale_ * rootLo + margin_)
             return Verdict::Outside;
+        return Verdict::Unsure;
+    }
+
+    // Where the element m / i stands, given root ~ 1/sqrt(i): the same judgement as above
+    // scaled by i, which spares a division per position.
+    Verdict judgeAt(double m, int i, double root) const {
+        if (!judged_) return Verdict::Unsure;
+        const double at = static_cast<double>(i);
+        const double deviation = std::fabs(m - c_ * at);
+        const double reach = scale_ * root * at;
+        const double margin = margin_ * at;
+        if (deviation <= reach - margin) return Verdict::Inside;
+        if (deviation >= reach + margin) return Verdict::Outside;
         return Verdict::Unsure;
     }
 
@@ -82,67 +97,68 @@ private:
     double f_;
     double z_;
     bool judged_;
+    double scale_;  // z * sqrt(f): the half-width at position i is about scale / sqrt(i)
     double margin_;
 };
 
-// Counts in-band positions of a sequence given by its events, positions where its state
-// changes; between two events its elements follow a closed form that is monotone in the
-// position. Series interface (a template parameter, no virtual calls):
-//   int length() const;                 n
-//   double last() const;                the exact last element c
-//   double slack() const;               bound on |exact(i) - approx(i)|, plus a few ulps
-//   void restart();                     state before position 1
-//   bool next(int& p);                  the 1-based position of the next event, ascending;
-//                                       false after the last one
-//   void advance();                     take the event found by next() into the state
-//   double approx(int i) const;         the closed form at i for the current state
-//   double exact(int i) const;          v_i for the current state, as the definition computes it
-template <typename Series>
-BandCount countInBand(Series& series, double z, const BandGoal& goal) {
-    const int n = series.length();
-    const Band band(series.last(), z, series.slack());
+// In-band count of a running proportion over a labelled sequence: element i is
+// (positions among the first i whose label lies in lowest..highest) / i, or one minus that for
+// the complement, up to the rounding that the exact evaluator reproduces. countBefore[j] is
+// that count before block j. Blocks whose range of elements lies clearly inside or outside the
+// band are decided at once; the others are walked position by position.
+//
+// Exact interface (a template parameter, no virtual calls):
+//   void enter(int block);                     state before the block's first position
+//   void take(int label);                      a counted position
+//   double value(int i, std::int32_t count);   element i, as the definition computes it
+template <typename Exact>
+BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
+                        const std::vector<std::int32_t>& countBefore, const Band& band,
+                        bool complement, const BandGoal& goal, Exact& exact) {
+    const int n = sequence.n;
+    const int B = sequence.blockSize;
+    const std::vector<double>& roots = *sequence.inverseRoots;
+    const auto element = [complement](std::int32_t count, int i) {
+        const double p = static_cast<double>(count) / static_cast<double>(i);
+        return complement ? 1.0 - p : p;
+    };
     BandCount result;
-    std::int64_t decided = 0;
-    std::vector<std::pair<int, int>> pending;
-    const auto countRun = [&](int a, int b) {
-        pending.assign(1, {a, b});
-        while (!pending.empty()) {
-            const auto [lo, hi] = pending.back();
-            pending.pop_back();
-            const double xa = series.approx(lo);
-            const double xb = series.approx(hi);
-            const Band::Verdict verdict = band.judge(std::min(xa, xb), std::max(xa, xb), lo, hi);
-            if (verdict == Band::Verdict::Inside) {
-                result.inside += hi - lo + 1;
-            } else if (verdict == Band::Verdict::Unsure && hi - lo >= 8) {
-                const int mid = lo + (hi - lo) / 2;
-                pending.push_back({mid + 1, hi});
-                pending.push_back({lo, mid});
-            } else if (verdict == Band::Verdict::Unsure) {
-                for (int i = lo; i <= hi; ++i) result.inside += band.contains(series.exact(i), i) ? 1 : 0;
+    for (int block = 0; block < sequence.blocks; ++block) {
+        const int lo = block * B + 1;  // 1-based positions lo..hi
+        const int hi = std::min(lo + B - 1, n);
+        const std::int32_t fewest = countBefore[static_cast<std::size_t>(block)];
+        const std::int32_t most = countBefore[static_cast<std::size_t>(block) + 1];
+        // The count only grows, and the position divides it: the extremes are at the corners.
+        const double a = element(fewest, hi);
+        const double b = element(most, lo);
+        switch (band.judge(std::min(a, b), std::max(a, b), roots[static_cast<std::size_t>(lo)],
+                           roots[static_cast<std::size_t>(hi)])) {
+            case Band::Verdict::Inside: result.inside += hi - lo + 1; break;
+            case Band::Verdict::Outside: break;
+            case Band::Verdict::Unsure: {
+                exact.enter(block);
+                std::int32_t count = fewest;
+                for (int i = lo; i <= hi; ++i) {
+                    const int c = sequence.label[static_cast<std::size_t>(i - 1)];
+                    if (lowest <= c && c <= highest) {
+                        exact.take(c);
+                        ++count;
+                    }
+                    const double m = static_cast<double>(complement ? i - count : count);
+                    const Band::Verdict verdict =
+                        band.judgeAt(m, i, roots[static_cast<std::size_t>(i)]);
+                    if (verdict == Band::Verdict::Inside ||
+                        (verdict == Band::Verdict::Unsure && band.contains(exact.value(i, count), i)))
+                        ++result.inside;
+                }
+                break;
             }
         }
-        decided += b - a + 1;
-    };
-    const auto goalReached = [&] {
-        return result.inside >= goal.reach || result.inside + (n - decided) < goal.atLeast;
-    };
-
-    series.restart();
-    int position = 1;
-    int p = 0;
-    while (series.next(p)) {
-        if (p > position) {
-            countRun(position, p - 1);
-            if (goalReached()) {
-                result.complete = false;
-                return result;
-            }
+        if (result.inside >= goal.reach || result.inside + (n - hi) < goal.atLeast) {
+            result.complete = hi == n;
+            return result;
         }
-        series.advance();
-        position = p;
     }
-    countRun(position, n);
     return result;
 }
 

@@ -20,65 +20,41 @@ double ClassGroup::share() const {
     return v;
 }
 
-std::int64_t ClassGroup::countBlock(const Band& band, int block) const {
-    const int B = index_->blockSize;
-    const int first = block * B;  // 0-based
-    const int end = std::min(first + B, index_->n);
-    // Per-class counts for the exact sum, in summation order; the approximate running
-    // proportion total / i differs from it by a few ulps per class.
-    std::vector<int> counts(static_cast<std::size_t>(highest_ - lowest_ + 1));
-    for (const int c : classes_)
-        counts[static_cast<std::size_t>(c - lowest_)] = index_->before(c)[block];
-    std::int32_t total = countBefore_[static_cast<std::size_t>(block)];
-    std::int64_t inside = 0;
-    for (int j = first; j < end; ++j) {
-        const int c = index_->label[static_cast<std::size_t>(j)];
-        if (lowest_ <= c && c <= highest_) {
-            ++counts[static_cast<std::size_t>(c - lowest_)];
-            ++total;
-        }
-        const int i = j + 1;
-        const double x = static_cast<double>(total) / static_cast<double>(i);
-        Band::Verdict verdict = band.judge(x, x, i, i);
-        if (verdict == Band::Verdict::Unsure) {
-            const double at = static_cast<double>(i);
-            double v = 0.0;
-            for (const int k : classes_) {
-                const int m = counts[static_cast<std::size_t>(k - lowest_)];
-                if (m != 0) v += static_cast<double>(m) / at;
-            }
-            verdict = band.contains(v, i) ? Band::Verdict::Inside : Band::Verdict::Outside;
-        }
-        if (verdict == Band::Verdict::Inside) ++inside;
+// The group's running proportion as the definition sums it: per-class counts over i, added in
+// summation order.
+class ClassGroup::ExactSum {
+public:
+    explicit ExactSum(const ClassGroup& group)
+        : group_(group), counts_(static_cast<std::size_t>(group.highest_ - group.lowest_ + 1)) {}
+
+    void enter(int block) {
+        for (const int c : group_.classes_) slot(c) = group_.index_->before(c)[block];
     }
-    return inside;
-}
+    void take(int c) { ++slot(c); }
+    double value(int i, std::int32_t) const {
+        const double at = static_cast<double>(i);
+        double v = 0.0;
+        for (const int c : group_.classes_) {
+            const int m = counts_[static_cast<std::size_t>(c - group_.lowest_)];
+            if (m != 0) v += static_cast<double>(m) / at;
+        }
+        return v;
+    }
+
+private:
+    std::int32_t& slot(int c) { return counts_[static_cast<std::size_t>(c - group_.lowest_)]; }
+
+    const ClassGroup& group_;
+    std::vector<std::int32_t> counts_;
+};
 
 BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {
-    const int n = index_->n;
-    const int B = index_->blockSize;
-    const Band band(share(), z,
-                    (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon());
-    BandCount result;
-    for (int block = 0; block < index_->blocks; ++block) {
-        // Over the block the running count lies between its values at the block's ends.
-        const int lo = block * B + 1;
-        const int hi = std::min(lo + B - 1, n);
-        const double least = static_cast<double>(countBefore_[static_cast<std::size_t>(block)]) /
-                             static_cast<double>(hi);
-        const double most = static_cast<double>(countBefore_[static_cast<std::size_t>(block) + 1]) /
-                            static_cast<double>(lo);
-        switch (band.judge(least, most, lo, hi)) {
-            case Band::Verdict::Inside: result.inside += hi - lo + 1; break;
-            case Band::Verdict::Outside: break;
-            case Band::Verdict::Unsure: result.inside += countBlock(band, block); break;
-        }
-        if (result.inside >= goal.reach || result.inside + (n - hi) < goal.atLeast) {
-            result.complete = hi == n;
-            return result;
-        }
-    }
-    return result;
+    // Each class's term carries one rounding, and each addition another.
+    const double slack =
+        (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon();
+    const Band band(share(), z, slack);
+    ExactSum exact(*this);
+    return countInBlocks(*index_, lowest_, highest_, countBefore_, band, false, goal, exact);
 }
 
 bool ClassGroup::passes(double z, double threshold) const {

@@ -31,8 +31,7 @@ public:
     bool passes(double z, double threshold) const;
 
 private:
-    // In-band count of the positions of one block, walked one by one.
-    std::int64_t countBlock(const Band& band, int block) const;
+    class ExactSum;
 
     const ClassIndex* index_;
     std::vector<int> classes_;  // in summation order

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace quorvel {
 namespace {
@@ -15,11 +16,21 @@ bool searchable(const std::vector<double>& b) {
     return std::is_sorted(b.begin() + 1, b.end());
 }
 
+// A branch-free lower bound over b_1..b_K: the comparisons of a binary search over random
+// values are unpredictable, and conditional moves avoid their mispredictions.
 std::int32_t labelBySearch(double x, const std::vector<double>& b) {
-    const auto it = std::lower_bound(b.begin() + 1, b.end(), x);
-    if (it == b.end()) return 0;
-    const auto c = static_cast<std::int32_t>(it - b.begin());
-    return inClass(x, b[static_cast<std::size_t>(c) - 1], *it) ? c : 0;
+    const double* base = b.data() + 1;
+    std::size_t length = b.size() - 1;
+    if (length == 0) return 0;
+    while (length > 1) {
+        const std::size_t half = length / 2;
+        base = base[half - 1] < x ? base + half : base;
+        length -= half;
+    }
+    if (*base < x) ++base;
+    if (base == b.data() + b.size()) return 0;
+    const auto c = static_cast<std::int32_t>(base - b.data());
+    return inClass(x, b[static_cast<std::size_t>(c) - 1], *base) ? c : 0;
 }
 
 std::int32_t labelByScan(double x, const std::vector<double>& b) {
@@ -30,17 +41,13 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 }  // namespace
 
-ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K) {
+ClassIndex indexLabels(std::vector<std::int32_t> labels, int K,
+                       std::shared_ptr<const std::vector<double>> inverseRoots) {
     ClassIndex index;
-    index.n = static_cast<int>(last - first);
+    index.inverseRoots = std::move(inverseRoots);
+    index.n = static_cast<int>(labels.size());
     index.K = K;
-    index.label.resize(static_cast<std::size_t>(index.n));
-    const bool bySearch = searchable(b);
-    index.ordered = bySearch && (K == 0 || b[0] <= b[1]);
-    for (int j = 0; j < index.n; ++j)
-        index.label[static_cast<std::size_t>(j)] =
-            bySearch ? labelBySearch(first[j], b) : labelByScan(first[j], b);
-
+    index.label = std::move(labels);
     index.counts.assign(static_cast<std::size_t>(K) + 1, 0);
     index.blockSize = std::max(256, K);
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
@@ -57,6 +64,17 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
     for (std::size_t c = 0; c <= static_cast<std::size_t>(K); ++c)
         index.countsBefore[c * stride + stride - 1] = index.counts[c];
     return index;
+}
+
+ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K) {
+    const auto n = static_cast<std::size_t>(last - first);
+    std::vector<std::int32_t> labels(n);
+    const bool bySearch = searchable(b);
+    for (std::size_t j = 0; j < n; ++j)
+        labels[j] = bySearch ? labelBySearch(first[j], b) : labelByScan(first[j], b);
+    auto roots = std::make_shared<std::vector<double>>(n + 1);
+    for (std::size_t i = 1; i <= n; ++i) (*roots)[i] = 1.0 / std::sqrt(static_cast<double>(i));
+    return indexLabels(std::move(labels), K, std::move(roots));
 }
 
 }  // namespace quorvel

@@ -10,73 +10,59 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
 namespace {
 
-// The running share p_t = (values among the first t at or below a boundary) / t of a stretch's
-// values, or its complement 1 - p_t; `below` holds the 0-based indices of the values at or below.
-class SplitSeries {
-public:
-    SplitSeries(const std::vector<std::int32_t>& below, int N, bool complement)
-        : below_(below), N_(N), complement_(complement) {}
-
-    int length() const { return N_; }
-    double last() const { return value(static_cast<int>(below_.size()), N_); }
-    double slack() const { return 2.0 * std::numeric_limits<double>::epsilon(); }
-    void restart() { count_ = 0; }
-    bool next(int& p) const {
-        if (static_cast<std::size_t>(count_) == below_.size()) return false;
-        p = below_[static_cast<std::size_t>(count_)] + 1;
-        return true;
-    }
-    void advance() { ++count_; }
-    double approx(int t) const { return value(count_, t); }
-    double exact(int t) const { return value(count_, t); }
-
-private:
-    double value(int count, int t) const {
+// The running share p_t = fl(m / t) of the first t values of a stretch at or below a boundary,
+// or its complement fl(1 - p_t): one rounding each, so the count alone gives them exactly.
+struct ShareOfCount {
+    bool complement;
+    void enter(int) {}
+    void take(int) {}
+    double value(int t, std::int32_t count) const {
         const double p = static_cast<double>(count) / static_cast<double>(t);
-        return complement_ ? 1.0 - p : p;
+        return complement ? 1.0 - p : p;
     }
-
-    const std::vector<std::int32_t>& below_;
-    int N_;
-    bool complement_;
-    int count_ = 0;
 };
 
-// In-band count of a boundary's running share, or of its complement; stops early (and reports
-// fewer) once it cannot reach `atLeast`.
-std::int64_t splitCount(const std::vector<std::int32_t>& below, int N, bool complement, double z,
-                        std::int64_t atLeast) {
-    SplitSeries series(below, N, complement);
+// In-band count of a boundary's running share (or of its complement) over the stretch; stops
+// early, reporting fewer, once it cannot reach `atLeast`.
+std::int64_t splitCount(const ClassIndex& stretch, int s, int q,
+                        const std::vector<std::int32_t>& countBefore, double share, bool complement,
+                        double z, std::int64_t atLeast) {
+    const Band band(share, z, 2.0 * std::numeric_limits<double>::epsilon());
+    ShareOfCount exact{complement};
     BandGoal goal;
     goal.atLeast = atLeast;
-    return countInBand(series, z, goal).inside;
+    return countInBlocks(stretch, s + 1, q, countBefore, band, complement, goal, exact).inside;
 }
 
 // Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
 // inner boundary when that one's score exceeds the threshold, else drops every inner boundary.
 // A boundary's score is the smaller in-band count of its running share and of the complement
 // (the fractions have the common divisor N, so counts order them the same way).
-void splitStretch(const std::vector<double>& values, int s, int e, int level, int K,
-                  double threshold, std::vector<double>& marks, const std::vector<double>& b,
-                  double z, int& decidedCount) {
-    const int N = static_cast<int>(values.size());
+void splitStretch(const ClassIndex& stretch, int s, int e, int level, int K, double threshold,
+                  std::vector<double>& marks, const std::vector<double>& b, double z,
+                  int& decidedCount) {
+    const int N = stretch.n;
     constexpr std::int64_t kOutOfReach = -1;
     std::vector<std::int64_t> scores;
     std::int64_t best = 0;
-    std::vector<std::int32_t> below;
+    // The stretch's values at or below b[q] are those of its classes s+1..q.
+    std::vector<std::int32_t> countBefore(static_cast<std::size_t>(stretch.blocks) + 1, 0);
+    std::int32_t below = 0;
     for (int q = s + 1; q < e; ++q) {
-        below.clear();
-        const double boundary = b[static_cast<std::size_t>(q)];
-        for (int t = 0; t < N; ++t)
-            if (values[static_cast<std::size_t>(t)] <= boundary) below.push_back(t);
+        const std::int32_t* classBefore = stretch.before(q);
+        for (std::size_t j = 0; j < countBefore.size(); ++j) countBefore[j] += classBefore[j];
+        below += stretch.count(q);
+        const double share = static_cast<double>(below) / static_cast<double>(N);
         // A boundary that cannot reach the best score so far is never a candidate.
-        const std::int64_t f1 = splitCount(below, N, false, z, best);
-        const std::int64_t f2 = f1 < best ? f1 : splitCount(below, N, true, z, best);
+        const std::int64_t f1 = splitCount(stretch, s, q, countBefore, share, false, z, best);
+        const std::int64_t f2 =
+            f1 < best ? f1 : splitCount(stretch, s, q, countBefore, 1.0 - share, true, z, best);
         const std::int64_t score = std::min(f1, f2);
         scores.push_back(score < best ? kOutOfReach : score);
         best = std::max(best, score);
@@ -107,31 +93,28 @@ void splitStretch(const std::vector<double>& values, int s, int e, int level, in
     }
 }
 
-// The window's values in the stretch (b[s], b[e]], in window order.
-std::vector<double> stretchValues(const double* first, const ClassIndex& index,
-                                  const std::vector<double>& b, int s, int e) {
-    std::vector<double> values;
-    const double lower = b[static_cast<std::size_t>(s)];
-    const double upper = b[static_cast<std::size_t>(e)];
-    for (int j = 0; j < index.n; ++j) {
-        const int c = index.label[static_cast<std::size_t>(j)];
-        const bool inside = index.ordered ? s < c && c <= e : inClass(first[j], lower, upper);
-        if (inside) values.push_back(first[j]);
+// The labels of the window's values in each stretch of classes s+1..e, in window order, from
+// one sweep over the window. The boundaries ascend here (the lowest lies at or below the
+// minimum), so a value lies in (b[s], b[e]] exactly when its class is one of s+1..e; when they
+// hold NaN, every class and every stretch is empty.
+std::vector<std::vector<std::int32_t>> stretchLabels(const ClassIndex& index,
+                                                     const std::vector<std::pair<int, int>>& stretches) {
+    std::vector<int> stretchOfClass(static_cast<std::size_t>(index.K) + 1, -1);
+    std::vector<std::vector<std::int32_t>> labels(stretches.size());
+    for (std::size_t k = 0; k < stretches.size(); ++k) {
+        const auto [s, e] = stretches[k];
+        std::size_t size = 0;
+        for (int c = s + 1; c <= e; ++c) {
+            stretchOfClass[static_cast<std::size_t>(c)] = static_cast<int>(k);
+            size += static_cast<std::size_t>(index.count(c));
+        }
+        labels[k].reserve(size);
     }
-    return values;
-}
-
-// The number of window values in (b[s], b[e]].
-std::int64_t stretchCount(const double* first, const ClassIndex& index,
-                          const std::vector<double>& b, int s, int e) {
-    if (index.ordered) {
-        std::int64_t count = 0;
-        for (int c = s + 1; c <= e; ++c) count += index.count(c);
-        return count;
+    for (const std::int32_t c : index.label) {
+        const int k = stretchOfClass[static_cast<std::size_t>(c)];
+        if (k >= 0) labels[static_cast<std::size_t>(k)].push_back(c);
     }
-    const double lower = b[static_cast<std::size_t>(s)];
-    const double upper = b[static_cast<std::size_t>(e)];
-    return std::count_if(first, first + index.n, [&](double x) { return inClass(x, lower, upper); });
+    return labels;
 }
 
 }  // namespace
@@ -153,18 +136,24 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
 
     // Breadth first: a mark set in one pass bounds stretches from the next pass on.
     for (int pass = 1; K >= 2 && pass <= K - 1; ++pass) {
+        // The stretches of this pass are fixed before any of them is split: a mark set now
+        // bounds stretches from the next pass on.
+        std::vector<std::pair<int, int>> stretches;
         int s = 0;
         int e = 0;
         do {
             e = s + 1;
             while (mark(e) == 0.0) ++e;
-            if (e - s >= 2) {
-                const std::vector<double> values = stretchValues(first, index, b, s, e);
-                if (!values.empty())
-                    splitStretch(values, s, e, pass, K, threshold, marks, b, z, decidedCount);
-            }
+            if (e - s >= 2) stretches.emplace_back(s, e);
             s = e;
         } while (e < K - 1);
+        std::vector<std::vector<std::int32_t>> labels = stretchLabels(index, stretches);
+        for (std::size_t k = 0; k < stretches.size(); ++k) {
+            if (labels[k].empty()) continue;
+            const auto [lower, upper] = stretches[k];
+            const ClassIndex stretch = indexLabels(std::move(labels[k]), upper, index.inverseRoots);
+            splitStretch(stretch, lower, upper, pass, K, threshold, marks, b, z, decidedCount);
+        }
         if (decidedCount >= K - 1) break;
     }
 
@@ -174,7 +163,8 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     int s = 0;
     for (int e = 1; e <= K; ++e) {
         if (mark(e) == 0.0 || mark(e) == dropped) continue;
-        const std::int64_t count = stretchCount(first, index, b, s, e);
+        std::int64_t count = 0;
+        for (int c = s + 1; c <= e; ++c) count += index.count(c);
         const double p = static_cast<double>(count) / static_cast<double>(n);
         (*A)(e, 4) = static_cast<double>(count);
         (*A)(e, 5) = p;
