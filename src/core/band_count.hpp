@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -104,8 +105,8 @@ private:
 // In-band count of a running proportion over a labelled sequence: element i is
 // (positions among the first i whose label lies in lowest..highest) / i, or one minus that for
 // the complement, up to the rounding that the exact evaluator reproduces. countBefore[j] is
-// that count before block j. Blocks whose range of elements lies clearly inside or outside the
-// band are decided at once; the others are walked position by position.
+// that count before block j. Runs of blocks whose range of elements lies clearly inside or
+// outside the band are decided at once; blocks that stay unsure are walked position by position.
 //
 // Exact interface (a template parameter, no virtual calls):
 //   void enter(int block);                     state before the block's first position
@@ -123,11 +124,16 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
         return complement ? 1.0 - p : p;
     };
     BandCount result;
-    for (int block = 0; block < sequence.blocks; ++block) {
-        const int lo = block * B + 1;  // 1-based positions lo..hi
-        const int hi = std::min(lo + B - 1, n);
-        const std::int32_t fewest = countBefore[static_cast<std::size_t>(block)];
-        const std::int32_t most = countBefore[static_cast<std::size_t>(block) + 1];
+    // Runs of blocks are judged from the counts at their ends and halved while unsure, the
+    // coarsest first: a verdict often follows from a few long runs, wherever they lie.
+    std::int64_t decided = 0;
+    std::vector<std::pair<int, int>> runs{{0, sequence.blocks}};
+    for (std::size_t next = 0; next < runs.size(); ++next) {
+        const auto [first, end] = runs[next];  // blocks first .. end-1
+        const int lo = first * B + 1;  // 1-based positions lo..hi
+        const int hi = std::min(end * B, n);
+        const std::int32_t fewest = countBefore[static_cast<std::size_t>(first)];
+        const std::int32_t most = countBefore[static_cast<std::size_t>(end)];
         // The count only grows, and the position divides it: the extremes are at the corners.
         const double a = element(fewest, hi);
         const double b = element(most, lo);
@@ -136,7 +142,13 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
             case Band::Verdict::Inside: result.inside += hi - lo + 1; break;
             case Band::Verdict::Outside: break;
             case Band::Verdict::Unsure: {
-                exact.enter(block);
+                if (end - first > 1) {
+                    const int middle = first + (end - first) / 2;
+                    runs.emplace_back(first, middle);
+                    runs.emplace_back(middle, end);
+                    continue;
+                }
+                exact.enter(first);
                 std::int32_t count = fewest;
                 for (int i = lo; i <= hi; ++i) {
                     const int c = sequence.label[static_cast<std::size_t>(i - 1)];
@@ -154,8 +166,9 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
                 break;
             }
         }
-        if (result.inside >= goal.reach || result.inside + (n - hi) < goal.atLeast) {
-            result.complete = hi == n;
+        decided += hi - lo + 1;
+        if (result.inside >= goal.reach || result.inside + (n - decided) < goal.atLeast) {
+            result.complete = decided == n;
             return result;
         }
     }
