@@ -102,27 +102,29 @@ private:
     double margin_;
 };
 
-// In-band count of a running proportion over a labelled sequence: element i is
-// (positions among the first i whose label lies in lowest..highest) / i, or one minus that for
+// In-band count of a running proportion over a classified sequence: element i is
+// (positions among the first i whose class lies in lowest..highest) / i, or one minus that for
 // the complement, up to the rounding that the exact evaluator reproduces. countBefore[j] is
-// that count before block j. Runs of blocks whose range of elements lies clearly inside or
-// outside the band are decided at once; blocks that stay unsure are walked position by position.
+// that count before block j, and inverseRoots[i] = 1/sqrt(i). Runs of blocks whose range of
+// elements lies clearly inside or outside the band are decided at once; blocks that stay
+// unsure are walked position by position.
 //
 // Exact interface (a template parameter, no virtual calls):
 //   void enter(int block);                     state before the block's first position
-//   void take(int label);                      a counted position
+//   void take(int c);                          a counted position, of class c
 //   double value(int i, std::int32_t count);   element i, as the definition computes it
 template <typename Exact>
 BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
-                        const std::vector<std::int32_t>& countBefore, const Band& band,
-                        bool complement, const BandGoal& goal, Exact& exact) {
+                        const std::vector<std::int32_t>& countBefore,
+                        const std::vector<double>& inverseRoots, const Band& band, bool complement,
+                        const BandGoal& goal, Exact& exact) {
     const int n = sequence.n;
     const int B = sequence.blockSize;
-    const std::vector<double>& roots = *sequence.inverseRoots;
     const auto element = [complement](std::int32_t count, int i) {
         const double p = static_cast<double>(count) / static_cast<double>(i);
         return complement ? 1.0 - p : p;
     };
+    const auto root = [&](int i) { return inverseRoots[static_cast<std::size_t>(i)]; };
     BandCount result;
     // Runs of blocks are judged from the counts at their ends and halved while unsure, the
     // coarsest first: a verdict often follows from a few long runs, wherever they lie.
@@ -130,15 +132,15 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
     std::vector<std::pair<int, int>> runs{{0, sequence.blocks}};
     for (std::size_t next = 0; next < runs.size(); ++next) {
         const auto [first, end] = runs[next];  // blocks first .. end-1
-        const int lo = first * B + 1;  // 1-based positions lo..hi
+        const int lo = first * B + 1;          // 1-based positions lo..hi
         const int hi = std::min(end * B, n);
         const std::int32_t fewest = countBefore[static_cast<std::size_t>(first)];
         const std::int32_t most = countBefore[static_cast<std::size_t>(end)];
-        // The count only grows, and the position divides it: the extremes are at the corners.
+        // Count and position only grow, and the position divides: the extremes are at the
+        // corners.
         const double a = element(fewest, hi);
         const double b = element(most, lo);
-        switch (band.judge(std::min(a, b), std::max(a, b), roots[static_cast<std::size_t>(lo)],
-                           roots[static_cast<std::size_t>(hi)])) {
+        switch (band.judge(std::min(a, b), std::max(a, b), root(lo), root(hi))) {
             case Band::Verdict::Inside: result.inside += hi - lo + 1; break;
             case Band::Verdict::Outside: break;
             case Band::Verdict::Unsure: {
@@ -157,8 +159,7 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
                         ++count;
                     }
                     const double m = static_cast<double>(complement ? i - count : count);
-                    const Band::Verdict verdict =
-                        band.judgeAt(m, i, roots[static_cast<std::size_t>(i)]);
+                    const Band::Verdict verdict = band.judgeAt(m, i, root(i));
                     if (verdict == Band::Verdict::Inside ||
                         (verdict == Band::Verdict::Unsure && band.contains(exact.value(i, count), i)))
                         ++result.inside;

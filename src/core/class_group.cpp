@@ -54,7 +54,8 @@ BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {
         (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon();
     const Band band(share(), z, slack);
     ExactSum exact(*this);
-    return countInBlocks(*index_, lowest_, highest_, countBefore_, band, false, goal, exact);
+    return countInBlocks(*index_, lowest_, highest_, countBefore_, *inverseRoots_, band, false, goal,
+                         exact);
 }
 
 bool ClassGroup::passes(double z, double threshold) const {

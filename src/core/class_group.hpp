@@ -15,8 +15,11 @@ namespace quorvel {
 // in blocks where the band edge may pass.
 class ClassGroup {
 public:
-    explicit ClassGroup(const ClassIndex& index)
-        : index_(&index), countBefore_(static_cast<std::size_t>(index.blocks) + 1, 0) {}
+    // `inverseRoots` holds 1/sqrt(i) for the positions of the window.
+    ClassGroup(const ClassIndex& index, const std::vector<double>& inverseRoots)
+        : index_(&index),
+          inverseRoots_(&inverseRoots),
+          countBefore_(static_cast<std::size_t>(index.blocks) + 1, 0) {}
 
     // Takes in class c, adjacent to the classes already in; its share is added after theirs.
     void add(int c);
@@ -34,6 +37,7 @@ private:
     class ExactSum;
 
     const ClassIndex* index_;
+    const std::vector<double>* inverseRoots_;
     std::vector<int> classes_;  // in summation order
     int lowest_ = 0;            // the classes form the range lowest_..highest_
     int highest_ = -1;

@@ -41,10 +41,8 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 }  // namespace
 
-ClassIndex indexLabels(std::vector<std::int32_t> labels, int K,
-                       std::shared_ptr<const std::vector<double>> inverseRoots) {
+ClassIndex indexLabels(std::vector<std::int32_t> labels, int K) {
     ClassIndex index;
-    index.inverseRoots = std::move(inverseRoots);
     index.n = static_cast<int>(labels.size());
     index.K = K;
     index.label = std::move(labels);
@@ -66,15 +64,19 @@ ClassIndex indexLabels(std::vector<std::int32_t> labels, int K,
     return index;
 }
 
+std::vector<double> inverseRoots(int n) {
+    std::vector<double> roots(static_cast<std::size_t>(n) + 1, 0.0);
+    for (int i = 1; i <= n; ++i) roots[static_cast<std::size_t>(i)] = 1.0 / std::sqrt(static_cast<double>(i));
+    return roots;
+}
+
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K) {
     const auto n = static_cast<std::size_t>(last - first);
     std::vector<std::int32_t> labels(n);
     const bool bySearch = searchable(b);
     for (std::size_t j = 0; j < n; ++j)
         labels[j] = bySearch ? labelBySearch(first[j], b) : labelByScan(first[j], b);
-    auto roots = std::make_shared<std::vector<double>>(n + 1);
-    for (std::size_t i = 1; i <= n; ++i) (*roots)[i] = 1.0 / std::sqrt(static_cast<double>(i));
-    return indexLabels(std::move(labels), K, std::move(roots));
+    return indexLabels(std::move(labels), K);
 }
 
 }  // namespace quorvel

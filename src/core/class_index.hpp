@@ -1,8 +1,8 @@
-// A sequence of class labels with running class counts per block.
+// A sequence of class labels (a classified window, or the values of a stretch of its classes)
+// with running class counts per block.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace quorvel {
@@ -19,8 +19,6 @@ struct ClassIndex {
     std::vector<std::int32_t> label;         // class of each position
     std::vector<std::int32_t> counts;        // positions per class, 0..K
     std::vector<std::int32_t> countsBefore;  // class-major: K + 1 rows of blocks + 1
-    // 1/sqrt(i) for i = 1..n (at least), shared by the sequences cut from one window.
-    std::shared_ptr<const std::vector<double>> inverseRoots;
 
     int count(int c) const { return counts[static_cast<std::size_t>(c)]; }
     const std::int32_t* before(int c) const {
@@ -28,9 +26,11 @@ struct ClassIndex {
     }
 };
 
-// Indexes a sequence of labels in 0..K; `inverseRoots` must cover its length.
-ClassIndex indexLabels(std::vector<std::int32_t> labels, int K,
-                       std::shared_ptr<const std::vector<double>> inverseRoots);
+// Indexes a sequence of labels in 0..K.
+ClassIndex indexLabels(std::vector<std::int32_t> labels, int K);
+
+// 1/sqrt(i) for i = 1..n, to within an ulp (entry 0 unused).
+std::vector<double> inverseRoots(int n);
 
 // Classifies the window [first, last) into the classes (b[c-1], b[c]], c = 1..K.
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K);

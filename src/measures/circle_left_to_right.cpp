@@ -17,8 +17,10 @@ namespace {
 // That first passing class depends on g alone, so it is searched once per g and remembered.
 class ArcPartitions {
 public:
-    explicit ArcPartitions(const ClassIndex& index, double z, double threshold)
+    ArcPartitions(const ClassIndex& index, const std::vector<double>& roots, double z,
+                  double threshold)
         : index_(index),
+          roots_(roots),
           z_(z),
           threshold_(threshold),
           firstPass_(static_cast<std::size_t>(index.K) + 1, kNotSearched) {}
@@ -42,7 +44,7 @@ private:
         int& known = firstPass_[static_cast<std::size_t>(g)];
         if (known != kNotSearched) return known;
         known = index_.K;
-        ClassGroup group(index_);
+        ClassGroup group(index_, roots_);
         for (int t = g; t < index_.K; ++t) {
             group.add(t);
             if (group.passes(z_, threshold_)) {
@@ -62,6 +64,7 @@ private:
     }
 
     const ClassIndex& index_;
+    const std::vector<double>& roots_;
     double z_;
     double threshold_;
     std::vector<int> firstPass_;
@@ -76,9 +79,10 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Double, *A);
     const ClassIndex index = classify(first, last, b, K);
+    const std::vector<double> roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
 
-    ArcPartitions arcs(index, z, threshold);
+    ArcPartitions arcs(index, roots, z, threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group.
     double smallest = arcs.arcPartitionEntropy(1, K);
     for (int s = 2; s <= K; ++s) {

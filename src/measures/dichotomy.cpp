@@ -28,41 +28,38 @@ struct ShareOfCount {
     }
 };
 
-// In-band count of a boundary's running share (or of its complement) over the stretch; stops
-// early, reporting fewer, once it cannot reach `atLeast`.
-std::int64_t splitCount(const ClassIndex& stretch, int s, int q,
-                        const std::vector<std::int32_t>& countBefore, double share, bool complement,
-                        double z, std::int64_t atLeast) {
-    const Band band(share, z, 2.0 * std::numeric_limits<double>::epsilon());
-    ShareOfCount exact{complement};
-    BandGoal goal;
-    goal.atLeast = atLeast;
-    return countInBlocks(stretch, s + 1, q, countBefore, band, complement, goal, exact).inside;
-}
-
 // Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
 // inner boundary when that one's score exceeds the threshold, else drops every inner boundary.
-// A boundary's score is the smaller in-band count of its running share and of the complement
-// (the fractions have the common divisor N, so counts order them the same way).
-void splitStretch(const ClassIndex& stretch, int s, int e, int level, int K, double threshold,
-                  std::vector<double>& marks, const std::vector<double>& b, double z,
-                  int& decidedCount) {
+// `stretch` holds the classes of the stretch's values in window order (at least one); those at
+// or below b[q] are those of classes s+1..q. A boundary's score is the smaller in-band count of
+// its running share and of the complement (the fractions have the common divisor N, so counts
+// order them the same way). Returns the chosen boundary, or 0 when the stretch is closed.
+int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, int s, int e,
+                 int level, int K, double threshold, std::vector<double>& marks,
+                 const std::vector<double>& b, double z, int& decidedCount) {
     const int N = stretch.n;
+    const double slack = 2.0 * std::numeric_limits<double>::epsilon();
     constexpr std::int64_t kOutOfReach = -1;
     std::vector<std::int64_t> scores;
     std::int64_t best = 0;
-    // The stretch's values at or below b[q] are those of its classes s+1..q.
     std::vector<std::int32_t> countBefore(static_cast<std::size_t>(stretch.blocks) + 1, 0);
-    std::int32_t below = 0;
     for (int q = s + 1; q < e; ++q) {
         const std::int32_t* classBefore = stretch.before(q);
         for (std::size_t j = 0; j < countBefore.size(); ++j) countBefore[j] += classBefore[j];
-        below += stretch.count(q);
-        const double share = static_cast<double>(below) / static_cast<double>(N);
+        const double share = static_cast<double>(countBefore.back()) / static_cast<double>(N);
         // A boundary that cannot reach the best score so far is never a candidate.
-        const std::int64_t f1 = splitCount(stretch, s, q, countBefore, share, false, z, best);
-        const std::int64_t f2 =
-            f1 < best ? f1 : splitCount(stretch, s, q, countBefore, 1.0 - share, true, z, best);
+        BandGoal goal;
+        goal.atLeast = best;
+        ShareOfCount below{false};
+        const std::int64_t f1 = countInBlocks(stretch, s + 1, q, countBefore, roots,
+                                              Band(share, z, slack), false, goal, below)
+                                    .inside;
+        ShareOfCount above{true};
+        const std::int64_t f2 = f1 < best ? f1
+                                          : countInBlocks(stretch, s + 1, q, countBefore, roots,
+                                                          Band(1.0 - share, z, slack), true, goal,
+                                                          above)
+                                                .inside;
         const std::int64_t score = std::min(f1, f2);
         scores.push_back(score < best ? kOutOfReach : score);
         best = std::max(best, score);
@@ -87,34 +84,34 @@ void splitStretch(const ClassIndex& stretch, int s, int e, int level, int K, dou
         }
         marks[static_cast<std::size_t>(chosen)] = static_cast<double>(level);
         decidedCount += 1;
-    } else {
-        for (int q = s + 1; q < e; ++q) marks[static_cast<std::size_t>(q)] = static_cast<double>(K);
-        decidedCount += e - s - 1;
+        return chosen;
     }
+    for (int q = s + 1; q < e; ++q) marks[static_cast<std::size_t>(q)] = static_cast<double>(K);
+    decidedCount += e - s - 1;
+    return 0;
 }
 
-// The labels of the window's values in each stretch of classes s+1..e, in window order, from
-// one sweep over the window. The boundaries ascend here (the lowest lies at or below the
-// minimum), so a value lies in (b[s], b[e]] exactly when its class is one of s+1..e; when they
-// hold NaN, every class and every stretch is empty.
-std::vector<std::vector<std::int32_t>> stretchLabels(const ClassIndex& index,
-                                                     const std::vector<std::pair<int, int>>& stretches) {
-    std::vector<int> stretchOfClass(static_cast<std::size_t>(index.K) + 1, -1);
-    std::vector<std::vector<std::int32_t>> labels(stretches.size());
-    for (std::size_t k = 0; k < stretches.size(); ++k) {
-        const auto [s, e] = stretches[k];
-        std::size_t size = 0;
-        for (int c = s + 1; c <= e; ++c) {
-            stretchOfClass[static_cast<std::size_t>(c)] = static_cast<int>(k);
-            size += static_cast<std::size_t>(index.count(c));
-        }
-        labels[k].reserve(size);
-    }
-    for (const std::int32_t c : index.label) {
-        const int k = stretchOfClass[static_cast<std::size_t>(c)];
-        if (k >= 0) labels[static_cast<std::size_t>(k)].push_back(c);
-    }
-    return labels;
+// A stretch of classes s+1..e still to be examined, with the classes of its values in window
+// order. The boundaries ascend here (the lowest lies at or below the minimum), so the values in
+// (b[s], b[e]] are exactly those of classes s+1..e; when the boundaries hold NaN every class is
+// empty.
+struct OpenStretch {
+    int s;
+    int e;
+    std::vector<std::int32_t> labels;
+};
+
+// The parts of a stretch split at q that can still be split: two classes or more, and values.
+void keepParts(const ClassIndex& values, int s, int e, int q, std::vector<OpenStretch>& next) {
+    OpenStretch lower{s, q, {}};
+    OpenStretch upper{q, e, {}};
+    int below = 0;
+    for (int c = s + 1; c <= q; ++c) below += values.count(c);
+    lower.labels.reserve(static_cast<std::size_t>(below));
+    upper.labels.reserve(static_cast<std::size_t>(values.n - below));
+    for (const std::int32_t c : values.label) (c <= q ? lower : upper).labels.push_back(c);
+    for (OpenStretch* part : {&lower, &upper})
+        if (part->e - part->s >= 2 && !part->labels.empty()) next.push_back(std::move(*part));
 }
 
 }  // namespace
@@ -126,6 +123,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
                                                   PositionPrecision::Single, *A);
     const ClassIndex index = classify(first, last, b, K);
     classFrequencies(index, H0out, *A);
+    const std::vector<double> roots = inverseRoots(index.n);
     const int n = index.n;
 
     std::vector<double> marks(static_cast<std::size_t>(K) + 1, 0.0);
@@ -134,27 +132,25 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     const auto mark = [&](int i) { return marks[static_cast<std::size_t>(i)]; };
     int decidedCount = 0;
 
-    // Breadth first: a mark set in one pass bounds stretches from the next pass on.
-    for (int pass = 1; K >= 2 && pass <= K - 1; ++pass) {
-        // The stretches of this pass are fixed before any of them is split: a mark set now
-        // bounds stretches from the next pass on.
-        std::vector<std::pair<int, int>> stretches;
-        int s = 0;
-        int e = 0;
-        do {
-            e = s + 1;
-            while (mark(e) == 0.0) ++e;
-            if (e - s >= 2) stretches.emplace_back(s, e);
-            s = e;
-        } while (e < K - 1);
-        std::vector<std::vector<std::int32_t>> labels = stretchLabels(index, stretches);
-        for (std::size_t k = 0; k < stretches.size(); ++k) {
-            if (labels[k].empty()) continue;
-            const auto [lower, upper] = stretches[k];
-            const ClassIndex stretch = indexLabels(std::move(labels[k]), upper, index.inverseRoots);
-            splitStretch(stretch, lower, upper, pass, K, threshold, marks, b, z, decidedCount);
+    // Breadth first: each pass examines every stretch of two classes or more that holds values,
+    // and its splits bound the stretches of the next pass. A stretch without values keeps its
+    // inner marks at 0 and is never examined.
+    std::vector<OpenStretch> open;
+    if (K >= 2) {
+        OpenStretch whole{0, K, {}};
+        for (const std::int32_t c : index.label)
+            if (c != 0) whole.labels.push_back(c);
+        if (!whole.labels.empty()) open.push_back(std::move(whole));
+    }
+    for (int pass = 1; pass <= K - 1 && !open.empty() && decidedCount < K - 1; ++pass) {
+        std::vector<OpenStretch> next;
+        for (OpenStretch& stretch : open) {
+            const ClassIndex values = indexLabels(std::move(stretch.labels), stretch.e);
+            const int q = splitStretch(values, roots, stretch.s, stretch.e, pass, K, threshold,
+                                       marks, b, z, decidedCount);
+            if (q != 0) keepParts(values, stretch.s, stretch.e, q, next);
         }
-        if (decidedCount >= K - 1) break;
+        open = std::move(next);
     }
 
     // Final partition between delimiters; an empty stretch is merged into the next one.
