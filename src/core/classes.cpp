@@ -1,6 +1,7 @@
 #include "classes.hpp"
 
 #include "entropy.hpp"
+#include "sort.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -53,14 +54,11 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
     if (K < 0 || (equalFrequency && K < 1))
         throw std::invalid_argument("equal-frequency classes need K >= 1");
 
-    std::vector<double> sorted(first, last);
-    std::sort(sorted.begin(), sorted.end());
-    const double min = sorted.front();
-    const double max = sorted.back();
-
     std::vector<double> b(static_cast<std::size_t>(K) + 1, 0.0);
-    b[0] = lowestBoundary(min, equalFrequency, lowest);
     if (equalFrequency) {
+        std::vector<double> sorted(first, last);
+        sortAscending(sorted);
+        b[0] = lowestBoundary(sorted.front(), equalFrequency, lowest);
         const std::vector<int> positions = precision == PositionPrecision::Single
                                                ? equalFrequencyPositions<float>(n, K)
                                                : equalFrequencyPositions<double>(n, K);
@@ -68,6 +66,11 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
             b[static_cast<std::size_t>(i)] =
                 sorted[static_cast<std::size_t>(positions[static_cast<std::size_t>(i - 1)] - 1)];
     } else {
+        // Equal widths need only the extremes of the sorted window.
+        const auto [lowestValue, highestValue] = std::minmax_element(first, last);
+        const double min = *lowestValue;
+        const double max = *highestValue;
+        b[0] = lowestBoundary(min, equalFrequency, lowest);
         for (int i = 1; i <= K; ++i)
             b[static_cast<std::size_t>(i)] =
                 ((max - min) * static_cast<double>(i)) / static_cast<double>(K) + min;
