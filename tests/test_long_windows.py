@@ -68,3 +68,17 @@ def test_sweeps_match_the_table(kind, mode):
     scores = [arc_entropy(P, 1, K)]
     scores += [arc_entropy(P, 1, s - 1) + arc_entropy(P, s, K) for s in range(2, K + 1)]
     assert est.getH() == min(scores)
+
+
+@pytest.mark.parametrize("n", [4095, 4096, 20000])
+def test_equal_frequency_boundaries_are_the_sorted_window(n):
+    # With K = n every boundary b_1..b_n is one sorted value: any slip of the sort shows.
+    rng = np.random.default_rng(n)
+    window = rng.normal(scale=1e3, size=n)
+    window[:8] = [np.inf, -np.inf, 5e-324, -5e-324, 0.0, -0.0, 1e308, -1e308]
+    window[8:200] = np.round(window[8:200] / 1e3)  # ties
+    rng.shuffle(window)
+    est = quorvel.NonStationary()
+    est.setup(n, Z, ACCEPT, 1)
+    est.nsFunc("NSLefttoRight", window)
+    assert np.array_equal(est.getA()[1:, 0], np.sort(window))
