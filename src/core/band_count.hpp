@@ -102,6 +102,75 @@ private:
     double margin_;
 };
 
+// Where the running elements count/i, or 1 - count/i for the complement, stand over positions
+// lo..hi while the count grows from `fewest` to `most`: count and position only grow, and the
+// position divides, so the extremes are at the corners.
+inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32_t most, int lo,
+                               int hi, bool complement, const std::vector<double>& inverseRoots) {
+    const auto element = [complement](std::int32_t count, int i) {
+        const double p = static_cast<double>(count) / static_cast<double>(i);
+        return complement ? 1.0 - p : p;
+    };
+    const double a = element(fewest, hi);
+    const double b = element(most, lo);
+    return band.judge(std::min(a, b), std::max(a, b), inverseRoots[static_cast<std::size_t>(lo)],
+                      inverseRoots[static_cast<std::size_t>(hi)]);
+}
+
+// In-band count of the positions of one block, the count of the block's first position being
+// fewest + (that position counted or not). Chunks of positions are judged from the counts at
+// their ends; positions of unsure chunks one by one, and only those that stay unsure are
+// evaluated exactly, with the exact evaluator brought up to date lazily.
+template <typename Exact>
+std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int highest,
+                        std::int32_t fewest, const std::vector<double>& inverseRoots,
+                        const Band& band, bool complement, Exact& exact) {
+    constexpr int kChunk = 32;
+    const int lo = block * sequence.blockSize + 1;
+    const int hi = std::min(lo + sequence.blockSize - 1, sequence.n);
+    const auto counted = [&](int i) {
+        const int c = sequence.label[static_cast<std::size_t>(i - 1)];
+        return lowest <= c && c <= highest;
+    };
+    int synced = 0;  // the exact evaluator has taken the positions lo..synced
+    const auto exactAt = [&](int i, std::int32_t count) {
+        if (synced == 0) {
+            exact.enter(block);
+            synced = lo - 1;
+        }
+        for (; synced < i; ++synced) {
+            const int c = sequence.label[static_cast<std::size_t>(synced)];
+            if (lowest <= c && c <= highest) exact.take(c);
+        }
+        return exact.value(i, count);
+    };
+
+    std::int64_t inside = 0;
+    std::int32_t count = fewest;
+    for (int start = lo; start <= hi; start += kChunk) {
+        const int stop = std::min(start + kChunk - 1, hi);
+        std::int32_t added = 0;
+        for (int i = start; i <= stop; ++i) added += counted(i) ? 1 : 0;
+        const Band::Verdict chunk =
+            judgeSpan(band, count, count + added, start, stop, complement, inverseRoots);
+        if (chunk != Band::Verdict::Unsure) {
+            if (chunk == Band::Verdict::Inside) inside += stop - start + 1;
+            count += added;
+            continue;
+        }
+        for (int i = start; i <= stop; ++i) {
+            if (counted(i)) ++count;
+            const double m = static_cast<double>(complement ? i - count : count);
+            const Band::Verdict verdict =
+                band.judgeAt(m, i, inverseRoots[static_cast<std::size_t>(i)]);
+            if (verdict == Band::Verdict::Inside ||
+                (verdict == Band::Verdict::Unsure && band.contains(exactAt(i, count), i)))
+                ++inside;
+        }
+    }
+    return inside;
+}
+
 // In-band count of a running proportion over a classified sequence: element i is
 // (positions among the first i whose class lies in lowest..highest) / i, or one minus that for
 // the complement, up to the rounding that the exact evaluator reproduces. countBefore[j] is
@@ -120,11 +189,6 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
                         const BandGoal& goal, Exact& exact) {
     const int n = sequence.n;
     const int B = sequence.blockSize;
-    const auto element = [complement](std::int32_t count, int i) {
-        const double p = static_cast<double>(count) / static_cast<double>(i);
-        return complement ? 1.0 - p : p;
-    };
-    const auto root = [&](int i) { return inverseRoots[static_cast<std::size_t>(i)]; };
     BandCount result;
     // Runs of blocks are judged from the counts at their ends and halved while unsure, the
     // coarsest first: a verdict often follows from a few long runs, wherever they lie.
@@ -136,11 +200,7 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
         const int hi = std::min(end * B, n);
         const std::int32_t fewest = countBefore[static_cast<std::size_t>(first)];
         const std::int32_t most = countBefore[static_cast<std::size_t>(end)];
-        // Count and position only grow, and the position divides: the extremes are at the
-        // corners.
-        const double a = element(fewest, hi);
-        const double b = element(most, lo);
-        switch (band.judge(std::min(a, b), std::max(a, b), root(lo), root(hi))) {
+        switch (judgeSpan(band, fewest, most, lo, hi, complement, inverseRoots)) {
             case Band::Verdict::Inside: result.inside += hi - lo + 1; break;
             case Band::Verdict::Outside: break;
             case Band::Verdict::Unsure: {
@@ -150,20 +210,8 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
                     runs.emplace_back(middle, end);
                     continue;
                 }
-                exact.enter(first);
-                std::int32_t count = fewest;
-                for (int i = lo; i <= hi; ++i) {
-                    const int c = sequence.label[static_cast<std::size_t>(i - 1)];
-                    if (lowest <= c && c <= highest) {
-                        exact.take(c);
-                        ++count;
-                    }
-                    const double m = static_cast<double>(complement ? i - count : count);
-                    const Band::Verdict verdict = band.judgeAt(m, i, root(i));
-                    if (verdict == Band::Verdict::Inside ||
-                        (verdict == Band::Verdict::Unsure && band.contains(exact.value(i, count), i)))
-                        ++result.inside;
-                }
+                result.inside += countBlock(sequence, first, lowest, highest, fewest, inverseRoots,
+                                            band, complement, exact);
                 break;
             }
         }
