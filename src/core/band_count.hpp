@@ -132,9 +132,9 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
         const int c = sequence.label[static_cast<std::size_t>(i - 1)];
         return lowest <= c && c <= highest;
     };
-    int synced = 0;  // the exact evaluator has taken the positions lo..synced
+    int synced = -1;  // the exact evaluator has taken the positions lo..synced (-1: not entered)
     const auto exactAt = [&](int i, std::int32_t count) {
-        if (synced == 0) {
+        if (synced < 0) {
             exact.enter(block);
             synced = lo - 1;
         }
