@@ -1,0 +1,116 @@
+"""Tables that cannot be allocated raise MemoryError, and the estimator stays usable.
+
+Realistic sizes are made to fail without exhausting the machine: each case runs in a child
+interpreter whose address space is capped a little above what it already uses (or, under
+AddressSanitizer, whose allocations above a few GiB fail by ASAN_OPTIONS).
+"""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import quorvel
+
+MAX_ROWS = 0x1555555555555555
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+CAP_ADDRESS_SPACE = """
+import resource
+with open("/proc/self/statm") as statm:
+    in_use = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (in_use + 2 * 2**30, resource.RLIM_INFINITY))
+"""
+
+
+def run_capped(body):
+    """Runs body in a child interpreter that cannot allocate more than about 2 GiB more."""
+    if SANITIZED and "max_allocation_size_mb" not in os.environ.get("ASAN_OPTIONS", ""):
+        pytest.skip("under ASan the cap needs max_allocation_size_mb in ASAN_OPTIONS")
+    prologue = "import numpy, quorvel\n" + ("" if SANITIZED else CAP_ADDRESS_SPACE)
+    child = subprocess.run(
+        [sys.executable, "-c", prologue + textwrap.dedent(body)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert child.returncode == 0, child.stdout + child.stderr
+
+
+def test_a_row_count_beyond_the_largest_table_releases_the_table():
+    est = quorvel.NonStationary()
+    est.setup(2, 1.96, 0.925845, 1)
+    for K in (MAX_ROWS, 2**63, 2**64 - 2):
+        with pytest.raises(MemoryError):
+            est.setup(K, 1.96, 0.925845, 1)
+        with pytest.raises(RuntimeError, match="setup"):
+            est.getA()
+        with pytest.raises(RuntimeError):
+            est.nsFunc("NSLefttoRight", [1.0, 2.0])
+    est.setup(2, 1.96, 0.925845, 1)
+    assert est.nsFunc("NSLefttoRight", [1.0, 2.0, 3.0, 4.0]) == pytest.approx(0.0)
+    assert est.getA().shape == (3, 6)
+
+
+@pytest.mark.parametrize(
+    "configure", ["setup(2**31 - 1, 1.96, 0.925845, 1)", "setup(10**8, 1.96, 0.9, 0)"]
+)
+def test_setup_with_a_table_too_large_for_memory_raises_and_recovers(configure):
+    run_capped(f"""
+        est = quorvel.NonStationary()
+        try:
+            est.{configure}
+        except MemoryError:
+            pass
+        else:
+            raise AssertionError("no MemoryError")
+        try:
+            est.getA()
+        except RuntimeError:
+            pass
+        else:
+            raise AssertionError("a table survived the failed setup")
+        est.setup(3, 1.96, 0.925845, 1)
+        assert est.nsFunc("NSLefttoRight", [float(v) for v in range(1, 11)]) > 0.43
+        assert est.getA().shape == (4, 6)
+    """)
+
+
+def test_setupDS_with_a_table_too_large_for_memory_raises_and_recovers():
+    # n = 2**64 - 1 gives K = 95 million classes, a table of about 4.6 GB.
+    run_capped("""
+        est = quorvel.NonStationary()
+        try:
+            est.setupDS(2**64 - 1)
+        except MemoryError:
+            pass
+        else:
+            raise AssertionError("no MemoryError")
+        est.setupDS(100)
+        assert est.getA().shape == (12, 6)
+        est.nsFunc("NSdichotomy", [float(v % 17) for v in range(100)])
+    """)
+
+
+def test_a_run_whose_working_table_cannot_be_allocated_keeps_the_last_results():
+    # K = 10**7 fits (a 480 MB result table), but 100 values need a 8 GB running-share table.
+    run_capped("""
+        est = quorvel.NonStationary()
+        est.setup(10**7, 1.96, 0.925845, 1)
+        before = est.nsFunc("NSLefttoRight", [1.0])
+        H0, H, A = est.getH0(), est.getH(), est.getA()
+        for name in ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLefttoRight"):
+            try:
+                est.nsFunc(name, [float(v) for v in range(100)])
+            except MemoryError:
+                pass
+            else:
+                raise AssertionError(name + ": no MemoryError")
+            assert numpy.array_equal(est.getA(), A)
+            assert (est.getH0(), est.getH()) == (H0, H) == (0.0, 0.0)
+        assert numpy.isnan(before)
+        est.setup(3, 1.96, 0.925845, 1)
+        assert est.nsFunc("NSLocaltoGlobal", [float(v) for v in range(1, 11)]) == 0.0
+    """)
