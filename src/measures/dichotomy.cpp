@@ -134,8 +134,11 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     const auto mark = [&](int i) { return marks[static_cast<std::size_t>(i)]; };
     int decidedCount = 0;
 
-    // Breadth first: a mark set in one pass bounds stretches from the next pass on.
+    // Breadth first: a mark set in one pass bounds stretches from the next pass on. A pass that
+    // decides nothing leaves the marks as they were, so every later pass would repeat it: stop
+    // there (stretches without values would otherwise cost K passes over K classes).
     for (int pass = 1; K >= 2 && pass <= K - 1; ++pass) {
+        const int decidedBefore = decidedCount;
         // The stretches of this pass are fixed before any of them is split: a mark set now
         // bounds stretches from the next pass on.
         std::vector<std::pair<int, int>> stretches;
@@ -154,7 +157,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
             const ClassIndex stretch = indexLabels(std::move(labels[k]), upper, index.inverseRoots);
             splitStretch(stretch, lower, upper, pass, K, threshold, marks, b, z, decidedCount);
         }
-        if (decidedCount >= K - 1) break;
+        if (decidedCount >= K - 1 || decidedCount == decidedBefore) break;
     }
 
     // Final partition between delimiters; an empty stretch is merged into the next one.
