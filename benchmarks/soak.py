@@ -13,6 +13,7 @@ import random
 import resource
 
 import numpy as np
+
 import quorvel
 
 NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")

@@ -8,10 +8,11 @@ keeps working. The runs are derandomised with a fixed example count, so they can
 import math
 
 import numpy as np
-import quorvel
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
+
+import quorvel
 
 NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")
 # pybind11 reports integers outside a parameter's C++ range as TypeError, not OverflowError.
@@ -54,18 +55,14 @@ class_counts = st.one_of(
     st.sampled_from([-1, 2**64]),
 )
 reals = st.one_of(
-    st.sampled_from(
-        [1.96, 0.925845, 0.0, -0.0, -1.0, 1.0, 1.1, 1e308, math.inf, -math.inf]
-    ),
+    st.sampled_from([1.96, 0.925845, 0.0, -0.0, -1.0, 1.0, 1.1, 1e308, math.inf, -math.inf]),
     st.floats(),
 )
 valid_modes = st.one_of(
     st.sampled_from([0, 1, 2, -1, -(2**31), 2**31 - 1]),
     st.integers(-(2**31), 2**31 - 1),
 )
-modes = st.one_of(
-    valid_modes, valid_modes, valid_modes, st.sampled_from([2**31, -(2**31) - 1])
-)
+modes = st.one_of(valid_modes, valid_modes, valid_modes, st.sampled_from([2**31, -(2**31) - 1]))
 valid_configs = st.tuples(
     st.one_of(st.integers(0, 40), st.sampled_from([500, 5000])),
     reals,
@@ -79,9 +76,7 @@ names = st.one_of(
     measure_names,
     st.sampled_from(NAMES).map(str.lower),
     st.sampled_from(NAMES).map(str.swapcase),
-    st.sampled_from(
-        ["", "NSLefttoRight\0", "NSLefttoRight ", "NSLéfttoRight", "N" * 100_000]
-    ),
+    st.sampled_from(["", "NSLefttoRight\0", "NSLefttoRight ", "NSLéfttoRight", "N" * 100_000]),
     st.text(max_size=20),
 )
 indices = st.one_of(st.integers(0, 14), st.sampled_from([2**63, 2**64 - 1, -1, 2**64]))
@@ -225,9 +220,7 @@ class EstimatorUnderFire(RuleBasedStateMachine):
             assert isinstance(attempt(self.est.getA), RuntimeError)
         else:
             assert self.est.getA().shape == (self.K + 1, 6)
-            assert isinstance(self.est.getH(), float) and isinstance(
-                self.est.getH0(), float
-            )
+            assert isinstance(self.est.getH(), float) and isinstance(self.est.getH0(), float)
 
     @rule()
     def still_works(self):
@@ -247,7 +240,5 @@ class EstimatorUnderFire(RuleBasedStateMachine):
         self.results = self.current_results()
 
 
-EstimatorUnderFire.TestCase.settings = settings(
-    FUZZ, max_examples=150, stateful_step_count=30
-)
+EstimatorUnderFire.TestCase.settings = settings(FUZZ, max_examples=150, stateful_step_count=30)
 TestEstimatorUnderFire = EstimatorUnderFire.TestCase

@@ -4,6 +4,7 @@ where almost every class is empty, and configurations under which no group ever 
 import math
 
 import pytest
+
 import quorvel
 
 NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")
