@@ -15,9 +15,9 @@ NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight
     [
         (10**6, 1.96, 0.925845, 1),
         (10**6, 1.96, 0.925845, 0),
-        (10**5, 1.96, 2.0, 0),
-        (10**5, math.nan, 0.9, 1),
-        (10**5, math.inf, 0.9, 0),
+        (10**4, 1.96, 2.0, 0),
+        (10**4, math.nan, 0.9, 1),
+        (10**4, math.inf, 0.9, 0),
     ],
 )
 @pytest.mark.parametrize("name", NAMES)
