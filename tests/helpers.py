@@ -56,9 +56,7 @@ def assert_table(actual, expected):
     actual = np.asarray(actual)
     assert actual.dtype == np.float64
     assert actual.shape == expected.shape, f"{actual.shape} != {expected.shape}"
-    assert np.array_equal(actual, expected, equal_nan=True), (
-        f"\n{actual!r}\n!=\n{expected!r}"
-    )
+    assert np.array_equal(actual, expected, equal_nan=True), f"\n{actual!r}\n!=\n{expected!r}"
 
 
 def assert_column(A, column, expected):

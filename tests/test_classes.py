@@ -192,9 +192,7 @@ SINGLE_FIRST = [1.0] + [10.0] * 9
 
 
 def test_band_fraction_below_threshold_fails():
-    result, _H0, H, A = run(
-        "NSLefttoRight", SINGLE_FIRST, 2, accept=0.925845, mode=EQUAL_WIDTH
-    )
+    result, _H0, H, A = run("NSLefttoRight", SINGLE_FIRST, 2, accept=0.925845, mode=EQUAL_WIDTH)
     # Class 1 fails: both classes form one group holding every value.
     assert H == term((0.0 + 0.1) + 0.9)
     assert H == 0.0
@@ -203,9 +201,7 @@ def test_band_fraction_below_threshold_fails():
 
 
 def test_band_fraction_equal_to_threshold_passes():
-    result, H0, H, A = run(
-        "NSLefttoRight", SINGLE_FIRST, 2, accept=0.9, mode=EQUAL_WIDTH
-    )
+    result, H0, H, A = run("NSLefttoRight", SINGLE_FIRST, 2, accept=0.9, mode=EQUAL_WIDTH)
     assert_same(H, subtract_terms([0.1, 0.9]))
     assert_same(H, H0)
     assert result == 0.0
@@ -233,9 +229,7 @@ def test_band_fraction_just_above_passes_just_below_fails():
 
 def test_band_of_empty_class_passes():
     # An all-zero running proportion lies on its band of width 0: the empty class 1 passes.
-    result, H0, H, A = run(
-        "NSLefttoRight", [-100, -99.5, -99], 2, accept=1.0, mode=EQUAL_WIDTH
-    )
+    result, H0, H, A = run("NSLefttoRight", [-100, -99.5, -99], 2, accept=1.0, mode=EQUAL_WIDTH)
     assert_same(H, term(1 / 3))
     assert_same(H0, H)
     assert result == 0.0
@@ -260,8 +254,6 @@ def test_band_of_single_value_passes():
 
 
 def test_band_with_threshold_above_one_never_passes():
-    result, _, _H, A = run(
-        "NSLefttoRight", SINGLE_FIRST, 2, accept=1.0 + 1e-12, mode=EQUAL_WIDTH
-    )
+    result, _, _H, A = run("NSLefttoRight", SINGLE_FIRST, 2, accept=1.0 + 1e-12, mode=EQUAL_WIDTH)
     assert result == 1.0
     assert_column(A, 3, [0, 0, 10])

@@ -78,9 +78,7 @@ def test_single_value_score_one():
     assert split[1] == 0.0 and split[2] == 0.0
     assert math.isnan(split[0])
     closed = run(NAME, [5.0], 2, accept=1.0)
-    assert_table(
-        closed[3], [[4.95, 0, 0, 4.95, 0, 0], [5, 1, 1, 0, 0, 0], [5, 0, 0, 5, 1, 1]]
-    )
+    assert_table(closed[3], [[4.95, 0, 0, 4.95, 0, 0], [5, 1, 1, 0, 0, 0], [5, 0, 0, 5, 1, 1]])
 
 
 def test_empty_stretch_keeps_undecided_marks():
@@ -132,9 +130,7 @@ def test_one_class(mode):
 
 def test_one_class_with_values_outside():
     result, H0, H, A = run(NAME, [0.2, 0.5, 0.9], 1, mode=EQUAL_WIDTH)
-    assert_table(
-        A, [[0.2 - 0.2 * 0.01, 0, 0, 0, 0, 0], [0.8999999999999999, 2, 2 / 3, 0, 0, 0]]
-    )
+    assert_table(A, [[0.2 - 0.2 * 0.01, 0, 0, 0, 0, 0], [0.8999999999999999, 2, 2 / 3, 0, 0, 0]])
     assert H == 0.0
     assert_same(H0, term(2 / 3))
     assert result == 1.0
@@ -144,9 +140,7 @@ def test_minimum_zero_values_in_no_class():
     # b_0 = 0: the zeros count in n but in no class; shares 0.2 and 0.4.
     window = [0, 3, 1, 0, 2]
     result, H0, H, A = run(NAME, window, 2, mode=EQUAL_WIDTH)
-    assert_table(
-        A, [[0, 0, 0, 0, 0, 0], [1.5, 1, 0.2, 1.5, 1, 0.2], [3, 2, 0.4, 3, 2, 0.4]]
-    )
+    assert_table(A, [[0, 0, 0, 0, 0, 0], [1.5, 1, 0.2, 1.5, 1, 0.2], [3, 2, 0.4, 3, 2, 0.4]])
     assert_same(H0, subtract_terms([0.2, 0.4]))
     assert H == H0
     assert result == 0.0

@@ -389,13 +389,9 @@ def test_setupDS_after_memory_error_restores(est):
     "call",
     [
         pytest.param(lambda e: e.nsFunc("NSLefttoRight", [1.0, 2.0]), id="nsFunc"),
-        pytest.param(
-            lambda e: e.nsFunc("unknown", [1.0, 2.0]), id="nsFunc-unknown-name"
-        ),
+        pytest.param(lambda e: e.nsFunc("unknown", [1.0, 2.0]), id="nsFunc-unknown-name"),
         pytest.param(lambda e: e.nsFuncRange("NSLefttoRight", 0, 0), id="nsFuncRange"),
-        pytest.param(
-            lambda e: e.nsFuncRange("NSLefttoRight", 0, 3), id="nsFuncRange-valid"
-        ),
+        pytest.param(lambda e: e.nsFuncRange("NSLefttoRight", 0, 3), id="nsFuncRange-valid"),
         pytest.param(
             lambda e: e.nsFuncRange("NSLefttoRight", 2, 99),
             id="nsFuncRange-out-of-range",

@@ -65,9 +65,7 @@ def test_core_at_class_one_lower_side_not_tested():
 
 def test_empty_core_both_tails_fail():
     window = [1] * 6 + [9] * 6
-    result, H0 = check(
-        window, 3, 0.0, [0, 3, 3, 0], mode=EQUAL_WIDTH, shares=[0.5, 0.0, 0.5]
-    )
+    result, H0 = check(window, 3, 0.0, [0, 3, 3, 0], mode=EQUAL_WIDTH, shares=[0.5, 0.0, 0.5])
     assert result == 1.0
     assert_same(H0, math.log(2))
     _, _, _, A = run(NAME, window, 3, mode=EQUAL_WIDTH)
@@ -100,9 +98,7 @@ def test_core_search_failing_twice_then_tie():
     window = [5, 7, 6, 4, 2, 3, 1, 0, 9, 8]
     core = ((((0.0 + 0.2) + 0.2) + 0.2) + 0.1) + 0.2
     H = ((0.0 + term(0.1)) + term(core)) + 0.0
-    result, H0 = check(
-        window, 6, H, [6] * 6 + [1], shares=[0.2, 0.2, 0.2, 0.2, 0.1, 0.1]
-    )
+    result, H0 = check(window, 6, H, [6] * 6 + [1], shares=[0.2, 0.2, 0.2, 0.2, 0.1, 0.1])
     _, _, _, A = run(NAME, window, 6)
     assert_column(A, 0, [-0.01, 1, 3, 5, 7, 8, 9])
     assert H == pytest.approx(0.3251, abs=5e-5)
@@ -114,9 +110,7 @@ def test_lower_tail_of_two_classes_passes():
     # Core class 3; upper tail class 4 passes; class 2 alone fails, classes 2+1 pass as tail.
     window = [2, 3, 5, 0, 1, 4]
     H = ((term((0.0 + 2 / 6) + 2 / 6) + term(1 / 6)) + term(1 / 6)) + 0.0
-    result, H0 = check(
-        window, 4, H, [1, 0, 4, 4, 1], shares=[2 / 6, 2 / 6, 1 / 6, 1 / 6]
-    )
+    result, H0 = check(window, 4, H, [1, 0, 4, 4, 1], shares=[2 / 6, 2 / 6, 1 / 6, 1 / 6])
     _, _, _, A = run(NAME, window, 4)
     assert_column(A, 0, [-0.01, 1, 3, 4, 5])
     assert H == pytest.approx(0.8676, abs=5e-5)

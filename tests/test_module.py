@@ -75,10 +75,7 @@ def test_method_signature(method):
 def test_data_property_signatures():
     prop = vars(quorvel.NonStationary)["data"]
     assert prop.fget.__doc__.strip() == "(arg0: quorvel.NonStationary) -> List[float]"
-    assert (
-        prop.fset.__doc__.strip()
-        == "(arg0: quorvel.NonStationary, arg1: List[float]) -> None"
-    )
+    assert prop.fset.__doc__.strip() == "(arg0: quorvel.NonStationary, arg1: List[float]) -> None"
 
 
 def test_parameters_are_positional_only(est):
@@ -179,9 +176,7 @@ def test_data_accepts_numpy_and_array(est):
     assert est.data == [0.0, 2.0, 4.0]
 
 
-@pytest.mark.parametrize(
-    "bad", ["abc", b"abc", [1.0, "a"], np.zeros((2, 2)), 3.0, None]
-)
+@pytest.mark.parametrize("bad", ["abc", b"abc", [1.0, "a"], np.zeros((2, 2)), 3.0, None])
 def test_data_rejects_unconvertible_values(est, bad):
     est.data = [1.0]
     with pytest.raises(TypeError):
@@ -239,9 +234,7 @@ def _forms():
         pytest.param(lambda: base[::-1], WINDOW[::-1], id="reversed-view"),
         pytest.param(lambda: tuple(WINDOW), WINDOW, id="tuple"),
         pytest.param(lambda: array.array("d", WINDOW), WINDOW, id="array-d"),
-        pytest.param(
-            lambda: memoryview(array.array("d", WINDOW)), WINDOW, id="memoryview"
-        ),
+        pytest.param(lambda: memoryview(array.array("d", WINDOW)), WINDOW, id="memoryview"),
         pytest.param(
             lambda: base.astype(np.float32),
             [float(x) for x in base.astype(np.float32)],
@@ -257,16 +250,10 @@ def _forms():
             [1.0, 5.0, -2.0, 4.0, 3.0, 0.0, 7.0],
             id="int64-array",
         ),
-        pytest.param(
-            lambda: [np.float64(x) for x in WINDOW], WINDOW, id="numpy-scalars"
-        ),
+        pytest.param(lambda: [np.float64(x) for x in WINDOW], WINDOW, id="numpy-scalars"),
         pytest.param(lambda: base.astype(">f8"), WINDOW, id="big-endian-array"),
-        pytest.param(
-            lambda: _structured_field(WINDOW), WINDOW, id="structured-field-view"
-        ),
-        pytest.param(
-            lambda: range(-3, 9), [float(x) for x in range(-3, 9)], id="range"
-        ),
+        pytest.param(lambda: _structured_field(WINDOW), WINDOW, id="structured-field-view"),
+        pytest.param(lambda: range(-3, 9), [float(x) for x in range(-3, 9)], id="range"),
     ]
 
 
@@ -274,9 +261,7 @@ def _forms():
 @pytest.mark.parametrize("name", MEASURES)
 @pytest.mark.parametrize(("make", "as_list"), _forms())
 def test_series_forms_match_list_of_floats(make, as_list, name, mode):
-    _assert_outcome(
-        _outcome(name, make(), mode=mode), _outcome(name, list(as_list), mode=mode)
-    )
+    _assert_outcome(_outcome(name, make(), mode=mode), _outcome(name, list(as_list), mode=mode))
 
 
 def test_float32_values_are_widened_not_rounded_to_decimal():

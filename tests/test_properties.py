@@ -118,10 +118,7 @@ def test_counts_and_shares(window, K, z, accept, mode):
     for name in MEASURES:
         _, _H0, _, A = outcome(est, name, window)
         bounds = A[:, 0]
-        counts = [
-            sum(1 for x in window if bounds[c - 1] < x <= bounds[c])
-            for c in range(1, K + 1)
-        ]
+        counts = [sum(1 for x in window if bounds[c - 1] < x <= bounds[c]) for c in range(1, K + 1)]
         assert list(A[1:, 1]) == counts
         assert_table(A[1:, 2], [c / n for c in counts])
         assert A[0, 1] == 0.0 and A[0, 2] == 0.0
@@ -157,10 +154,7 @@ def _classes(window, K, mode):
     mn, mx = ordered[0], ordered[-1]
     if mode == 1:
         r, q = n % K, n // K
-        positions = [
-            i * (q + 1) if i <= r else (i - r) * q + r * (q + 1)
-            for i in range(1, K + 1)
-        ]
+        positions = [i * (q + 1) if i <= r else (i - r) * q + r * (q + 1) for i in range(1, K + 1)]
         b = [mn - 0.01] + [ordered[p - 1] for p in positions]
     else:
         b = [0.99 * mn] + [((mx - mn) * i) / K + mn for i in range(1, K + 1)]
@@ -210,8 +204,7 @@ def test_left_to_right_and_circle_match_a_table_based_evaluation(window, K, z, a
     b, columns, H0 = _classes(window, K, mode)
     H_line = _arc_entropy(columns, 1, K, z, accept)
     scores = [H_line] + [
-        _arc_entropy(columns, 1, s - 1, z, accept)
-        + _arc_entropy(columns, s, K, z, accept)
+        _arc_entropy(columns, 1, s - 1, z, accept) + _arc_entropy(columns, s, K, z, accept)
         for s in range(2, K + 1)
     ]
     est = configured(K, z, accept, mode)
@@ -220,6 +213,4 @@ def test_left_to_right_and_circle_match_a_table_based_evaluation(window, K, z, a
         assert_table(A[:, 0], b)
         assert_same(actual_H0, H0)
         assert_same(actual_H, H)
-        assert_same(
-            result, 1 - H / H0 if H0 != 0 else (math.nan if H == 0 else -math.inf)
-        )
+        assert_same(result, 1 - H / H0 if H0 != 0 else (math.nan if H == 0 else -math.inf))

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace quorvel {
 
 void ClassGroup::add(int c) {
-    lowest_ = classes_.empty() ? c : std::min(lowest_, c);
-    highest_ = classes_.empty() ? c : std::max(highest_, c);
+    lowest_ = std::min(lowest_, c);
+    highest_ = std::max(highest_, c);
+    // An empty class adds exactly 0 to every sum; leaving it out keeps groups that span many
+    // empty classes (K far above the window length) as cheap as their values.
+    if (index_->count(c) == 0) return;
     classes_.push_back(c);
     const std::int32_t* before = index_->before(c);
     for (std::size_t j = 0; j < countBefore_.size(); ++j) countBefore_[j] += before[j];
@@ -21,31 +25,38 @@ double ClassGroup::share() const {
 }
 
 // The group's running proportion as the definition sums it: per-class counts over i, added in
-// summation order.
+// summation order. Set up only when a position needs it, which is rare.
 class ClassGroup::ExactSum {
 public:
-    explicit ExactSum(const ClassGroup& group)
-        : group_(group), counts_(static_cast<std::size_t>(group.highest_ - group.lowest_ + 1)) {}
+    explicit ExactSum(const ClassGroup& group) : group_(group) {}
 
     void enter(int block) {
-        for (const int c : group_.classes_) slot(c) = group_.index_->before(c)[block];
+        const std::vector<int>& classes = group_.classes_;
+        if (slots_.empty()) {
+            for (std::size_t k = 0; k < classes.size(); ++k) slots_.emplace_back(classes[k], k);
+            std::sort(slots_.begin(), slots_.end());
+            counts_.resize(classes.size());
+        }
+        for (std::size_t k = 0; k < classes.size(); ++k)
+            counts_[k] = group_.index_->before(classes[k])[block];
     }
-    void take(int c) { ++slot(c); }
+    // Every class of the group's range is in it, and an empty one never comes.
+    void take(int c) {
+        const auto slot = std::lower_bound(slots_.begin(), slots_.end(), std::make_pair(c, std::size_t{0}));
+        ++counts_[slot->second];
+    }
     double value(int i, std::int32_t) const {
         const double at = static_cast<double>(i);
         double v = 0.0;
-        for (const int c : group_.classes_) {
-            const int m = counts_[static_cast<std::size_t>(c - group_.lowest_)];
+        for (const std::int32_t m : counts_)
             if (m != 0) v += static_cast<double>(m) / at;
-        }
         return v;
     }
 
 private:
-    std::int32_t& slot(int c) { return counts_[static_cast<std::size_t>(c - group_.lowest_)]; }
-
     const ClassGroup& group_;
-    std::vector<std::int32_t> counts_;
+    std::vector<std::pair<int, std::size_t>> slots_;  // (class, its place in summation order)
+    std::vector<std::int32_t> counts_;                // in summation order
 };
 
 BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {

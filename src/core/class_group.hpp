@@ -5,6 +5,7 @@
 #include "class_index.hpp"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace quorvel {
@@ -38,9 +39,9 @@ private:
 
     const ClassIndex* index_;
     const std::vector<double>* inverseRoots_;
-    std::vector<int> classes_;  // in summation order
-    int lowest_ = 0;            // the classes form the range lowest_..highest_
-    int highest_ = -1;
+    std::vector<int> classes_;  // the non-empty ones, in summation order
+    int lowest_ = std::numeric_limits<int>::max();  // the classes span lowest_..highest_
+    int highest_ = std::numeric_limits<int>::min();
     std::vector<std::int32_t> countBefore_;  // the group's values before each block boundary
 };
 
