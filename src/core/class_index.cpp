@@ -41,25 +41,27 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 }  // namespace
 
-ClassIndex indexLabels(std::vector<std::int32_t> labels, int K) {
+ClassIndex indexLabels(std::vector<std::int32_t> labels, int lowest, int K) {
     ClassIndex index;
     index.n = static_cast<int>(labels.size());
     index.K = K;
+    index.lowest = lowest;
     index.label = std::move(labels);
-    index.counts.assign(static_cast<std::size_t>(K) + 1, 0);
-    index.blockSize = std::max(256, K);
+    const auto classes = static_cast<std::size_t>(K - lowest + 1);
+    index.counts.assign(classes, 0);
+    index.blockSize = std::max(256, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
-    index.countsBefore.assign((static_cast<std::size_t>(K) + 1) * stride, 0);
+    index.countsBefore.assign(classes * stride, 0);
     for (int j = 0; j < index.n; ++j) {
         if (j % index.blockSize == 0) {
             const std::size_t block = static_cast<std::size_t>(j / index.blockSize);
-            for (std::size_t c = 0; c <= static_cast<std::size_t>(K); ++c)
+            for (std::size_t c = 0; c < classes; ++c)
                 index.countsBefore[c * stride + block] = index.counts[c];
         }
-        ++index.counts[static_cast<std::size_t>(index.label[static_cast<std::size_t>(j)])];
+        ++index.counts[static_cast<std::size_t>(index.label[static_cast<std::size_t>(j)] - lowest)];
     }
-    for (std::size_t c = 0; c <= static_cast<std::size_t>(K); ++c)
+    for (std::size_t c = 0; c < classes; ++c)
         index.countsBefore[c * stride + stride - 1] = index.counts[c];
     return index;
 }
@@ -76,7 +78,7 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
     const bool bySearch = searchable(b);
     for (std::size_t j = 0; j < n; ++j)
         labels[j] = bySearch ? labelBySearch(first[j], b) : labelByScan(first[j], b);
-    return indexLabels(std::move(labels), K);
+    return indexLabels(std::move(labels), 0, K);
 }
 
 }  // namespace quorvel

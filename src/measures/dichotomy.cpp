@@ -44,6 +44,12 @@ int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, in
     std::int64_t best = 0;
     std::vector<std::int32_t> countBefore(static_cast<std::size_t>(stretch.blocks) + 1, 0);
     for (int q = s + 1; q < e; ++q) {
+        if (q > s + 1 && stretch.count(q) == 0) {
+            // No value lies in (b[q-1], b[q]]: the running shares, and so the score, are those
+            // of the boundary below.
+            scores.push_back(scores.back());
+            continue;
+        }
         const std::int32_t* classBefore = stretch.before(q);
         for (std::size_t j = 0; j < countBefore.size(); ++j) countBefore[j] += classBefore[j];
         const double share = static_cast<double>(countBefore.back()) / static_cast<double>(N);
@@ -145,7 +151,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     for (int pass = 1; pass <= K - 1 && !open.empty() && decidedCount < K - 1; ++pass) {
         std::vector<OpenStretch> next;
         for (OpenStretch& stretch : open) {
-            const ClassIndex values = indexLabels(std::move(stretch.labels), stretch.e);
+            const ClassIndex values = indexLabels(std::move(stretch.labels), stretch.s + 1, stretch.e);
             const int q = splitStretch(values, roots, stretch.s, stretch.e, pass, K, threshold,
                                        marks, b, z, decidedCount);
             if (q != 0) keepParts(values, stretch.s, stretch.e, q, next);
