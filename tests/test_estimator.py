@@ -463,3 +463,12 @@ def test_failed_run_keeps_previous_results_of_another_measure(name):
     with pytest.raises(ValueError):
         est.nsFunc("NSnothing", SERIES)
     assert_state(est, before)
+
+
+def test_a_long_unknown_name_is_shortened_in_the_message():
+    est, before = _prepared()
+    with pytest.raises(ValueError) as info:
+        est.nsFunc("x" * 1_000_000, TEN)
+    assert len(str(info.value)) < 300
+    assert "NSLefttoRight" in str(info.value)
+    _still_works(est, before)

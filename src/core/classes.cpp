@@ -28,8 +28,10 @@ std::vector<int> equalFrequencyPositions(int n, int K) {
             const Real head = static_cast<Real>(r) * q1;
             p = tail + head;
         }
-        // Single precision is inexact beyond 2^24; keep every position inside the window.
-        positions[static_cast<std::size_t>(i - 1)] = std::clamp(static_cast<int>(p), 1, n);
+        // Single precision is inexact beyond 2^24; keep every position inside the window (and
+        // clamp before truncating, so that no rounded-up value overflows the int).
+        positions[static_cast<std::size_t>(i - 1)] =
+            static_cast<int>(std::clamp(static_cast<double>(p), 1.0, static_cast<double>(n)));
     }
     return positions;
 }

@@ -110,7 +110,10 @@ double NonStationary::run(const std::string& name, const double* first, const do
             (void)fn;
             accepted += (accepted.empty() ? "" : ", ") + known;
         }
-        throw std::invalid_argument("unknown measure '" + name + "'; accepted names: " + accepted);
+        // Echo at most a readable prefix of what was given.
+        constexpr std::size_t kShown = 60;
+        const std::string shown = name.size() > kShown ? name.substr(0, kShown) + "..." : name;
+        throw std::invalid_argument("unknown measure '" + shown + "'; accepted names: " + accepted);
     }
     requireValidWindow(first, last);
 
