@@ -7,6 +7,7 @@ Usage: python benchmarks/bench_measures.py [--sizes 1000 10000 ...] [--kinds noi
 from __future__ import annotations
 
 import argparse
+import ctypes
 import time
 from collections.abc import Callable
 
@@ -56,7 +57,12 @@ KINDS: dict[str, Callable[[np.random.Generator, int], np.ndarray]] = {
 }
 
 
+LIBC = ctypes.CDLL("libc.so.6")
+
+
 def reset_peak_rss() -> None:
+    # Hand freed heap back first, so that the peak reflects what this run allocates.
+    LIBC.malloc_trim(0)
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")
 
@@ -86,8 +92,8 @@ def bench(kind: str, n: int, measures: list[str], repeat: int) -> None:
     K = est.getA().shape[0] - 1
     cells = []
     for name in measures:
-        base = rss_kib("VmRSS")
         reset_peak_rss()
+        base = rss_kib("VmRSS")
         t = best_time(lambda: est.nsFunc(name, series), repeat)
         peak_mib = (rss_kib("VmHWM") - base) / 1024
         cells.append(f"{t * 1e3:9.1f} ms {t / sort_time:6.1f}x {peak_mib:7.1f} MiB")
