@@ -128,9 +128,12 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     constexpr int kChunk = 32;
     const int lo = block * sequence.blockSize + 1;
     const int hi = std::min(lo + sequence.blockSize - 1, sequence.n);
+    // One unsigned comparison per label tells lowest <= c <= highest, and lets the compiler
+    // vectorise the chunk counts.
+    const std::int32_t* labels = sequence.label.data();
+    const auto span = static_cast<std::uint32_t>(highest - lowest);
     const auto counted = [&](int i) {
-        const int c = sequence.label[static_cast<std::size_t>(i - 1)];
-        return lowest <= c && c <= highest;
+        return static_cast<std::uint32_t>(labels[i - 1] - lowest) <= span;
     };
     int synced = -1;  // the exact evaluator has taken the positions lo..synced (-1: not entered)
     const auto exactAt = [&](int i, std::int32_t count) {
@@ -150,7 +153,7 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     for (int start = lo; start <= hi; start += kChunk) {
         const int stop = std::min(start + kChunk - 1, hi);
         std::int32_t added = 0;
-        for (int i = start; i <= stop; ++i) added += counted(i) ? 1 : 0;
+        for (int i = start; i <= stop; ++i) added += static_cast<std::int32_t>(counted(i));
         const Band::Verdict chunk =
             judgeSpan(band, count, count + added, start, stop, complement, inverseRoots);
         if (chunk != Band::Verdict::Unsure) {
