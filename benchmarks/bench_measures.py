@@ -107,24 +107,14 @@ def main() -> None:
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawTextHelpFormatter
     )
-    parser.add_argument(
-        "--sizes", type=int, nargs="+", default=[10**3, 10**4, 10**5, 10**6]
-    )
+    parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**4, 10**5, 10**6])
     parser.add_argument("--kinds", nargs="+", default=list(KINDS), choices=list(KINDS))
-    parser.add_argument(
-        "--measures", nargs="+", default=list(MEASURES), choices=list(MEASURES)
-    )
-    parser.add_argument(
-        "--repeat", type=int, default=1, help="runs per measure (best is shown)"
-    )
-    parser.add_argument(
-        "--huge", action="store_true", help="add one line for n = 10^7 (noise)"
-    )
+    parser.add_argument("--measures", nargs="+", default=list(MEASURES), choices=list(MEASURES))
+    parser.add_argument("--repeat", type=int, default=1, help="runs per measure (best is shown)")
+    parser.add_argument("--huge", action="store_true", help="add one line for n = 10^7 (noise)")
     args = parser.parse_args()
 
-    print(
-        "per measure: best time, ratio to numpy.sort of the same window, peak memory of the run"
-    )
+    print("per measure: best time, ratio to numpy.sort of the same window, peak memory of the run")
     print(
         f"{'n':>9} {'kind':<9} {'K':>5} {'np.sort':>11} | "
         + " | ".join(f"{m:^32}" for m in args.measures)

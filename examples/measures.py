@@ -17,9 +17,7 @@ def report(title: str, series: np.ndarray) -> None:
             f"  {name:<20} {result:9.6f}   H0 = {estimator.getH0():.6f}   H = {estimator.getH():.6f}"
         )
     estimator.nsFunc("NSLefttoRight", series)
-    print(
-        "  A of NSLefttoRight (boundary, count, share, group end, group count, group share):"
-    )
+    print("  A of NSLefttoRight (boundary, count, share, group end, group count, group share):")
     with np.printoptions(precision=4, suppress=True, linewidth=100):
         print(estimator.getA())
     print()

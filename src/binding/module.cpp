@@ -74,7 +74,8 @@ private:
                 if (n != 0) std::memcpy(value.values.data(), base, n * sizeof(double));
             } else {
                 for (std::size_t i = 0; i < n; ++i)
-                    std::memcpy(&value.values[i], base + static_cast<Py_ssize_t>(i) * view.strides[0],
+                    std::memcpy(&value.values[i],
+                                base + static_cast<Py_ssize_t>(i) * view.strides[0],
                                 sizeof(double));
             }
         }
@@ -105,10 +106,8 @@ PYBIND11_MODULE(quorvel, m) {
         .def(py::init<>())
         .def("setup", &NonStationary::setup)
         .def("setupDS", &NonStationary::setupDS)
-        .def("nsFunc",
-             [](NonStationary& self, const std::string& name, const Series& series) {
-                 return self.nsFunc(name, series.values);
-             })
+        .def("nsFunc", [](NonStationary& self, const std::string& name,
+                          const Series& series) { return self.nsFunc(name, series.values); })
         .def("getH", &NonStationary::getH)
         .def("getH0", &NonStationary::getH0)
         .def("getA", &NonStationary::getA)

@@ -71,12 +71,10 @@ public:
     Verdict judge(double least, double most, double rootLo, double rootHi) const {
         if (!judged_) return Verdict::Unsure;
         const double farthest = std::max(most - c_, c_ - least);
-        const double nearest = least <= c_ && c_ <= most
-                                   ? 0.0
-                                   : std::min(std::fabs(least - c_), std::fabs(most - c_));
+        const double nearest =
+            least <= c_ && c_ <= most ? 0.0 : std::min(std::fabs(least - c_), std::fabs(most - c_));
         if (farthest <= scale_ * rootHi - margin_) return Verdict::Inside;
-        if (nearest >= scale_ * rootLo + margin_)
-            return Verdict::Outside;
+        if (nearest >= scale_ * rootLo + margin_) return Verdict::Outside;
         return Verdict::Unsure;
     }
 
@@ -204,8 +202,11 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
         const std::int32_t fewest = countBefore[static_cast<std::size_t>(first)];
         const std::int32_t most = countBefore[static_cast<std::size_t>(end)];
         switch (judgeSpan(band, fewest, most, lo, hi, complement, inverseRoots)) {
-            case Band::Verdict::Inside: result.inside += hi - lo + 1; break;
-            case Band::Verdict::Outside: break;
+            case Band::Verdict::Inside:
+                result.inside += hi - lo + 1;
+                break;
+            case Band::Verdict::Outside:
+                break;
             case Band::Verdict::Unsure: {
                 if (end - first > 1) {
                     const int middle = first + (end - first) / 2;

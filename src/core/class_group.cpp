@@ -42,7 +42,8 @@ public:
     }
     // Every class of the group's range is in it, and an empty one never comes.
     void take(int c) {
-        const auto slot = std::lower_bound(slots_.begin(), slots_.end(), std::make_pair(c, std::size_t{0}));
+        const auto slot =
+            std::lower_bound(slots_.begin(), slots_.end(), std::make_pair(c, std::size_t{0}));
         ++counts_[slot->second];
     }
     double value(int i, std::int32_t) const {
@@ -65,8 +66,8 @@ BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {
         (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon();
     const Band band(share(), z, slack);
     ExactSum exact(*this);
-    return countInBlocks(*index_, lowest_, highest_, countBefore_, *inverseRoots_, band, false, goal,
-                         exact);
+    return countInBlocks(*index_, lowest_, highest_, countBefore_, *inverseRoots_, band, false,
+                         goal, exact);
 }
 
 bool ClassGroup::passes(double z, double threshold) const {

@@ -39,7 +39,7 @@ private:
 
     const ClassIndex* index_;
     const std::vector<double>* inverseRoots_;
-    std::vector<int> classes_;  // the non-empty ones, in summation order
+    std::vector<int> classes_;                      // the non-empty ones, in summation order
     int lowest_ = std::numeric_limits<int>::max();  // the classes span lowest_..highest_
     int highest_ = std::numeric_limits<int>::min();
     std::vector<std::int32_t> countBefore_;  // the group's values before each block boundary

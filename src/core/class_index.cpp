@@ -68,7 +68,8 @@ ClassIndex indexLabels(std::vector<std::int32_t> labels, int lowest, int K) {
 
 std::vector<double> inverseRoots(int n) {
     std::vector<double> roots(static_cast<std::size_t>(n) + 1, 0.0);
-    for (int i = 1; i <= n; ++i) roots[static_cast<std::size_t>(i)] = 1.0 / std::sqrt(static_cast<double>(i));
+    for (int i = 1; i <= n; ++i)
+        roots[static_cast<std::size_t>(i)] = 1.0 / std::sqrt(static_cast<double>(i));
     return roots;
 }
 

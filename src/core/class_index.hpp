@@ -7,9 +7,9 @@
 
 namespace quorvel {
 
-// Positions are 0-based; classes are 1..K, 0 meaning "in no class" in a window. The sequence is cut into
-// blocks of blockSize positions (the last may be shorter), and before(c)[j] counts class c among
-// the positions 0 .. j*blockSize - 1, for j = 0..blocks. blockSize >= K keeps that table at
+// Positions are 0-based; classes are 1..K, 0 meaning "in no class" in a window. The sequence is cut
+// into blocks of blockSize positions (the last may be shorter), and before(c)[j] counts class c
+// among the positions 0 .. j*blockSize - 1, for j = 0..blocks. blockSize >= K keeps that table at
 // about one count per position.
 struct ClassIndex {
     int n = 0;

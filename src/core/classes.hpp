@@ -36,6 +36,8 @@ void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A
 void requireClasses(int K, const char* measure);
 
 // Whether x lies in the class (lower, upper].
-inline bool inClass(double x, double lower, double upper) { return lower < x && x <= upper; }
+inline bool inClass(double x, double lower, double upper) {
+    return lower < x && x <= upper;
+}
 
 }  // namespace quorvel

@@ -85,8 +85,7 @@ double NonStationary::nsFuncRange(const std::string& name, std::uint64_t first,
     if (first > last || last > data.size())
         throw std::out_of_range("nsFuncRange(" + std::to_string(first) + ", " +
                                 std::to_string(last) + ") is out of range for data of length " +
-                                std::to_string(data.size()) +
-                                ": need first <= last <= len(data)");
+                                std::to_string(data.size()) + ": need first <= last <= len(data)");
     return run(name, data.data() + first, data.data() + last);
 }
 
@@ -97,8 +96,7 @@ Eigen::MatrixXd NonStationary::getA() const {
 
 void NonStationary::requireConfigured() const {
     if (!A)
-        throw std::runtime_error(
-            "NonStationary is not configured: call setup or setupDS first");
+        throw std::runtime_error("NonStationary is not configured: call setup or setupDS first");
 }
 
 double NonStationary::run(const std::string& name, const double* first, const double* last) {
@@ -122,9 +120,9 @@ double NonStationary::run(const std::string& name, const double* first, const do
     auto table = zeroTable(classCount);
     double h0 = std::numeric_limits<double>::quiet_NaN();
     double h = std::numeric_limits<double>::quiet_NaN();
-    const double result = entry->second(first, last, static_cast<int>(classCount), zValue,
-                                        acceptFraction, static_cast<int>(binningMode), &h0, &h,
-                                        table.get());
+    const double result =
+        entry->second(first, last, static_cast<int>(classCount), zValue, acceptFraction,
+                      static_cast<int>(binningMode), &h0, &h, table.get());
     A = std::move(table);
     H0 = h0;
     H = h;

@@ -44,7 +44,8 @@ void sortAscending(std::vector<double>& values) {
     std::vector<std::array<std::size_t, kDigitMask + 1>> counts(kDigits);
     for (std::size_t i = 0; i < n; ++i) {
         keys[i] = orderedKey(values[i]);
-        for (int d = 0; d < kDigits; ++d) ++counts[static_cast<std::size_t>(d)][(keys[i] >> (d * kDigitBits)) & kDigitMask];
+        for (int d = 0; d < kDigits; ++d)
+            ++counts[static_cast<std::size_t>(d)][(keys[i] >> (d * kDigitBits)) & kDigitMask];
     }
     for (int d = 0; d < kDigits; ++d) {
         auto& count = counts[static_cast<std::size_t>(d)];
@@ -55,7 +56,8 @@ void sortAscending(std::vector<double>& values) {
             c = offset;
             offset += here;
         }
-        for (const std::uint64_t key : keys) scratch[count[(key >> (d * kDigitBits)) & kDigitMask]++] = key;
+        for (const std::uint64_t key : keys)
+            scratch[count[(key >> (d * kDigitBits)) & kDigitMask]++] = key;
         keys.swap(scratch);
     }
     for (std::size_t i = 0; i < n; ++i) values[i] = fromOrderedKey(keys[i]);

@@ -30,8 +30,7 @@ public:
           firstPass_(static_cast<std::size_t>(index.K) + 1, kNotSearched),
           nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1) {
         for (int c = index.K; c >= 1; --c)
-            nextNonEmpty_[static_cast<std::size_t>(c)] =
-                isEmpty(c) ? nextNonEmpty(c + 1) : c;
+            nextNonEmpty_[static_cast<std::size_t>(c)] = isEmpty(c) ? nextNonEmpty(c + 1) : c;
         // Every empty class alone has the same all-zero running proportion.
         for (int c = 1; c <= index.K; ++c) {
             if (!isEmpty(c)) continue;

@@ -61,11 +61,11 @@ int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, in
                                               Band(share, z, slack), false, goal, below)
                                     .inside;
         ShareOfCount above{true};
-        const std::int64_t f2 = f1 < best ? f1
-                                          : countInBlocks(stretch, s + 1, q, countBefore, roots,
-                                                          Band(1.0 - share, z, slack), true, goal,
-                                                          above)
-                                                .inside;
+        const std::int64_t f2 = f1 < best
+                                    ? f1
+                                    : countInBlocks(stretch, s + 1, q, countBefore, roots,
+                                                    Band(1.0 - share, z, slack), true, goal, above)
+                                          .inside;
         const std::int64_t score = std::min(f1, f2);
         scores.push_back(score < best ? kOutOfReach : score);
         best = std::max(best, score);
@@ -151,7 +151,8 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     for (int pass = 1; pass <= K - 1 && !open.empty() && decidedCount < K - 1; ++pass) {
         std::vector<OpenStretch> next;
         for (OpenStretch& stretch : open) {
-            const ClassIndex values = indexLabels(std::move(stretch.labels), stretch.s + 1, stretch.e);
+            const ClassIndex values =
+                indexLabels(std::move(stretch.labels), stretch.s + 1, stretch.e);
             const int q = splitStretch(values, roots, stretch.s, stretch.e, pass, K, threshold,
                                        marks, b, z, decidedCount);
             if (q != 0) keepParts(values, stretch.s, stretch.e, q, next);
@@ -176,7 +177,8 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
         }
     }
     const double result = 1.0 - *Hout / *H0out;
-    for (int i = 0; i <= K; ++i) (*A)(i, 3) = mark(i) == dropped ? 0.0 : b[static_cast<std::size_t>(i)];
+    for (int i = 0; i <= K; ++i)
+        (*A)(i, 3) = mark(i) == dropped ? 0.0 : b[static_cast<std::size_t>(i)];
     return result;
 }
 

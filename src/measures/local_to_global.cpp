@@ -16,7 +16,9 @@ namespace {
 
 enum class TailResult { NotTested, Failed, Passed };
 
-double entropyTerm(double s) { return subtractEntropyTerm(0.0, s); }
+double entropyTerm(double s) {
+    return subtractEntropyTerm(0.0, s);
+}
 
 }  // namespace
 
