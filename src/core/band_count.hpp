@@ -174,8 +174,8 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
 
 // In-band count of a running proportion over a classified sequence: element i is
 // (positions among the first i whose class lies in lowest..highest) / i, or one minus that for
-// the complement, up to the rounding that the exact evaluator reproduces. countBefore[j] is
-// that count before block j, and inverseRoots[i] = 1/sqrt(i). Runs of blocks whose range of
+// the complement, up to the rounding that the exact evaluator reproduces; the index gives that
+// count before every block boundary, and inverseRoots[i] = 1/sqrt(i). Runs of blocks whose range of
 // elements lies clearly inside or outside the band are decided at once; blocks that stay
 // unsure are walked position by position.
 //
@@ -185,7 +185,6 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
 //   double value(int i, std::int32_t count);   element i, as the definition computes it
 template <typename Exact>
 BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
-                        const std::vector<std::int32_t>& countBefore,
                         const std::vector<double>& inverseRoots, const Band& band, bool complement,
                         const BandGoal& goal, Exact& exact) {
     const int n = sequence.n;
@@ -199,8 +198,8 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
         const auto [first, end] = runs[next];  // blocks first .. end-1
         const int lo = first * B + 1;          // 1-based positions lo..hi
         const int hi = std::min(end * B, n);
-        const std::int32_t fewest = countBefore[static_cast<std::size_t>(first)];
-        const std::int32_t most = countBefore[static_cast<std::size_t>(end)];
+        const std::int32_t fewest = sequence.rangeBefore(lowest, highest, first);
+        const std::int32_t most = sequence.rangeBefore(lowest, highest, end);
         switch (judgeSpan(band, fewest, most, lo, hi, complement, inverseRoots)) {
             case Band::Verdict::Inside:
                 result.inside += hi - lo + 1;

@@ -11,10 +11,7 @@ void ClassGroup::add(int c) {
     highest_ = std::max(highest_, c);
     // An empty class adds exactly 0 to every sum; leaving it out keeps groups that span many
     // empty classes (K far above the window length) as cheap as their values.
-    if (index_->count(c) == 0) return;
-    classes_.push_back(c);
-    const std::int32_t* before = index_->before(c);
-    for (std::size_t j = 0; j < countBefore_.size(); ++j) countBefore_[j] += before[j];
+    if (index_->count(c) != 0) classes_.push_back(c);
 }
 
 double ClassGroup::share() const {
@@ -38,7 +35,7 @@ public:
             counts_.resize(classes.size());
         }
         for (std::size_t k = 0; k < classes.size(); ++k)
-            counts_[k] = group_.index_->before(classes[k])[block];
+            counts_[k] = group_.index_->rangeBefore(classes[k], classes[k], block);
     }
     // Every class of the group's range is in it, and an empty one never comes.
     void take(int c) {
@@ -66,8 +63,7 @@ BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {
         (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon();
     const Band band(share(), z, slack);
     ExactSum exact(*this);
-    return countInBlocks(*index_, lowest_, highest_, countBefore_, *inverseRoots_, band, false,
-                         goal, exact);
+    return countInBlocks(*index_, lowest_, highest_, *inverseRoots_, band, false, goal, exact);
 }
 
 bool ClassGroup::passes(double z, double threshold) const {

@@ -18,9 +18,7 @@ class ClassGroup {
 public:
     // `inverseRoots` holds 1/sqrt(i) for the positions of the window.
     ClassGroup(const ClassIndex& index, const std::vector<double>& inverseRoots)
-        : index_(&index),
-          inverseRoots_(&inverseRoots),
-          countBefore_(static_cast<std::size_t>(index.blocks) + 1, 0) {}
+        : index_(&index), inverseRoots_(&inverseRoots) {}
 
     // Takes in class c, adjacent to the classes already in; its share is added after theirs.
     void add(int c);
@@ -42,7 +40,6 @@ private:
     std::vector<int> classes_;                      // the non-empty ones, in summation order
     int lowest_ = std::numeric_limits<int>::max();  // the classes span lowest_..highest_
     int highest_ = std::numeric_limits<int>::min();
-    std::vector<std::int32_t> countBefore_;  // the group's values before each block boundary
 };
 
 }  // namespace quorvel

@@ -52,17 +52,19 @@ ClassIndex indexLabels(std::vector<std::int32_t> labels, int lowest, int K) {
     index.blockSize = std::max(256, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
-    index.countsBefore.assign(classes * stride, 0);
-    for (int j = 0; j < index.n; ++j) {
-        if (j % index.blockSize == 0) {
-            const std::size_t block = static_cast<std::size_t>(j / index.blockSize);
-            for (std::size_t c = 0; c < classes; ++c)
-                index.countsBefore[c * stride + block] = index.counts[c];
+    index.upToBefore.assign(classes * stride, 0);
+    const auto recordBoundary = [&](std::size_t boundary) {
+        std::int32_t upTo = 0;
+        for (std::size_t c = 0; c < classes; ++c) {
+            upTo += index.counts[c];
+            index.upToBefore[c * stride + boundary] = upTo;
         }
+    };
+    for (int j = 0; j < index.n; ++j) {
+        if (j % index.blockSize == 0) recordBoundary(static_cast<std::size_t>(j / index.blockSize));
         ++index.counts[static_cast<std::size_t>(index.label[static_cast<std::size_t>(j)] - lowest)];
     }
-    for (std::size_t c = 0; c < classes; ++c)
-        index.countsBefore[c * stride + stride - 1] = index.counts[c];
+    recordBoundary(stride - 1);
     return index;
 }
 

@@ -7,24 +7,33 @@
 
 namespace quorvel {
 
-// Positions are 0-based; classes are 1..K, 0 meaning "in no class" in a window. The sequence is cut
-// into blocks of blockSize positions (the last may be shorter), and before(c)[j] counts class c
-// among the positions 0 .. j*blockSize - 1, for j = 0..blocks. blockSize >= K keeps that table at
-// about one count per position.
+// Positions are 0-based; classes are 1..K, 0 meaning "in no class" in a window. The sequence is
+// cut into blocks of blockSize positions (the last may be shorter), and for every block boundary
+// j = 0..blocks the index keeps how many of the positions before it have a class up to c, for
+// every class c: any range of classes then counts its positions before a boundary with one
+// subtraction. blockSize >= K keeps that table at about one count per position.
 struct ClassIndex {
     int n = 0;
     int K = 0;
     int lowest = 0;  // the labels lie in lowest..K
     int blockSize = 1;
     int blocks = 0;
-    std::vector<std::int32_t> label;         // class of each position
-    std::vector<std::int32_t> counts;        // positions per class, lowest..K
-    std::vector<std::int32_t> countsBefore;  // class-major: a row of blocks + 1 per class
+    std::vector<std::int32_t> label;   // class of each position
+    std::vector<std::int32_t> counts;  // positions per class, lowest..K
+    // Class-major: row c - lowest holds, for j = 0..blocks, the positions before j*blockSize
+    // whose class lies in lowest..c.
+    std::vector<std::int32_t> upToBefore;
 
     int count(int c) const { return counts[static_cast<std::size_t>(c - lowest)]; }
-    const std::int32_t* before(int c) const {
-        return countsBefore.data() +
-               static_cast<std::size_t>(c - lowest) * (static_cast<std::size_t>(blocks) + 1);
+
+    // Positions before block boundary j whose class lies in first..last.
+    std::int32_t rangeBefore(int first, int last, int j) const {
+        const std::size_t stride = static_cast<std::size_t>(blocks) + 1;
+        const std::int32_t upToLast = upToBefore[static_cast<std::size_t>(last - lowest) * stride +
+                                                 static_cast<std::size_t>(j)];
+        if (first <= lowest) return upToLast;
+        return upToLast - upToBefore[static_cast<std::size_t>(first - 1 - lowest) * stride +
+                                     static_cast<std::size_t>(j)];
     }
 };
 

@@ -42,7 +42,6 @@ int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, in
     constexpr std::int64_t kOutOfReach = -1;
     std::vector<std::int64_t> scores;
     std::int64_t best = 0;
-    std::vector<std::int32_t> countBefore(static_cast<std::size_t>(stretch.blocks) + 1, 0);
     for (int q = s + 1; q < e; ++q) {
         if (q > s + 1 && stretch.count(q) == 0) {
             // No value lies in (b[q-1], b[q]]: the running shares, and so the score, are those
@@ -50,20 +49,19 @@ int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, in
             scores.push_back(scores.back());
             continue;
         }
-        const std::int32_t* classBefore = stretch.before(q);
-        for (std::size_t j = 0; j < countBefore.size(); ++j) countBefore[j] += classBefore[j];
-        const double share = static_cast<double>(countBefore.back()) / static_cast<double>(N);
+        const double share = static_cast<double>(stretch.rangeBefore(s + 1, q, stretch.blocks)) /
+                             static_cast<double>(N);
         // A boundary that cannot reach the best score so far is never a candidate.
         BandGoal goal;
         goal.atLeast = best;
         ShareOfCount below{false};
-        const std::int64_t f1 = countInBlocks(stretch, s + 1, q, countBefore, roots,
-                                              Band(share, z, slack), false, goal, below)
-                                    .inside;
+        const std::int64_t f1 =
+            countInBlocks(stretch, s + 1, q, roots, Band(share, z, slack), false, goal, below)
+                .inside;
         ShareOfCount above{true};
         const std::int64_t f2 = f1 < best
                                     ? f1
-                                    : countInBlocks(stretch, s + 1, q, countBefore, roots,
+                                    : countInBlocks(stretch, s + 1, q, roots,
                                                     Band(1.0 - share, z, slack), true, goal, above)
                                           .inside;
         const std::int64_t score = std::min(f1, f2);
