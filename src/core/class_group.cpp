@@ -1,6 +1,7 @@
 #include "class_group.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -11,7 +12,9 @@ void ClassGroup::add(int c) {
     highest_ = std::max(highest_, c);
     // An empty class adds exactly 0 to every sum; leaving it out keeps groups that span many
     // empty classes (K far above the window length) as cheap as their values.
-    if (index_->count(c) != 0) classes_.push_back(c);
+    if (index_->count(c) == 0) return;
+    classes_.push_back(c);
+    last_.reset();
 }
 
 double ClassGroup::share() const {
@@ -58,6 +61,20 @@ private:
 };
 
 BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {
+    const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    if (last_ && same(last_->z, z) && last_->goal.reach == goal.reach &&
+        last_->goal.atLeast == goal.atLeast)
+        return last_->count;
+    last_ = Evaluation{z, goal, count(z, goal)};
+    return last_->count;
+}
+
+BandCount ClassGroup::count(double z, const BandGoal& goal) const {
+    if (classes_.empty()) {
+        // All zero, and so is its last element: every band has half-width z * 0, which holds
+        // the zeros unless z is infinite or NaN.
+        return BandCount{std::isfinite(z) ? index_->n : 0, true};
+    }
     // Each class's term carries one rounding, and each addition another.
     const double slack =
         (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon();

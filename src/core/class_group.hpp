@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace quorvel {
@@ -35,8 +36,19 @@ public:
 private:
     class ExactSum;
 
+    BandCount count(double z, const BandGoal& goal) const;
+
+    // The last band test and what it was asked: a group that has since taken in only empty
+    // classes has the same running proportion, so the same answer.
+    struct Evaluation {
+        double z;
+        BandGoal goal;
+        BandCount count;
+    };
+
     const ClassIndex* index_;
     const std::vector<double>* inverseRoots_;
+    mutable std::optional<Evaluation> last_;
     std::vector<int> classes_;                      // the non-empty ones, in summation order
     int lowest_ = std::numeric_limits<int>::max();  // the classes span lowest_..highest_
     int highest_ = std::numeric_limits<int>::min();
