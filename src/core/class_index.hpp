@@ -26,6 +26,9 @@ struct ClassIndex {
 
     int count(int c) const { return counts[static_cast<std::size_t>(c - lowest)]; }
 
+    // Positions whose class lies in first..last.
+    std::int32_t rangeCount(int first, int last) const { return rangeBefore(first, last, blocks); }
+
     // Positions before block boundary j whose class lies in first..last.
     std::int32_t rangeBefore(int first, int last, int j) const {
         const std::size_t stride = static_cast<std::size_t>(blocks) + 1;

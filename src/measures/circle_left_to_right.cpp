@@ -81,8 +81,6 @@ private:
         ClassGroup group(index_, roots_);
         for (int t = g; t < index_.K; ++t) {
             group.add(t);
-            // After a failed test an empty class leaves the proportion, and the verdict, as is.
-            if (isEmpty(t) && t > g) continue;
             if (group.passes(z_, threshold_)) {
                 known = t;
                 break;

@@ -49,8 +49,8 @@ int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, in
             scores.push_back(scores.back());
             continue;
         }
-        const double share = static_cast<double>(stretch.rangeBefore(s + 1, q, stretch.blocks)) /
-                             static_cast<double>(N);
+        const double share =
+            static_cast<double>(stretch.rangeCount(s + 1, q)) / static_cast<double>(N);
         // A boundary that cannot reach the best score so far is never a candidate.
         BandGoal goal;
         goal.atLeast = best;
@@ -109,8 +109,7 @@ struct OpenStretch {
 void keepParts(const ClassIndex& values, int s, int e, int q, std::vector<OpenStretch>& next) {
     OpenStretch lower{s, q, {}};
     OpenStretch upper{q, e, {}};
-    int below = 0;
-    for (int c = s + 1; c <= q; ++c) below += values.count(c);
+    const int below = values.rangeCount(s + 1, q);
     lower.labels.reserve(static_cast<std::size_t>(below));
     upper.labels.reserve(static_cast<std::size_t>(values.n - below));
     for (const std::int32_t c : values.label) (c <= q ? lower : upper).labels.push_back(c);
@@ -164,8 +163,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     int s = 0;
     for (int e = 1; e <= K; ++e) {
         if (mark(e) == 0.0 || mark(e) == dropped) continue;
-        std::int64_t count = 0;
-        for (int c = s + 1; c <= e; ++c) count += index.count(c);
+        const std::int32_t count = index.rangeCount(s + 1, e);
         const double p = static_cast<double>(count) / static_cast<double>(n);
         (*A)(e, 4) = static_cast<double>(count);
         (*A)(e, 5) = p;
