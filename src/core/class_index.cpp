@@ -1,6 +1,7 @@
 #include "class_index.hpp"
 
 #include "classes.hpp"
+#include "monotone_buckets.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -16,22 +17,53 @@ bool searchable(const std::vector<double>& b) {
     return std::is_sorted(b.begin() + 1, b.end());
 }
 
-// A branch-free lower bound over b_1..b_K: the comparisons of a binary search over random
-// values are unpredictable, and conditional moves avoid their mispredictions.
-std::int32_t labelBySearch(double x, const std::vector<double>& b) {
-    const double* base = b.data() + 1;
-    std::size_t length = b.size() - 1;
-    if (length == 0) return 0;
-    while (length > 1) {
-        const std::size_t half = length / 2;
-        base = base[half - 1] < x ? base + half : base;
-        length -= half;
+// Labels by searchable boundaries. A monotone bucket map over [b_1, b_K] narrows each value's
+// class to the classes whose upper boundary shares its bucket (plus the next one): with a few
+// buckets per class that is mostly one comparison instead of a binary search over all K.
+class BucketedSearch {
+public:
+    explicit BucketedSearch(const std::vector<double>& b)
+        : b_(b), buckets_(b[1], b.back(), bucketCount(b.size() - 1)) {
+        // firstAtLeast_[k]: the first class c whose b_c falls in bucket k or later (K + 1 if
+        // none). A value in bucket k then lies in one of the classes firstAtLeast_[k] up to
+        // firstAtLeast_[k + 1]: every b_c in an earlier bucket is below it, every b_c in a later
+        // bucket above it.
+        const auto K = static_cast<int>(b.size() - 1);
+        firstAtLeast_.resize(static_cast<std::size_t>(buckets_.count()) + 1);
+        int c = 1;
+        for (int k = 0; k <= buckets_.count(); ++k) {
+            while (c <= K && buckets_(b[static_cast<std::size_t>(c)]) < k) ++c;
+            firstAtLeast_[static_cast<std::size_t>(k)] = c;
+        }
     }
-    if (*base < x) ++base;
-    if (base == b.data() + b.size()) return 0;
-    const auto c = static_cast<std::int32_t>(base - b.data());
-    return inClass(x, b[static_cast<std::size_t>(c) - 1], *base) ? c : 0;
-}
+
+    std::int32_t operator()(double x) const {
+        const auto k = static_cast<std::size_t>(buckets_(x));
+        // The first c in [first, bound) with x <= b_c, else bound; branch-free, since the
+        // comparisons are as unpredictable as the values.
+        const double* base = b_.data() + firstAtLeast_[k];
+        std::size_t length = static_cast<std::size_t>(firstAtLeast_[k + 1] - firstAtLeast_[k]);
+        while (length > 1) {
+            const std::size_t half = length / 2;
+            base = base[half - 1] < x ? base + half : base;
+            length -= half;
+        }
+        if (length == 1 && *base < x) ++base;
+        if (base == b_.data() + b_.size()) return 0;
+        const auto c = static_cast<std::int32_t>(base - b_.data());
+        return inClass(x, b_[static_cast<std::size_t>(c) - 1], *base) ? c : 0;
+    }
+
+private:
+    // A few buckets per class keeps most buckets to at most one boundary.
+    static int bucketCount(std::size_t K) {
+        return static_cast<int>(std::clamp<std::size_t>(8 * K, 256, std::size_t{1} << 16));
+    }
+
+    const std::vector<double>& b_;
+    MonotoneBuckets buckets_;
+    std::vector<std::int32_t> firstAtLeast_;
+};
 
 std::int32_t labelByScan(double x, const std::vector<double>& b) {
     for (std::size_t c = 1; c < b.size(); ++c)
@@ -78,9 +110,12 @@ std::vector<double> inverseRoots(int n) {
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K) {
     const auto n = static_cast<std::size_t>(last - first);
     std::vector<std::int32_t> labels(n);
-    const bool bySearch = searchable(b);
-    for (std::size_t j = 0; j < n; ++j)
-        labels[j] = bySearch ? labelBySearch(first[j], b) : labelByScan(first[j], b);
+    if (K >= 1 && searchable(b)) {
+        const BucketedSearch label(b);
+        for (std::size_t j = 0; j < n; ++j) labels[j] = label(first[j]);
+    } else {
+        for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
+    }
     return indexLabels(std::move(labels), 0, K);
 }
 
