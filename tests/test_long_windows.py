@@ -1,6 +1,7 @@
 """Long windows: the measures, which never build the n x K table of running proportions, against
 a NumPy evaluation that does, position by position, with the same floating-point operations."""
 
+import itertools
 import math
 
 import numpy as np
@@ -82,3 +83,49 @@ def test_equal_frequency_boundaries_are_the_sorted_window(n):
     est.setup(n, Z, ACCEPT, 1)
     est.nsFunc("NSLefttoRight", window)
     assert np.array_equal(est.getA()[1:, 0], np.sort(window))
+
+
+def hostile(kind: str, n: int) -> np.ndarray:
+    """Windows whose values defeat an even spread over the value range."""
+    rng = np.random.default_rng(7)
+    if kind == "outliers":
+        x = rng.normal(size=n)
+        x[rng.integers(0, n, 6)] = [np.inf, -np.inf, 1e308, -1e308, 1e300, -1e300]
+        return x
+    if kind == "geometric":
+        return rng.choice([-1.0, 1.0], n) * 2.0 ** rng.uniform(-1070, 1020, n)
+    if kind == "ties":
+        return rng.integers(0, 6, n).astype(float)
+    if kind == "subnormal":
+        return rng.integers(-40, 40, n) * 5e-324 + np.where(rng.random(n) < 0.3, -0.0, 0.0)
+    if kind == "clusters":
+        return np.where(rng.random(n) < 0.5, 1e-300, 1e300) * (1.0 + rng.random(n))
+    return np.full(n, -2.5)  # constant
+
+
+HOSTILE = ["outliers", "geometric", "ties", "subnormal", "clusters", "constant"]
+
+
+@pytest.mark.parametrize("kind", HOSTILE)
+def test_equal_frequency_boundaries_pick_the_sorted_values(kind):
+    # Few classes in a long window: each boundary is one order statistic of the window.
+    n, K = 60000, 48
+    window = hostile(kind, n)
+    est = quorvel.NonStationary()
+    est.setup(K, Z, ACCEPT, 1)
+    est.nsFunc("NSLefttoRight", window)
+    ranks = np.arange(1, K + 1) * (n // K) - 1
+    assert np.array_equal(est.getA()[1:, 0], np.sort(window)[ranks])
+
+
+@pytest.mark.parametrize("kind", HOSTILE + ["noise", "walk"])
+@pytest.mark.parametrize(("K", "mode"), [(1, 1), (7, 0), (469, 1), (469, 0), (5000, 1)])
+def test_class_counts_follow_the_boundaries(kind, K, mode):
+    n = 30000
+    window = series(kind, n) if kind in ("noise", "walk") else hostile(kind, n)
+    est = quorvel.NonStationary()
+    est.setup(K, Z, ACCEPT, mode)
+    est.nsFunc("NSLefttoRight", window)
+    b = est.getA()[:, 0]
+    inside = [np.count_nonzero((lo < window) & (window <= hi)) for lo, hi in itertools.pairwise(b)]
+    assert np.array_equal(est.getA()[1:, 1], inside)

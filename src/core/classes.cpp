@@ -1,7 +1,7 @@
 #include "classes.hpp"
 
 #include "entropy.hpp"
-#include "sort.hpp"
+#include "order_statistics.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -58,15 +58,16 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
 
     std::vector<double> b(static_cast<std::size_t>(K) + 1, 0.0);
     if (equalFrequency) {
-        std::vector<double> sorted(first, last);
-        sortAscending(sorted);
-        b[0] = lowestBoundary(sorted.front(), equalFrequency, lowest);
         const std::vector<int> positions = precision == PositionPrecision::Single
                                                ? equalFrequencyPositions<float>(n, K)
                                                : equalFrequencyPositions<double>(n, K);
+        // The minimum and the values at the K positions: a selection, not a sort.
+        std::vector<std::size_t> ranks(static_cast<std::size_t>(K) + 1, 0);
         for (int i = 1; i <= K; ++i)
-            b[static_cast<std::size_t>(i)] =
-                sorted[static_cast<std::size_t>(positions[static_cast<std::size_t>(i - 1)] - 1)];
+            ranks[static_cast<std::size_t>(i)] =
+                static_cast<std::size_t>(positions[static_cast<std::size_t>(i - 1)] - 1);
+        b = valuesAtRanks(first, last, ranks);
+        b[0] = lowestBoundary(b[0], equalFrequency, lowest);
     } else {
         // Equal widths need only the extremes of the sorted window.
         const auto [lowestValue, highestValue] = std::minmax_element(first, last);

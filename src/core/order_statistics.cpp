@@ -1,0 +1,107 @@
+#include "order_statistics.hpp"
+
+#include "monotone_buckets.hpp"
+#include "sort.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace quorvel {
+namespace {
+
+// Below this size, or past this depth of refinement, a set is simply sorted.
+constexpr std::size_t kSortBelow = 4096;
+constexpr int kMaxDepth = 4;
+constexpr std::size_t kNotWanted = std::numeric_limits<std::size_t>::max();
+
+void sortAndPick(std::vector<double>& values, const std::size_t* rank, const std::size_t* rankEnd,
+                 std::size_t rankBase, double* out) {
+    sortAscending(values);
+    for (; rank != rankEnd; ++rank, ++out) *out = values[*rank - rankBase];
+}
+
+// Writes to out[i] the value of rank rank[i] - rankBase in values, for ascending distinct ranks.
+// The values are spread over monotone buckets; only the buckets holding a wanted rank are kept,
+// and each of them is resolved the same way within its own, narrower range.
+void select(std::vector<double>& values, const std::size_t* rank, const std::size_t* rankEnd,
+            std::size_t rankBase, double* out, int depth) {
+    const std::size_t n = values.size();
+    const auto wanted = static_cast<std::size_t>(rankEnd - rank);
+    // Many wanted ranks leave few buckets to drop: then a sort is cheaper.
+    if (n < kSortBelow || depth == kMaxDepth || wanted > n / 64) {
+        sortAndPick(values, rank, rankEnd, rankBase, out);
+        return;
+    }
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    const MonotoneBuckets bucketOf(*low, *high,
+                                   static_cast<int>(std::min<std::size_t>(n / 16, 1 << 16)));
+    if (bucketOf.count() == 1) {
+        if (*low == *high) {
+            std::fill(out, out + wanted, *low);
+        } else {
+            sortAndPick(values, rank, rankEnd, rankBase, out);
+        }
+        return;
+    }
+
+    const auto buckets = static_cast<std::size_t>(bucketOf.count());
+    std::vector<std::size_t> start(buckets + 1, 0);
+    for (const double x : values) ++start[static_cast<std::size_t>(bucketOf(x)) + 1];
+    for (std::size_t k = 0; k < buckets; ++k) start[k + 1] += start[k];
+
+    // Where each wanted bucket's values go in the gathered array.
+    std::vector<std::size_t> cursor(buckets, kNotWanted);
+    std::size_t gathered = 0;
+    for (const std::size_t* r = rank; r != rankEnd; ++r) {
+        const auto k = static_cast<std::size_t>(
+            std::upper_bound(start.begin(), start.end(), *r - rankBase) - start.begin() - 1);
+        if (cursor[k] == kNotWanted) {
+            cursor[k] = gathered;
+            gathered += start[k + 1] - start[k];
+        }
+    }
+    std::vector<double> kept(gathered);
+    for (const double x : values) {
+        std::size_t& at = cursor[static_cast<std::size_t>(bucketOf(x))];
+        if (at != kNotWanted) kept[at++] = x;
+    }
+    std::vector<double>().swap(values);
+
+    // The wanted buckets, in ascending order, hold consecutive stretches of kept.
+    std::size_t offset = 0;
+    while (rank != rankEnd) {
+        const std::size_t local = *rank - rankBase;
+        const auto k = static_cast<std::size_t>(
+            std::upper_bound(start.begin(), start.end(), local) - start.begin() - 1);
+        const std::size_t size = start[k + 1] - start[k];
+        const std::size_t* bucketEnd = rank;
+        while (bucketEnd != rankEnd && *bucketEnd - rankBase < start[k + 1]) ++bucketEnd;
+        std::vector<double> part(kept.begin() + static_cast<std::ptrdiff_t>(offset),
+                                 kept.begin() + static_cast<std::ptrdiff_t>(offset + size));
+        select(part, rank, bucketEnd, rankBase + start[k], out, depth + 1);
+        out += bucketEnd - rank;
+        rank = bucketEnd;
+        offset += size;
+    }
+}
+
+}  // namespace
+
+std::vector<double> valuesAtRanks(const double* first, const double* last,
+                                  const std::vector<std::size_t>& ranks) {
+    std::vector<std::size_t> distinct(ranks);
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    std::vector<double> distinctValues(distinct.size());
+    std::vector<double> values(first, last);
+    select(values, distinct.data(), distinct.data() + distinct.size(), 0, distinctValues.data(), 0);
+
+    std::vector<double> result(ranks.size());
+    for (std::size_t i = 0; i < ranks.size(); ++i) {
+        const auto at = std::lower_bound(distinct.begin(), distinct.end(), ranks[i]);
+        result[i] = distinctValues[static_cast<std::size_t>(at - distinct.begin())];
+    }
+    return result;
+}
+
+}  // namespace quorvel
