@@ -14,39 +14,42 @@ constexpr std::size_t kSortBelow = 4096;
 constexpr int kMaxDepth = 4;
 constexpr std::size_t kNotWanted = std::numeric_limits<std::size_t>::max();
 
-void sortAndPick(std::vector<double>& values, const std::size_t* rank, const std::size_t* rankEnd,
-                 std::size_t rankBase, double* out) {
+void sortAndPick(const double* first, const double* last, const std::size_t* rank,
+                 const std::size_t* rankEnd, std::size_t rankBase, double* out) {
+    std::vector<double> values(first, last);
     sortAscending(values);
     for (; rank != rankEnd; ++rank, ++out) *out = values[*rank - rankBase];
 }
 
-// Writes to out[i] the value of rank rank[i] - rankBase in values, for ascending distinct ranks.
+// Writes to out[i] the value of rank rank[i] - rankBase in [first, last), for ascending distinct
+// ranks.
 // The values are spread over monotone buckets; only the buckets holding a wanted rank are kept,
 // and each of them is resolved the same way within its own, narrower range.
-void select(std::vector<double>& values, const std::size_t* rank, const std::size_t* rankEnd,
-            std::size_t rankBase, double* out, int depth) {
-    const std::size_t n = values.size();
+void select(const double* first, const double* last, const std::size_t* rank,
+            const std::size_t* rankEnd, std::size_t rankBase, double* out, int depth) {
+    const auto n = static_cast<std::size_t>(last - first);
     const auto wanted = static_cast<std::size_t>(rankEnd - rank);
     // Many wanted ranks leave few buckets to drop: then a sort is cheaper.
     if (n < kSortBelow || depth == kMaxDepth || wanted > n / 64) {
-        sortAndPick(values, rank, rankEnd, rankBase, out);
+        sortAndPick(first, last, rank, rankEnd, rankBase, out);
         return;
     }
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    const auto [low, high] = std::minmax_element(first, last);
     const MonotoneBuckets bucketOf(*low, *high,
                                    static_cast<int>(std::min<std::size_t>(n / 16, 1 << 16)));
     if (bucketOf.count() == 1) {
         if (*low == *high) {
             std::fill(out, out + wanted, *low);
         } else {
-            sortAndPick(values, rank, rankEnd, rankBase, out);
+            sortAndPick(first, last, rank, rankEnd, rankBase, out);
         }
         return;
     }
 
     const auto buckets = static_cast<std::size_t>(bucketOf.count());
     std::vector<std::size_t> start(buckets + 1, 0);
-    for (const double x : values) ++start[static_cast<std::size_t>(bucketOf(x)) + 1];
+    for (const double* x = first; x != last; ++x)
+        ++start[static_cast<std::size_t>(bucketOf(*x)) + 1];
     for (std::size_t k = 0; k < buckets; ++k) start[k + 1] += start[k];
 
     // Where each wanted bucket's values go in the gathered array.
@@ -61,11 +64,10 @@ void select(std::vector<double>& values, const std::size_t* rank, const std::siz
         }
     }
     std::vector<double> kept(gathered);
-    for (const double x : values) {
-        std::size_t& at = cursor[static_cast<std::size_t>(bucketOf(x))];
-        if (at != kNotWanted) kept[at++] = x;
+    for (const double* x = first; x != last; ++x) {
+        std::size_t& at = cursor[static_cast<std::size_t>(bucketOf(*x))];
+        if (at != kNotWanted) kept[at++] = *x;
     }
-    std::vector<double>().swap(values);
 
     // The wanted buckets, in ascending order, hold consecutive stretches of kept.
     std::size_t offset = 0;
@@ -76,9 +78,8 @@ void select(std::vector<double>& values, const std::size_t* rank, const std::siz
         const std::size_t size = start[k + 1] - start[k];
         const std::size_t* bucketEnd = rank;
         while (bucketEnd != rankEnd && *bucketEnd - rankBase < start[k + 1]) ++bucketEnd;
-        std::vector<double> part(kept.begin() + static_cast<std::ptrdiff_t>(offset),
-                                 kept.begin() + static_cast<std::ptrdiff_t>(offset + size));
-        select(part, rank, bucketEnd, rankBase + start[k], out, depth + 1);
+        const double* part = kept.data() + offset;
+        select(part, part + size, rank, bucketEnd, rankBase + start[k], out, depth + 1);
         out += bucketEnd - rank;
         rank = bucketEnd;
         offset += size;
@@ -93,8 +94,8 @@ std::vector<double> valuesAtRanks(const double* first, const double* last,
     std::sort(distinct.begin(), distinct.end());
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
     std::vector<double> distinctValues(distinct.size());
-    std::vector<double> values(first, last);
-    select(values, distinct.data(), distinct.data() + distinct.size(), 0, distinctValues.data(), 0);
+    select(first, last, distinct.data(), distinct.data() + distinct.size(), 0,
+           distinctValues.data(), 0);
 
     std::vector<double> result(ranks.size());
     for (std::size_t i = 0; i < ranks.size(); ++i) {
