@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace quorvel {
@@ -23,35 +24,36 @@ bool searchable(const std::vector<double>& b) {
 class BucketedSearch {
 public:
     explicit BucketedSearch(const std::vector<double>& b)
-        : b_(b), buckets_(b[1], b.back(), bucketCount(b.size() - 1)) {
+        : K_(static_cast<int>(b.size() - 1)),
+          buckets_(b[1], b.back(), bucketCount(b.size() - 1)),
+          bounds_(b) {
         // firstAtLeast_[k]: the first class c whose b_c falls in bucket k or later (K + 1 if
         // none). A value in bucket k then lies in one of the classes firstAtLeast_[k] up to
         // firstAtLeast_[k + 1]: every b_c in an earlier bucket is below it, every b_c in a later
         // bucket above it.
-        const auto K = static_cast<int>(b.size() - 1);
         firstAtLeast_.resize(static_cast<std::size_t>(buckets_.count()) + 1);
         int c = 1;
         for (int k = 0; k <= buckets_.count(); ++k) {
-            while (c <= K && buckets_(b[static_cast<std::size_t>(c)]) < k) ++c;
+            while (c <= K_ && buckets_(b[static_cast<std::size_t>(c)]) < k) ++c;
             firstAtLeast_[static_cast<std::size_t>(k)] = c;
         }
+        // A sentinel above every value, so that "past b_K" needs no test of its own.
+        bounds_.push_back(std::numeric_limits<double>::infinity());
     }
 
     std::int32_t operator()(double x) const {
         const auto k = static_cast<std::size_t>(buckets_(x));
-        // The first c in [first, bound) with x <= b_c, else bound; branch-free, since the
-        // comparisons are as unpredictable as the values.
-        const double* base = b_.data() + firstAtLeast_[k];
-        std::size_t length = static_cast<std::size_t>(firstAtLeast_[k + 1] - firstAtLeast_[k]);
-        while (length > 1) {
-            const std::size_t half = length / 2;
-            base = base[half - 1] < x ? base + half : base;
-            length -= half;
-        }
-        if (length == 1 && *base < x) ++base;
-        if (base == b_.data() + b_.size()) return 0;
-        const auto c = static_cast<std::int32_t>(base - b_.data());
-        return inClass(x, b_[static_cast<std::size_t>(c) - 1], *base) ? c : 0;
+        int c = firstAtLeast_[k];
+        const int span = firstAtLeast_[k + 1] - c;
+        // The first c in the span with x <= b_c, else its end. Most spans hold one class or
+        // none, and are decided without a branch on the value.
+        if (span > 1)
+            c = lowerBound(x, c, span);
+        else
+            c += span & static_cast<int>(bounds_[static_cast<std::size_t>(c)] < x);
+        // Above b_1 a class's lower boundary holds by construction; class 1 also needs b_0 < x.
+        const bool inside = c <= K_ && (c > 1 || bounds_[0] < x);
+        return inside ? c : 0;
     }
 
 private:
@@ -60,8 +62,21 @@ private:
         return static_cast<int>(std::clamp<std::size_t>(8 * K, 256, std::size_t{1} << 16));
     }
 
-    const std::vector<double>& b_;
+    // Branch-free binary search: the comparisons are as unpredictable as the values.
+    int lowerBound(double x, int first, int length) const {
+        const double* base = bounds_.data() + first;
+        while (length > 1) {
+            const int half = length / 2;
+            base = base[half - 1] < x ? base + half : base;
+            length -= half;
+        }
+        if (*base < x) ++base;
+        return static_cast<int>(base - bounds_.data());
+    }
+
+    int K_;
     MonotoneBuckets buckets_;
+    std::vector<double> bounds_;
     std::vector<std::int32_t> firstAtLeast_;
 };
 
@@ -92,9 +107,13 @@ ClassIndex indexLabels(std::vector<std::int32_t> labels, int lowest, int K) {
             index.upToBefore[c * stride + boundary] = upTo;
         }
     };
-    for (int j = 0; j < index.n; ++j) {
-        if (j % index.blockSize == 0) recordBoundary(static_cast<std::size_t>(j / index.blockSize));
-        ++index.counts[static_cast<std::size_t>(index.label[static_cast<std::size_t>(j)] - lowest)];
+    for (int j = 0; j < index.blocks; ++j) {
+        recordBoundary(static_cast<std::size_t>(j));
+        const auto from = static_cast<std::size_t>(j) * static_cast<std::size_t>(index.blockSize);
+        const std::size_t to =
+            std::min(from + static_cast<std::size_t>(index.blockSize), index.label.size());
+        for (std::size_t i = from; i < to; ++i)
+            ++index.counts[static_cast<std::size_t>(index.label[i] - lowest)];
     }
     recordBoundary(stride - 1);
     return index;

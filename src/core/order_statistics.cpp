@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace quorvel {
 namespace {
@@ -21,6 +22,29 @@ void sortAndPick(const double* first, const double* last, const std::size_t* ran
     for (; rank != rankEnd; ++rank, ++out) *out = values[*rank - rankBase];
 }
 
+// The least and the greatest value; four independent lanes let the loop vectorise. Which of
+// -0.0 and +0.0 comes out is left open, as it is for their order.
+std::pair<double, double> valueRange(const double* first, const double* last) {
+    constexpr std::size_t kLanes = 4;
+    double low[kLanes], high[kLanes];
+    std::fill(low, low + kLanes, *first);
+    std::fill(high, high + kLanes, *first);
+    const auto n = static_cast<std::size_t>(last - first);
+    std::size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const double x = first[i + lane];
+            low[lane] = x < low[lane] ? x : low[lane];
+            high[lane] = high[lane] < x ? x : high[lane];
+        }
+    }
+    for (; i < n; ++i) {
+        low[0] = first[i] < low[0] ? first[i] : low[0];
+        high[0] = high[0] < first[i] ? first[i] : high[0];
+    }
+    return {*std::min_element(low, low + kLanes), *std::max_element(high, high + kLanes)};
+}
+
 // Writes to out[i] the value of rank rank[i] - rankBase in [first, last), for ascending distinct
 // ranks.
 // The values are spread over monotone buckets; only the buckets holding a wanted rank are kept,
@@ -34,12 +58,12 @@ void select(const double* first, const double* last, const std::size_t* rank,
         sortAndPick(first, last, rank, rankEnd, rankBase, out);
         return;
     }
-    const auto [low, high] = std::minmax_element(first, last);
-    const MonotoneBuckets bucketOf(*low, *high,
+    const auto [low, high] = valueRange(first, last);
+    const MonotoneBuckets bucketOf(low, high,
                                    static_cast<int>(std::min<std::size_t>(n / 16, 1 << 16)));
     if (bucketOf.count() == 1) {
-        if (*low == *high) {
-            std::fill(out, out + wanted, *low);
+        if (low == high) {
+            std::fill(out, out + wanted, low);
         } else {
             sortAndPick(first, last, rank, rankEnd, rankBase, out);
         }
