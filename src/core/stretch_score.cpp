@@ -50,28 +50,49 @@ public:
     }
 
     // The positions of source block j for the series in `open`, the stretch's count before the
-    // block being `count`. Chunks of labels are judged from the counts at their ends; positions
-    // of unsure chunks one by one, exactly where still unsure.
+    // block being `count`.
     void countBlock(int j, unsigned open, std::int32_t count) {
         constexpr int kChunk = 32;
         const ClassIndex& source = *scorer_.stretch_.source;
-        const std::vector<double>& roots = *scorer_.roots_;
         const int begin = j * source.blockSize;
-        const int end = std::min(begin + source.blockSize, source.n);
-        const std::int32_t* labels = source.label.data();
+        const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
+        Walk walk{start, count, {}};
+        countLabels(begin, std::min(begin + source.blockSize, source.n), kChunk, open, walk);
+        for (int k = 0; k < 2; ++k) {
+            if ((open >> k & 1U) == 0) continue;
+            inside_[k] += walk.inside[k];
+            outside_[k] += walk.position - start - walk.inside[k];
+        }
+    }
+
+    std::int64_t mostOutside() const { return std::max(outside_[0], outside_[1]); }
+    std::int64_t leastInside() const { return std::min(inside_[0], inside_[1]); }
+
+private:
+    // The stretch's position and count after the labels walked so far, and the positions found
+    // inside each band.
+    struct Walk {
+        std::int32_t position;
+        std::int32_t count;
+        std::array<std::int64_t, 2> inside;
+    };
+
+    // The labels from..to-1 of the source for the series in `open`, in chunks of `width`. A
+    // chunk is judged from the counts at its ends; an unsure one in chunks a quarter as wide,
+    // and below that position by position, exactly where still unsure.
+    void countLabels(int from, int to, int width, unsigned open, Walk& walk) const {
+        constexpr int kNarrowest = 8;
+        const std::int32_t* labels = scorer_.stretch_.source->label.data();
         // One unsigned comparison per label and range, so the chunk counts vectorise.
         const auto lowest = static_cast<std::uint32_t>(scorer_.stretch_.first);
         const auto memberSpan =
             static_cast<std::uint32_t>(scorer_.stretch_.last - scorer_.stretch_.first);
         const auto countedSpan = static_cast<std::uint32_t>(q_ - scorer_.stretch_.first);
-        const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
-        std::int32_t position = start;
-        std::array<std::int64_t, 2> inside{};
-        for (int from = begin; from < end; from += kChunk) {
-            const int to = std::min(from + kChunk, end);
+        for (int chunk = from; chunk < to; chunk += width) {
+            const int end = std::min(chunk + width, to);
             std::int32_t members = 0;
             std::int32_t counted = 0;
-            for (int i = from; i < to; ++i) {
+            for (int i = chunk; i < end; ++i) {
                 const std::uint32_t offset = static_cast<std::uint32_t>(labels[i]) - lowest;
                 members += static_cast<std::int32_t>(offset <= memberSpan);
                 counted += static_cast<std::int32_t>(offset <= countedSpan);
@@ -80,37 +101,31 @@ public:
             unsigned unsure = 0;
             for (int k = 0; k < 2; ++k) {
                 if ((open >> k & 1U) == 0) continue;
-                const Band::Verdict chunk =
-                    judgeSpan(bands_[k], count, count + counted, position + 1, position + members,
-                              k == 1, roots);
-                if (chunk == Band::Verdict::Inside) inside[k] += members;
-                if (chunk == Band::Verdict::Unsure) unsure |= 1U << k;
+                const Band::Verdict verdict =
+                    judgeSpan(bands_[k], walk.count, walk.count + counted, walk.position + 1,
+                              walk.position + members, k == 1, *scorer_.roots_);
+                if (verdict == Band::Verdict::Inside) walk.inside[k] += members;
+                if (verdict == Band::Verdict::Unsure) unsure |= 1U << k;
             }
             if (unsure == 0) {
-                position += members;
-                count += counted;
-                continue;
+                walk.position += members;
+                walk.count += counted;
+            } else if (width > kNarrowest) {
+                countLabels(chunk, end, width / 4, unsure, walk);
+            } else {
+                for (int i = chunk; i < end; ++i) {
+                    const std::uint32_t offset = static_cast<std::uint32_t>(labels[i]) - lowest;
+                    if (offset > memberSpan) continue;
+                    ++walk.position;
+                    if (offset <= countedSpan) ++walk.count;
+                    for (int k = 0; k < 2; ++k)
+                        if ((unsure >> k & 1U) != 0 && inBand(k, walk.position, walk.count))
+                            ++walk.inside[k];
+                }
             }
-            for (int i = from; i < to; ++i) {
-                const std::uint32_t offset = static_cast<std::uint32_t>(labels[i]) - lowest;
-                if (offset > memberSpan) continue;
-                ++position;
-                if (offset <= countedSpan) ++count;
-                for (int k = 0; k < 2; ++k)
-                    if ((unsure >> k & 1U) != 0 && inBand(k, position, count)) ++inside[k];
-            }
-        }
-        for (int k = 0; k < 2; ++k) {
-            if ((open >> k & 1U) == 0) continue;
-            inside_[k] += inside[k];
-            outside_[k] += position - start - inside[k];
         }
     }
 
-    std::int64_t mostOutside() const { return std::max(outside_[0], outside_[1]); }
-    std::int64_t leastInside() const { return std::min(inside_[0], inside_[1]); }
-
-private:
     double share() const {
         const StretchView& stretch = scorer_.stretch_;
         return static_cast<double>(stretch.source->rangeCount(stretch.first, q_)) /
