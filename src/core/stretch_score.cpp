@@ -21,42 +21,30 @@ public:
     }
 
     // The series whose band block j does not settle, the counts before and after it being
-    // `fewest` and `most`; the others are settled into the tallies when `settle` is set. The
-    // running element lies within the corners fewest/last and most/first of the block.
+    // `fewest` and `most`; the others are settled into the tallies (those inside only when
+    // `settle` is set).
     unsigned judgeBlock(int j, std::int32_t fewest, std::int32_t most, bool settle) {
         const std::int32_t first = scorer_.position_[static_cast<std::size_t>(j)] + 1;
         const std::int32_t last = scorer_.position_[static_cast<std::size_t>(j) + 1];
-        const double a = static_cast<double>(fewest) / static_cast<double>(last);
-        const double b = static_cast<double>(most) / static_cast<double>(first);
-        unsigned unsure = 0;
+        const Verdicts verdicts =
+            judge(first, last, fewest, most, scorer_.rootFirst_[static_cast<std::size_t>(j)],
+                  scorer_.rootLast_[static_cast<std::size_t>(j)], 3U);
         for (int k = 0; k < 2; ++k) {
-            const double x = k == 1 ? 1.0 - a : a;
-            const double y = k == 1 ? 1.0 - b : b;
-            switch (bands_[k].judge(std::min(x, y), std::max(x, y),
-                                    scorer_.rootFirst_[static_cast<std::size_t>(j)],
-                                    scorer_.rootLast_[static_cast<std::size_t>(j)])) {
-                case Band::Verdict::Inside:
-                    if (settle) inside_[k] += last - first + 1;
-                    break;
-                case Band::Verdict::Outside:
-                    outside_[k] += last - first + 1;
-                    break;
-                case Band::Verdict::Unsure:
-                    unsure |= 1U << k;
-                    break;
-            }
+            if (settle && (verdicts.inside >> k & 1U) != 0) inside_[k] += last - first + 1;
+            if ((verdicts.outside >> k & 1U) != 0) outside_[k] += last - first + 1;
         }
-        return unsure;
+        return 3U & ~(verdicts.inside | verdicts.outside);
     }
 
     // The positions of source block j for the series in `open`, the stretch's count before the
-    // block being `count`.
-    void countBlock(int j, unsigned open, std::int32_t count) {
+    // block being `count`. Stops partway once a series has more than `allowed` positions
+    // outside its band.
+    void countBlock(int j, unsigned open, std::int32_t count, std::int64_t allowed) {
         constexpr int kChunk = 32;
         const ClassIndex& source = *scorer_.stretch_.source;
         const int begin = j * source.blockSize;
         const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
-        Walk walk{start, count, {}};
+        Walk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
         countLabels(begin, std::min(begin + source.blockSize, source.n), kChunk, open, walk);
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
@@ -69,12 +57,53 @@ public:
     std::int64_t leastInside() const { return std::min(inside_[0], inside_[1]); }
 
 private:
+    struct Verdicts {
+        unsigned inside = 0;  // a bit per series settled inside its band
+        unsigned outside = 0;
+    };
+
+    // Where positions first..last stand for the series in `open`, the counts before and after
+    // them being `fewest` and `most`, and rootFirst, rootLast ~ 1/sqrt(first), 1/sqrt(last):
+    // the running share lies within the corners fewest/last and most/first, and the
+    // complement within one minus those.
+    Verdicts judge(std::int32_t first, std::int32_t last, std::int32_t fewest, std::int32_t most,
+                   double rootFirst, double rootLast, unsigned open) const {
+        const double a = static_cast<double>(fewest) / static_cast<double>(last);
+        const double b = static_cast<double>(most) / static_cast<double>(first);
+        Verdicts verdicts;
+        for (int k = 0; k < 2; ++k) {
+            if ((open >> k & 1U) == 0) continue;
+            const double x = k == 1 ? 1.0 - a : a;
+            const double y = k == 1 ? 1.0 - b : b;
+            switch (bands_[k].judge(std::min(x, y), std::max(x, y), rootFirst, rootLast)) {
+                case Band::Verdict::Inside:
+                    verdicts.inside |= 1U << k;
+                    break;
+                case Band::Verdict::Outside:
+                    verdicts.outside |= 1U << k;
+                    break;
+                case Band::Verdict::Unsure:
+                    break;
+            }
+        }
+        return verdicts;
+    }
+
     // The stretch's position and count after the labels walked so far, and the positions found
     // inside each band.
     struct Walk {
         std::int32_t position;
         std::int32_t count;
         std::array<std::int64_t, 2> inside;
+        std::int32_t start;                 // the position before the block
+        std::array<std::int64_t, 2> spare;  // outside positions the block may add before a stop
+
+        // Whether a series in `open` has already exceeded its spare.
+        bool exhausted(unsigned open) const {
+            for (int k = 0; k < 2; ++k)
+                if ((open >> k & 1U) != 0 && position - start - inside[k] > spare[k]) return true;
+            return false;
+        }
     };
 
     // The labels from..to-1 of the source for the series in `open`, in chunks of `width`. A
@@ -98,29 +127,63 @@ private:
                 counted += static_cast<std::int32_t>(offset <= countedSpan);
             }
             if (members == 0) continue;
-            unsigned unsure = 0;
-            for (int k = 0; k < 2; ++k) {
-                if ((open >> k & 1U) == 0) continue;
-                const Band::Verdict verdict =
-                    judgeSpan(bands_[k], walk.count, walk.count + counted, walk.position + 1,
-                              walk.position + members, k == 1, *scorer_.roots_);
-                if (verdict == Band::Verdict::Inside) walk.inside[k] += members;
-                if (verdict == Band::Verdict::Unsure) unsure |= 1U << k;
-            }
+            const std::vector<double>& roots = *scorer_.roots_;
+            const std::int32_t first = walk.position + 1;
+            const std::int32_t last = walk.position + members;
+            const Verdicts verdicts = judge(first, last, walk.count, walk.count + counted,
+                                            roots[static_cast<std::size_t>(first)],
+                                            roots[static_cast<std::size_t>(last)], open);
+            for (int k = 0; k < 2; ++k)
+                if ((verdicts.inside >> k & 1U) != 0) walk.inside[k] += members;
+            const unsigned unsure = open & ~(verdicts.inside | verdicts.outside);
             if (unsure == 0) {
                 walk.position += members;
                 walk.count += counted;
             } else if (width > kNarrowest) {
                 countLabels(chunk, end, width / 4, unsure, walk);
             } else {
-                for (int i = chunk; i < end; ++i) {
-                    const std::uint32_t offset = static_cast<std::uint32_t>(labels[i]) - lowest;
-                    if (offset > memberSpan) continue;
-                    ++walk.position;
-                    if (offset <= countedSpan) ++walk.count;
-                    for (int k = 0; k < 2; ++k)
-                        if ((unsure >> k & 1U) != 0 && inBand(k, walk.position, walk.count))
-                            ++walk.inside[k];
+                countPositions(chunk, end, unsure, walk);
+            }
+            if (walk.exhausted(open)) return;
+        }
+    }
+
+    // The labels from..to-1 (at most kNarrowest) position by position for the series in
+    // `open`: their positions and counts first, then a verdict each without a branch, and the
+    // exact evaluation only where the verdict is unsure.
+    void countPositions(int from, int to, unsigned open, Walk& walk) const {
+        constexpr int kMost = 8;
+        const std::int32_t* labels = scorer_.stretch_.source->label.data();
+        const auto lowest = static_cast<std::uint32_t>(scorer_.stretch_.first);
+        const auto memberSpan =
+            static_cast<std::uint32_t>(scorer_.stretch_.last - scorer_.stretch_.first);
+        const auto countedSpan = static_cast<std::uint32_t>(q_ - scorer_.stretch_.first);
+        std::array<std::int32_t, kMost> at{};
+        std::array<std::int32_t, kMost> count{};
+        int members = 0;
+        for (int i = from; i < to; ++i) {
+            const std::uint32_t offset = static_cast<std::uint32_t>(labels[i]) - lowest;
+            const bool member = offset <= memberSpan;
+            walk.position += member ? 1 : 0;
+            walk.count += offset <= countedSpan ? 1 : 0;
+            at[static_cast<std::size_t>(members)] = walk.position;
+            count[static_cast<std::size_t>(members)] = walk.count;
+            members += member ? 1 : 0;
+        }
+        const std::vector<double>& roots = *scorer_.roots_;
+        for (int k = 0; k < 2; ++k) {
+            if ((open >> k & 1U) == 0) continue;
+            const Band& band = bands_[k];
+            for (std::size_t i = 0; i < static_cast<std::size_t>(members); ++i) {
+                const std::int32_t t = at[i];
+                const double m = static_cast<double>(k == 1 ? t - count[i] : count[i]);
+                const Band::Verdict verdict =
+                    band.judgeAt(m, t, roots[static_cast<std::size_t>(t)]);
+                walk.inside[k] += verdict == Band::Verdict::Inside ? 1 : 0;
+                if (verdict == Band::Verdict::Unsure) {
+                    // Exactly as the band test evaluates it.
+                    const double p = static_cast<double>(count[i]) / static_cast<double>(t);
+                    walk.inside[k] += band.contains(k == 1 ? 1.0 - p : p, t) ? 1 : 0;
                 }
             }
         }
@@ -133,18 +196,6 @@ private:
     }
     static Band band(double c, double z) {
         return Band(c, z, 2.0 * std::numeric_limits<double>::epsilon());
-    }
-
-    // Whether element t of series k, whose count of classes first..q is `count`, lies in its
-    // band; exactly as the band test evaluates it where the judgement is unsure.
-    bool inBand(int k, std::int32_t t, std::int32_t count) const {
-        const Band& band = bands_[k];
-        const double m = static_cast<double>(k == 1 ? t - count : count);
-        const Band::Verdict verdict =
-            band.judgeAt(m, t, (*scorer_.roots_)[static_cast<std::size_t>(t)]);
-        if (verdict != Band::Verdict::Unsure) return verdict == Band::Verdict::Inside;
-        const double p = static_cast<double>(count) / static_cast<double>(t);
-        return band.contains(k == 1 ? 1.0 - p : p, t);
     }
 
     const StretchScorer& scorer_;
@@ -204,7 +255,7 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
         const std::int32_t most = boundary.countedBefore(j + 1);
         if (!empty(j)) {
             const unsigned unsure = boundary.judgeBlock(j, fewest, most, true);
-            if (unsure != 0) boundary.countBlock(j, unsure, fewest);
+            if (unsure != 0) boundary.countBlock(j, unsure, fewest, allowed);
             if (boundary.mostOutside() > allowed) {
                 lastOutside_ = j;
                 return n_ - boundary.mostOutside();
