@@ -63,13 +63,19 @@ private:
     };
 
     // Where positions first..last stand for the series in `open`, the counts before and after
-    // them being `fewest` and `most`, and rootFirst, rootLast ~ 1/sqrt(first), 1/sqrt(last):
-    // the running share lies within the corners fewest/last and most/first, and the
-    // complement within one minus those.
+    // them being `fewest` and `most`, and rootFirst, rootLast ~ 1/sqrt(first), 1/sqrt(last).
+    // The count grows by at most one per position, so the running share m_i / i peaks where the
+    // count may first have reached `most`, and bottoms where it may last have stood at `fewest`;
+    // the complement is one minus it.
     Verdicts judge(std::int32_t first, std::int32_t last, std::int32_t fewest, std::int32_t most,
                    double rootFirst, double rootLast, unsigned open) const {
-        const double a = static_cast<double>(fewest) / static_cast<double>(last);
-        const double b = static_cast<double>(most) / static_cast<double>(first);
+        const std::int32_t gain = most - fewest;
+        const std::int32_t rise = std::clamp(first - 1 + std::max(gain, 1), first, last);
+        const std::int32_t fall = std::clamp(last - gain, first, last);
+        const double a =
+            static_cast<double>(std::max(fewest, most - last + fall)) / static_cast<double>(fall);
+        const double b = static_cast<double>(std::min(fewest + rise - first + 1, most)) /
+                         static_cast<double>(rise);
         Verdicts verdicts;
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
