@@ -234,19 +234,22 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
     // Either count falls short of atLeast once more positions than this lie outside its band.
     const std::int64_t allowed = n_ - atLeast;
     if (atLeast > 0) {
-        // A boundary far from the best usually shows it in a few blocks, tried before the walk:
-        // the block that showed it for the previous boundary, then blocks spread over the source.
-        Boundary probe(*this, q);
+        // A boundary far from the best usually shows it in blocks lying wholly outside a band,
+        // found by judging whole blocks before any is walked: first the block that showed it
+        // for the previous boundary, then blocks in bit-reversed order, so that the blocks
+        // judged so far are spread over the source. The probing goes on while the blocks found
+        // outside, in proportion, would suffice.
         constexpr int kProbes = 16;
-        for (int p = -1; p < kProbes && p < blocks; ++p) {
+        int bits = 0;
+        while ((1 << bits) < blocks) ++bits;
+        Boundary probe(*this, q);
+        int probes = 0;
+        for (int p = -1; p < (1 << bits); ++p) {
             int j = lastOutside_;
             if (p >= 0) {
-                // Bit-reversed order, so that every prefix of the probes is spread out.
-                int spread = 0;
-                for (int bit = 1, rest = p; bit < kProbes; bit <<= 1, rest >>= 1)
-                    spread = spread << 1 | (rest & 1);
-                j = static_cast<int>((2 * static_cast<std::int64_t>(spread) + 1) * blocks /
-                                     (2 * kProbes));
+                j = 0;
+                for (int bit = 0; bit < bits; ++bit) j = j << 1 | (p >> bit & 1);
+                if (j == lastOutside_) continue;  // judged already
             }
             if (j >= blocks || empty(j)) continue;
             probe.judgeBlock(j, probe.countedBefore(j), probe.countedBefore(j + 1), false);
@@ -254,6 +257,7 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
                 lastOutside_ = j;
                 return n_ - probe.mostOutside();
             }
+            if (++probes >= kProbes && probe.mostOutside() * blocks <= allowed * probes) break;
         }
     }
     std::int32_t fewest = 0;
