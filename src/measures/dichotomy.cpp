@@ -2,6 +2,7 @@
 // of classes at the inner boundary whose running shares settle best, or closes it.
 #include "measures.hpp"
 
+#include "../core/class_source.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
 #include "../core/stretch_score.hpp"
@@ -76,46 +77,24 @@ int splitStretch(const StretchView& stretch, const std::vector<double>& roots, i
 struct OpenStretch {
     int s;
     int e;
-    std::shared_ptr<const ClassIndex> source;
+    std::shared_ptr<const ClassSource> source;
 
-    StretchView view() const { return StretchView{source.get(), s + 1, e}; }
+    StretchView view() const { return StretchView{&source->index(), s + 1, e}; }
 };
-
-// The values of classes first..last of `source`, in window order, indexed on their own. Blocks
-// without such values are passed over.
-std::shared_ptr<const ClassIndex> copyClasses(const ClassIndex& source, int first, int last) {
-    const StretchView part{&source, first, last};
-    // Every label is written and the next one overwrites it unless it belongs: no branch to
-    // mispredict when the classes are mixed.
-    std::vector<std::int32_t> labels(static_cast<std::size_t>(part.size()) + 1);
-    std::size_t kept = 0;
-    const auto lowest = static_cast<std::uint32_t>(first);
-    const auto span = static_cast<std::uint32_t>(last - first);
-    for (int j = 0; j < source.blocks; ++j) {
-        if (part.before(j + 1) == part.before(j)) continue;
-        const int end = std::min((j + 1) * source.blockSize, source.n);
-        for (int i = j * source.blockSize; i < end; ++i) {
-            const std::int32_t c = source.label[static_cast<std::size_t>(i)];
-            labels[kept] = c;
-            kept += static_cast<std::uint32_t>(c) - lowest <= span ? 1 : 0;
-        }
-    }
-    labels.pop_back();
-    return std::make_shared<const ClassIndex>(indexLabels(std::move(labels), first, last));
-}
 
 // The parts of a stretch split at q that can still be split: two classes or more, and values.
 // A part that holds at least half of its source's values is followed through that source; a
-// smaller one is copied, so that examining it costs in proportion to its own values.
+// smaller one is taken out, so that examining it costs in proportion to its own values.
 void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next) {
-    const ClassIndex& source = *stretch.source;
+    const ClassIndex& source = stretch.source->index();
     for (const auto& [s, e] : {std::pair{stretch.s, q}, std::pair{q, stretch.e}}) {
         const std::int32_t values = source.rangeCount(s + 1, e);
         if (e - s < 2 || values == 0) continue;
         if (2 * static_cast<std::int64_t>(values) >= source.n)
             next.push_back(OpenStretch{s, e, stretch.source});
         else
-            next.push_back(OpenStretch{s, e, copyClasses(source, s + 1, e)});
+            next.push_back(OpenStretch{
+                s, e, std::make_shared<const ClassSource>(stretch.source->extract(s + 1, e))});
     }
 }
 
@@ -126,8 +105,8 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     requireClasses(K, "NSdichotomy");
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Relative,
                                                   PositionPrecision::Single, *A);
-    const auto window = std::make_shared<const ClassIndex>(classify(first, last, b, K));
-    const ClassIndex& index = *window;
+    const auto window = std::make_shared<const ClassSource>(classify(first, last, b, K));
+    const ClassIndex& index = window->index();
     classFrequencies(index, H0out, *A);
     const std::vector<double> roots = inverseRoots(index.n);
     const int n = index.n;
