@@ -14,7 +14,11 @@ public:
     Boundary(const StretchScorer& scorer, int q)
         : scorer_(scorer),
           q_(q),
-          bands_{band(share(), scorer.z_), band(1.0 - share(), scorer.z_)} {}
+          bands_{band(share(), scorer.z_), band(1.0 - share(), scorer.z_)},
+          labels_(scorer.stretch_.source->label.data()),
+          lowest_(static_cast<std::uint32_t>(scorer.stretch_.first)),
+          memberSpan_(static_cast<std::uint32_t>(scorer.stretch_.last - scorer.stretch_.first)),
+          countedSpan_(static_cast<std::uint32_t>(q - scorer.stretch_.first)) {}
 
     std::int32_t countedBefore(int j) const {
         return scorer_.stretch_.source->rangeBefore(scorer_.stretch_.first, q_, j);
@@ -116,21 +120,14 @@ private:
     // chunk is judged from the counts at its ends; an unsure one in chunks a quarter as wide,
     // and below that position by position, exactly where still unsure.
     void countLabels(int from, int to, int width, unsigned open, Walk& walk) const {
-        constexpr int kNarrowest = 8;
-        const std::int32_t* labels = scorer_.stretch_.source->label.data();
-        // One unsigned comparison per label and range, so the chunk counts vectorise.
-        const auto lowest = static_cast<std::uint32_t>(scorer_.stretch_.first);
-        const auto memberSpan =
-            static_cast<std::uint32_t>(scorer_.stretch_.last - scorer_.stretch_.first);
-        const auto countedSpan = static_cast<std::uint32_t>(q_ - scorer_.stretch_.first);
         for (int chunk = from; chunk < to; chunk += width) {
             const int end = std::min(chunk + width, to);
             std::int32_t members = 0;
             std::int32_t counted = 0;
             for (int i = chunk; i < end; ++i) {
-                const std::uint32_t offset = static_cast<std::uint32_t>(labels[i]) - lowest;
-                members += static_cast<std::int32_t>(offset <= memberSpan);
-                counted += static_cast<std::int32_t>(offset <= countedSpan);
+                const std::uint32_t offset = offsetAt(i);
+                members += static_cast<std::int32_t>(offset <= memberSpan_);
+                counted += static_cast<std::int32_t>(offset <= countedSpan_);
             }
             if (members == 0) continue;
             const std::vector<double>& roots = *scorer_.roots_;
@@ -158,20 +155,14 @@ private:
     // `open`: their positions and counts first, then a verdict each without a branch, and the
     // exact evaluation only where the verdict is unsure.
     void countPositions(int from, int to, unsigned open, Walk& walk) const {
-        constexpr int kMost = 8;
-        const std::int32_t* labels = scorer_.stretch_.source->label.data();
-        const auto lowest = static_cast<std::uint32_t>(scorer_.stretch_.first);
-        const auto memberSpan =
-            static_cast<std::uint32_t>(scorer_.stretch_.last - scorer_.stretch_.first);
-        const auto countedSpan = static_cast<std::uint32_t>(q_ - scorer_.stretch_.first);
-        std::array<std::int32_t, kMost> at{};
-        std::array<std::int32_t, kMost> count{};
+        std::array<std::int32_t, kNarrowest> at{};
+        std::array<std::int32_t, kNarrowest> count{};
         int members = 0;
         for (int i = from; i < to; ++i) {
-            const std::uint32_t offset = static_cast<std::uint32_t>(labels[i]) - lowest;
-            const bool member = offset <= memberSpan;
+            const std::uint32_t offset = offsetAt(i);
+            const bool member = offset <= memberSpan_;
             walk.position += member ? 1 : 0;
-            walk.count += offset <= countedSpan ? 1 : 0;
+            walk.count += offset <= countedSpan_ ? 1 : 0;
             at[static_cast<std::size_t>(members)] = walk.position;
             count[static_cast<std::size_t>(members)] = walk.count;
             members += member ? 1 : 0;
@@ -204,9 +195,21 @@ private:
         return Band(c, z, 2.0 * std::numeric_limits<double>::epsilon());
     }
 
+    // Where the label at source position i stands among the stretch's classes: a member when at
+    // most memberSpan_, counted when at most countedSpan_. One unsigned comparison per label
+    // and range, so the chunk counts vectorise.
+    std::uint32_t offsetAt(int i) const { return static_cast<std::uint32_t>(labels_[i]) - lowest_; }
+
+    // Chunks of at most this many labels are walked position by position.
+    static constexpr int kNarrowest = 8;
+
     const StretchScorer& scorer_;
     int q_;
     std::array<Band, 2> bands_;
+    const std::int32_t* labels_;
+    std::uint32_t lowest_;
+    std::uint32_t memberSpan_;
+    std::uint32_t countedSpan_;
     std::array<std::int64_t, 2> inside_{};
     std::array<std::int64_t, 2> outside_{};
 };
