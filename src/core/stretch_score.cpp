@@ -20,24 +20,31 @@ public:
           memberSpan_(static_cast<std::uint32_t>(scorer.stretch_.last - scorer.stretch_.first)),
           countedSpan_(static_cast<std::uint32_t>(q - scorer.stretch_.first)) {}
 
+    struct Verdicts {
+        unsigned inside = 0;  // a bit per series settled inside its band
+        unsigned outside = 0;
+    };
+
     std::int32_t countedBefore(int j) const {
         return scorer_.stretch_.source->rangeBefore(scorer_.stretch_.first, q_, j);
     }
 
-    // The series whose band block j does not settle, the counts before and after it being
-    // `fewest` and `most`; the others are settled into the tallies (those inside only when
-    // `settle` is set).
-    unsigned judgeBlock(int j, std::int32_t fewest, std::int32_t most, bool settle) {
-        const std::int32_t first = scorer_.position_[static_cast<std::size_t>(j)] + 1;
-        const std::int32_t last = scorer_.position_[static_cast<std::size_t>(j) + 1];
-        const Verdicts verdicts =
-            judge(first, last, fewest, most, scorer_.rootFirst_[static_cast<std::size_t>(j)],
-                  scorer_.rootLast_[static_cast<std::size_t>(j)], 3U);
+    // Where the positions of blocks j..end-1 (at least one) stand, the counts before and after
+    // them being `fewest` and `most`.
+    Verdicts judgeBlocks(int j, int end, std::int32_t fewest, std::int32_t most) const {
+        return judge(scorer_.position_[static_cast<std::size_t>(j)] + 1,
+                     scorer_.position_[static_cast<std::size_t>(end)], fewest, most,
+                     scorer_.rootFirst_[static_cast<std::size_t>(j)],
+                     scorer_.rootLast_[static_cast<std::size_t>(end) - 1], 3U);
+    }
+
+    // Adds `positions` to the tallies of the series settled outside, and of those settled inside
+    // when `inside` is set.
+    void settle(const Verdicts& verdicts, std::int32_t positions, bool inside) {
         for (int k = 0; k < 2; ++k) {
-            if (settle && (verdicts.inside >> k & 1U) != 0) inside_[k] += last - first + 1;
-            if ((verdicts.outside >> k & 1U) != 0) outside_[k] += last - first + 1;
+            if (inside && (verdicts.inside >> k & 1U) != 0) inside_[k] += positions;
+            if ((verdicts.outside >> k & 1U) != 0) outside_[k] += positions;
         }
-        return 3U & ~(verdicts.inside | verdicts.outside);
     }
 
     // The positions of source block j for the series in `open`, the stretch's count before the
@@ -61,11 +68,6 @@ public:
     std::int64_t leastInside() const { return std::min(inside_[0], inside_[1]); }
 
 private:
-    struct Verdicts {
-        unsigned inside = 0;  // a bit per series settled inside its band
-        unsigned outside = 0;
-    };
-
     // Where positions first..last stand for the series in `open`, the counts before and after
     // them being `fewest` and `most`, and rootFirst, rootLast ~ 1/sqrt(first), 1/sqrt(last).
     // The count grows by at most one per position, so the running share m_i / i peaks where the
@@ -223,7 +225,8 @@ StretchScorer::StretchScorer(const StretchView& stretch, const std::vector<doubl
     rootLast_.resize(static_cast<std::size_t>(blocks));
     for (int j = 0; j <= blocks; ++j) position_[static_cast<std::size_t>(j)] = stretch.before(j);
     for (std::size_t j = 0; j < rootFirst_.size(); ++j) {
-        rootFirst_[j] = inverseRoots[static_cast<std::size_t>(position_[j]) + 1];
+        // A block past the stretch's last value starts no run that holds positions.
+        rootFirst_[j] = inverseRoots[static_cast<std::size_t>(std::min(position_[j] + 1, n_))];
         rootLast_[j] = inverseRoots[static_cast<std::size_t>(position_[j + 1])];
     }
 }
@@ -255,7 +258,10 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
                 if (j == lastOutside_) continue;  // judged already
             }
             if (j >= blocks || empty(j)) continue;
-            probe.judgeBlock(j, probe.countedBefore(j), probe.countedBefore(j + 1), false);
+            probe.settle(
+                probe.judgeBlocks(j, j + 1, probe.countedBefore(j), probe.countedBefore(j + 1)),
+                position_[static_cast<std::size_t>(j) + 1] - position_[static_cast<std::size_t>(j)],
+                false);
             if (probe.mostOutside() > allowed) {
                 lastOutside_ = j;
                 return n_ - probe.mostOutside();
@@ -263,17 +269,32 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
             if (++probes >= kProbes && probe.mostOutside() * blocks <= allowed * probes) break;
         }
     }
+    // Blocks that settle whole suggest that their neighbours do too: runs of blocks are judged
+    // at once, doubling while they settle, and single blocks again from the first that does not.
+    constexpr int kLongestRun = 64;
+    int run = 1;
     std::int32_t fewest = 0;
-    for (int j = 0; j < blocks; ++j) {
-        const std::int32_t most = boundary.countedBefore(j + 1);
-        if (!empty(j)) {
-            const unsigned unsure = boundary.judgeBlock(j, fewest, most, true);
+    for (int j = 0; j < blocks;) {
+        const int end = std::min(j + run, blocks);
+        const std::int32_t most = boundary.countedBefore(end);
+        const std::int32_t positions =
+            position_[static_cast<std::size_t>(end)] - position_[static_cast<std::size_t>(j)];
+        if (positions != 0) {
+            const Boundary::Verdicts verdicts = boundary.judgeBlocks(j, end, fewest, most);
+            const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
+            if (unsure != 0 && end - j > 1) {
+                run = 1;
+                continue;
+            }
+            boundary.settle(verdicts, positions, true);
             if (unsure != 0) boundary.countBlock(j, unsure, fewest, allowed);
+            run = unsure == 0 ? std::min(2 * run, kLongestRun) : 1;
             if (boundary.mostOutside() > allowed) {
                 lastOutside_ = j;
                 return n_ - boundary.mostOutside();
             }
         }
+        j = end;
         fewest = most;
     }
     return boundary.leastInside();
