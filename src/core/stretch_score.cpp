@@ -223,6 +223,7 @@ StretchScorer::StretchScorer(const StretchView& stretch, const std::vector<doubl
     position_.resize(static_cast<std::size_t>(blocks) + 1);
     rootFirst_.resize(static_cast<std::size_t>(blocks));
     rootLast_.resize(static_cast<std::size_t>(blocks));
+    probedIn_.assign(static_cast<std::size_t>(blocks), 0);
     for (int j = 0; j <= blocks; ++j) position_[static_cast<std::size_t>(j)] = stretch.before(j);
     for (std::size_t j = 0; j < rootFirst_.size(); ++j) {
         // A block past the stretch's last value starts no run that holds positions.
@@ -243,30 +244,42 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
         // A boundary far from the best usually shows it in blocks lying wholly outside a band,
         // found by judging whole blocks before any is walked: first the block that showed it
         // for the previous boundary, then blocks in bit-reversed order, so that the blocks
-        // judged so far are spread over the source. The probing goes on while the blocks found
-        // outside, in proportion, would suffice.
+        // judged so far are spread over the source, each followed by the blocks after it while
+        // they lie outside too (the running share strays for long stretches). The probing goes
+        // on while the blocks found outside, in proportion, would suffice.
         constexpr int kProbes = 16;
         int bits = 0;
         while ((1 << bits) < blocks) ++bits;
+        ++probeRound_;
         Boundary probe(*this, q);
         int probes = 0;
+        // Judges block j unless judged already in this round; whether it lay outside.
+        const auto outside = [&](int j) {
+            std::uint32_t& round = probedIn_[static_cast<std::size_t>(j)];
+            if (round == probeRound_ || empty(j)) return false;
+            round = probeRound_;
+            ++probes;
+            const Boundary::Verdicts verdicts =
+                probe.judgeBlocks(j, j + 1, probe.countedBefore(j), probe.countedBefore(j + 1));
+            probe.settle(
+                verdicts,
+                position_[static_cast<std::size_t>(j) + 1] - position_[static_cast<std::size_t>(j)],
+                false);
+            return verdicts.outside != 0;
+        };
         for (int p = -1; p < (1 << bits); ++p) {
             int j = lastOutside_;
             if (p >= 0) {
                 j = 0;
                 for (int bit = 0; bit < bits; ++bit) j = j << 1 | (p >> bit & 1);
-                if (j == lastOutside_) continue;  // judged already
             }
-            if (j >= blocks || empty(j)) continue;
-            probe.settle(
-                probe.judgeBlocks(j, j + 1, probe.countedBefore(j), probe.countedBefore(j + 1)),
-                position_[static_cast<std::size_t>(j) + 1] - position_[static_cast<std::size_t>(j)],
-                false);
+            if (j >= blocks) continue;
+            while (j < blocks && outside(j) && probe.mostOutside() <= allowed) ++j;
             if (probe.mostOutside() > allowed) {
-                lastOutside_ = j;
+                lastOutside_ = std::min(j, blocks - 1);
                 return n_ - probe.mostOutside();
             }
-            if (++probes >= kProbes && probe.mostOutside() * blocks <= allowed * probes) break;
+            if (probes >= kProbes && probe.mostOutside() * blocks <= allowed * probes) break;
         }
     }
     // Blocks that settle whole suggest that their neighbours do too: runs of blocks are judged

@@ -43,10 +43,12 @@ private:
     const std::vector<double>* roots_;
     double z_;
     std::int32_t n_;
-    std::vector<std::int32_t> position_;  // stretch values before each source block boundary
-    std::vector<double> rootFirst_;       // ~1/sqrt of each block's first position
-    std::vector<double> rootLast_;        // ~1/sqrt of each block's last position
-    int lastOutside_ = 0;                 // a block found outside for the previous boundary
+    std::vector<std::int32_t> position_;   // stretch values before each source block boundary
+    std::vector<double> rootFirst_;        // ~1/sqrt of each block's first position
+    std::vector<double> rootLast_;         // ~1/sqrt of each block's last position
+    std::vector<std::uint32_t> probedIn_;  // the probing round that last judged each block
+    std::uint32_t probeRound_ = 0;
+    int lastOutside_ = 0;  // a block found outside for the previous boundary
 };
 
 }  // namespace quorvel
