@@ -2,69 +2,44 @@
 // of classes at the inner boundary whose running shares settle best, or closes it.
 #include "measures.hpp"
 
-#include "../core/band_count.hpp"
+#include "../core/class_source.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
+#include "../core/stretch_score.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
 namespace quorvel {
 namespace {
 
-// The running share p_t = fl(m / t) of the first t values of a stretch at or below a boundary,
-// or its complement fl(1 - p_t): one rounding each, so the count alone gives them exactly.
-struct ShareOfCount {
-    bool complement;
-    void enter(int) {}
-    void take(int) {}
-    double value(int t, std::int32_t count) const {
-        const double p = static_cast<double>(count) / static_cast<double>(t);
-        return complement ? 1.0 - p : p;
-    }
-};
-
 // Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
 // inner boundary when that one's score exceeds the threshold, else drops every inner boundary.
-// `stretch` holds the classes of the stretch's values in window order (at least one); those at
-// or below b[q] are those of classes s+1..q. A boundary's score is the smaller in-band count of
-// its running share and of the complement (the fractions have the common divisor N, so counts
-// order them the same way). Returns the chosen boundary, or 0 when the stretch is closed.
-int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, int s, int e,
+// `stretch` holds the values of classes s+1..e (at least one); those at or below b[q] are those
+// of classes s+1..q. A boundary's score is the smaller in-band count of its running share and
+// of the complement (the fractions have the common divisor N, so counts order them the same
+// way). Returns the chosen boundary, or 0 when the stretch is closed.
+int splitStretch(const StretchView& stretch, const std::vector<double>& roots, int s, int e,
                  int level, int K, double threshold, std::vector<double>& marks,
                  const std::vector<double>& b, double z, int& decidedCount) {
-    const int N = stretch.n;
-    const double slack = 2.0 * std::numeric_limits<double>::epsilon();
+    const int N = stretch.size();
     constexpr std::int64_t kOutOfReach = -1;
     std::vector<std::int64_t> scores;
     std::int64_t best = 0;
+    StretchScorer scorer(stretch, roots, z);
     for (int q = s + 1; q < e; ++q) {
-        if (q > s + 1 && stretch.count(q) == 0) {
+        if (q > s + 1 && stretch.source->count(q) == 0) {
             // No value lies in (b[q-1], b[q]]: the running shares, and so the score, are those
             // of the boundary below.
             scores.push_back(scores.back());
             continue;
         }
-        const double share =
-            static_cast<double>(stretch.rangeCount(s + 1, q)) / static_cast<double>(N);
         // A boundary that cannot reach the best score so far is never a candidate.
-        BandGoal goal;
-        goal.atLeast = best;
-        ShareOfCount below{false};
-        const std::int64_t f1 =
-            countInBlocks(stretch, s + 1, q, roots, Band(share, z, slack), false, goal, below)
-                .inside;
-        ShareOfCount above{true};
-        const std::int64_t f2 = f1 < best
-                                    ? f1
-                                    : countInBlocks(stretch, s + 1, q, roots,
-                                                    Band(1.0 - share, z, slack), true, goal, above)
-                                          .inside;
-        const std::int64_t score = std::min(f1, f2);
+        const std::int64_t score = scorer.settledCount(q, best);
         scores.push_back(score < best ? kOutOfReach : score);
         best = std::max(best, score);
     }
@@ -95,26 +70,32 @@ int splitStretch(const ClassIndex& stretch, const std::vector<double>& roots, in
     return 0;
 }
 
-// A stretch of classes s+1..e still to be examined, with the classes of its values in window
-// order. The boundaries ascend here (the lowest lies at or below the minimum), so the values in
-// (b[s], b[e]] are exactly those of classes s+1..e; when the boundaries hold NaN every class is
-// empty.
+// A stretch of classes s+1..e still to be examined, seen through the index of a sequence that
+// holds its values in window order. The boundaries ascend here (the lowest lies at or below the
+// minimum), so the values in (b[s], b[e]] are exactly those of classes s+1..e; when the
+// boundaries hold NaN every class is empty.
 struct OpenStretch {
     int s;
     int e;
-    std::vector<std::int32_t> labels;
+    std::shared_ptr<const ClassSource> source;
+
+    StretchView view() const { return StretchView{&source->index(), s + 1, e}; }
 };
 
 // The parts of a stretch split at q that can still be split: two classes or more, and values.
-void keepParts(const ClassIndex& values, int s, int e, int q, std::vector<OpenStretch>& next) {
-    OpenStretch lower{s, q, {}};
-    OpenStretch upper{q, e, {}};
-    const int below = values.rangeCount(s + 1, q);
-    lower.labels.reserve(static_cast<std::size_t>(below));
-    upper.labels.reserve(static_cast<std::size_t>(values.n - below));
-    for (const std::int32_t c : values.label) (c <= q ? lower : upper).labels.push_back(c);
-    for (OpenStretch* part : {&lower, &upper})
-        if (part->e - part->s >= 2 && !part->labels.empty()) next.push_back(std::move(*part));
+// A part that holds at least half of its source's values is followed through that source; a
+// smaller one is taken out, so that examining it costs in proportion to its own values.
+void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next) {
+    const ClassIndex& source = stretch.source->index();
+    for (const auto& [s, e] : {std::pair{stretch.s, q}, std::pair{q, stretch.e}}) {
+        const std::int32_t values = source.rangeCount(s + 1, e);
+        if (e - s < 2 || values == 0) continue;
+        if (2 * static_cast<std::int64_t>(values) >= source.n)
+            next.push_back(OpenStretch{s, e, stretch.source});
+        else
+            next.push_back(OpenStretch{
+                s, e, std::make_shared<const ClassSource>(stretch.source->extract(s + 1, e))});
+    }
 }
 
 }  // namespace
@@ -124,7 +105,8 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     requireClasses(K, "NSdichotomy");
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Relative,
                                                   PositionPrecision::Single, *A);
-    const ClassIndex index = classify(first, last, b, K);
+    const auto window = std::make_shared<const ClassSource>(classify(first, last, b, K));
+    const ClassIndex& index = window->index();
     classFrequencies(index, H0out, *A);
     const std::vector<double> roots = inverseRoots(index.n);
     const int n = index.n;
@@ -139,20 +121,13 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     // and its splits bound the stretches of the next pass. A stretch without values keeps its
     // inner marks at 0 and is never examined.
     std::vector<OpenStretch> open;
-    if (K >= 2) {
-        OpenStretch whole{0, K, {}};
-        for (const std::int32_t c : index.label)
-            if (c != 0) whole.labels.push_back(c);
-        if (!whole.labels.empty()) open.push_back(std::move(whole));
-    }
+    if (K >= 2 && index.rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, window});
     for (int pass = 1; pass <= K - 1 && !open.empty() && decidedCount < K - 1; ++pass) {
         std::vector<OpenStretch> next;
-        for (OpenStretch& stretch : open) {
-            const ClassIndex values =
-                indexLabels(std::move(stretch.labels), stretch.s + 1, stretch.e);
-            const int q = splitStretch(values, roots, stretch.s, stretch.e, pass, K, threshold,
-                                       marks, b, z, decidedCount);
-            if (q != 0) keepParts(values, stretch.s, stretch.e, q, next);
+        for (const OpenStretch& stretch : open) {
+            const int q = splitStretch(stretch.view(), roots, stretch.s, stretch.e, pass, K,
+                                       threshold, marks, b, z, decidedCount);
+            if (q != 0) keepParts(stretch, q, next);
         }
         open = std::move(next);
     }

@@ -1,0 +1,316 @@
+#include "stretch_score.hpp"
+
+#include "band_count.hpp"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace quorvel {
+
+// Series 0 is the running share, series 1 its complement; a mask bit per series still open.
+class StretchScorer::Boundary {
+public:
+    Boundary(const StretchScorer& scorer, int q)
+        : scorer_(scorer),
+          q_(q),
+          bands_{band(share(), scorer.z_), band(1.0 - share(), scorer.z_)},
+          labels_(scorer.stretch_.source->label.data()),
+          lowest_(static_cast<std::uint32_t>(scorer.stretch_.first)),
+          memberSpan_(static_cast<std::uint32_t>(scorer.stretch_.last - scorer.stretch_.first)),
+          countedSpan_(static_cast<std::uint32_t>(q - scorer.stretch_.first)) {}
+
+    struct Verdicts {
+        unsigned inside = 0;  // a bit per series settled inside its band
+        unsigned outside = 0;
+    };
+
+    std::int32_t countedBefore(int j) const {
+        return scorer_.stretch_.source->rangeBefore(scorer_.stretch_.first, q_, j);
+    }
+
+    // Where the positions of blocks j..end-1 (at least one) stand, the counts before and after
+    // them being `fewest` and `most`.
+    Verdicts judgeBlocks(int j, int end, std::int32_t fewest, std::int32_t most) const {
+        return judge(scorer_.position_[static_cast<std::size_t>(j)] + 1,
+                     scorer_.position_[static_cast<std::size_t>(end)], fewest, most,
+                     scorer_.rootFirst_[static_cast<std::size_t>(j)],
+                     scorer_.rootLast_[static_cast<std::size_t>(end) - 1], 3U);
+    }
+
+    // Adds `positions` to the tallies of the series settled outside, and of those settled inside
+    // when `inside` is set.
+    void settle(const Verdicts& verdicts, std::int32_t positions, bool inside) {
+        for (int k = 0; k < 2; ++k) {
+            if (inside && (verdicts.inside >> k & 1U) != 0) inside_[k] += positions;
+            if ((verdicts.outside >> k & 1U) != 0) outside_[k] += positions;
+        }
+    }
+
+    // The positions of source block j for the series in `open`, the stretch's count before the
+    // block being `count`. Stops partway once a series has more than `allowed` positions
+    // outside its band.
+    void countBlock(int j, unsigned open, std::int32_t count, std::int64_t allowed) {
+        constexpr int kChunk = 32;
+        const ClassIndex& source = *scorer_.stretch_.source;
+        const int begin = j * source.blockSize;
+        const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
+        Walk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
+        countLabels(begin, std::min(begin + source.blockSize, source.n), kChunk, open, walk);
+        for (int k = 0; k < 2; ++k) {
+            if ((open >> k & 1U) == 0) continue;
+            inside_[k] += walk.inside[k];
+            outside_[k] += walk.position - start - walk.inside[k];
+        }
+    }
+
+    std::int64_t mostOutside() const { return std::max(outside_[0], outside_[1]); }
+    std::int64_t leastInside() const { return std::min(inside_[0], inside_[1]); }
+
+private:
+    // Where positions first..last stand for the series in `open`, the counts before and after
+    // them being `fewest` and `most`, and rootFirst, rootLast ~ 1/sqrt(first), 1/sqrt(last).
+    // The count grows by at most one per position, so the running share m_i / i peaks where the
+    // count may first have reached `most`, and bottoms where it may last have stood at `fewest`;
+    // the complement is one minus it.
+    Verdicts judge(std::int32_t first, std::int32_t last, std::int32_t fewest, std::int32_t most,
+                   double rootFirst, double rootLast, unsigned open) const {
+        const std::int32_t gain = most - fewest;
+        const std::int32_t rise = std::clamp(first - 1 + std::max(gain, 1), first, last);
+        const std::int32_t fall = std::clamp(last - gain, first, last);
+        const double a =
+            static_cast<double>(std::max(fewest, most - last + fall)) / static_cast<double>(fall);
+        const double b = static_cast<double>(std::min(fewest + rise - first + 1, most)) /
+                         static_cast<double>(rise);
+        Verdicts verdicts;
+        for (int k = 0; k < 2; ++k) {
+            if ((open >> k & 1U) == 0) continue;
+            const double x = k == 1 ? 1.0 - a : a;
+            const double y = k == 1 ? 1.0 - b : b;
+            switch (bands_[k].judge(std::min(x, y), std::max(x, y), rootFirst, rootLast)) {
+                case Band::Verdict::Inside:
+                    verdicts.inside |= 1U << k;
+                    break;
+                case Band::Verdict::Outside:
+                    verdicts.outside |= 1U << k;
+                    break;
+                case Band::Verdict::Unsure:
+                    break;
+            }
+        }
+        return verdicts;
+    }
+
+    // The stretch's position and count after the labels walked so far, and the positions found
+    // inside each band.
+    struct Walk {
+        std::int32_t position;
+        std::int32_t count;
+        std::array<std::int64_t, 2> inside;
+        std::int32_t start;                 // the position before the block
+        std::array<std::int64_t, 2> spare;  // outside positions the block may add before a stop
+
+        // Whether a series in `open` has already exceeded its spare.
+        bool exhausted(unsigned open) const {
+            for (int k = 0; k < 2; ++k)
+                if ((open >> k & 1U) != 0 && position - start - inside[k] > spare[k]) return true;
+            return false;
+        }
+    };
+
+    // The labels from..to-1 of the source for the series in `open`, in chunks of `width`. A
+    // chunk is judged from the counts at its ends; an unsure one in chunks a quarter as wide,
+    // and below that position by position, exactly where still unsure.
+    void countLabels(int from, int to, int width, unsigned open, Walk& walk) const {
+        for (int chunk = from; chunk < to; chunk += width) {
+            const int end = std::min(chunk + width, to);
+            std::int32_t members = 0;
+            std::int32_t counted = 0;
+            for (int i = chunk; i < end; ++i) {
+                const std::uint32_t offset = offsetAt(i);
+                members += static_cast<std::int32_t>(offset <= memberSpan_);
+                counted += static_cast<std::int32_t>(offset <= countedSpan_);
+            }
+            if (members == 0) continue;
+            const std::vector<double>& roots = *scorer_.roots_;
+            const std::int32_t first = walk.position + 1;
+            const std::int32_t last = walk.position + members;
+            const Verdicts verdicts = judge(first, last, walk.count, walk.count + counted,
+                                            roots[static_cast<std::size_t>(first)],
+                                            roots[static_cast<std::size_t>(last)], open);
+            for (int k = 0; k < 2; ++k)
+                if ((verdicts.inside >> k & 1U) != 0) walk.inside[k] += members;
+            const unsigned unsure = open & ~(verdicts.inside | verdicts.outside);
+            if (unsure == 0) {
+                walk.position += members;
+                walk.count += counted;
+            } else if (width > kNarrowest) {
+                countLabels(chunk, end, width / 4, unsure, walk);
+            } else {
+                countPositions(chunk, end, unsure, walk);
+            }
+            if (walk.exhausted(open)) return;
+        }
+    }
+
+    // The labels from..to-1 (at most kNarrowest) position by position for the series in
+    // `open`: their positions and counts first, then a verdict each without a branch, and the
+    // exact evaluation only where the verdict is unsure.
+    void countPositions(int from, int to, unsigned open, Walk& walk) const {
+        std::array<std::int32_t, kNarrowest> at{};
+        std::array<std::int32_t, kNarrowest> count{};
+        int members = 0;
+        for (int i = from; i < to; ++i) {
+            const std::uint32_t offset = offsetAt(i);
+            const bool member = offset <= memberSpan_;
+            walk.position += member ? 1 : 0;
+            walk.count += offset <= countedSpan_ ? 1 : 0;
+            at[static_cast<std::size_t>(members)] = walk.position;
+            count[static_cast<std::size_t>(members)] = walk.count;
+            members += member ? 1 : 0;
+        }
+        const std::vector<double>& roots = *scorer_.roots_;
+        for (int k = 0; k < 2; ++k) {
+            if ((open >> k & 1U) == 0) continue;
+            const Band& band = bands_[k];
+            for (std::size_t i = 0; i < static_cast<std::size_t>(members); ++i) {
+                const std::int32_t t = at[i];
+                const double m = static_cast<double>(k == 1 ? t - count[i] : count[i]);
+                const Band::Verdict verdict =
+                    band.judgeAt(m, t, roots[static_cast<std::size_t>(t)]);
+                walk.inside[k] += verdict == Band::Verdict::Inside ? 1 : 0;
+                if (verdict == Band::Verdict::Unsure) {
+                    // Exactly as the band test evaluates it.
+                    const double p = static_cast<double>(count[i]) / static_cast<double>(t);
+                    walk.inside[k] += band.contains(k == 1 ? 1.0 - p : p, t) ? 1 : 0;
+                }
+            }
+        }
+    }
+
+    double share() const {
+        const StretchView& stretch = scorer_.stretch_;
+        return static_cast<double>(stretch.source->rangeCount(stretch.first, q_)) /
+               static_cast<double>(scorer_.n_);
+    }
+    static Band band(double c, double z) {
+        return Band(c, z, 2.0 * std::numeric_limits<double>::epsilon());
+    }
+
+    // Where the label at source position i stands among the stretch's classes: a member when at
+    // most memberSpan_, counted when at most countedSpan_. One unsigned comparison per label
+    // and range, so the chunk counts vectorise.
+    std::uint32_t offsetAt(int i) const { return static_cast<std::uint32_t>(labels_[i]) - lowest_; }
+
+    // Chunks of at most this many labels are walked position by position.
+    static constexpr int kNarrowest = 8;
+
+    const StretchScorer& scorer_;
+    int q_;
+    std::array<Band, 2> bands_;
+    const std::int32_t* labels_;
+    std::uint32_t lowest_;
+    std::uint32_t memberSpan_;
+    std::uint32_t countedSpan_;
+    std::array<std::int64_t, 2> inside_{};
+    std::array<std::int64_t, 2> outside_{};
+};
+
+StretchScorer::StretchScorer(const StretchView& stretch, const std::vector<double>& inverseRoots,
+                             double z)
+    : stretch_(stretch), roots_(&inverseRoots), z_(z), n_(stretch.size()) {
+    const int blocks = stretch.source->blocks;
+    position_.resize(static_cast<std::size_t>(blocks) + 1);
+    rootFirst_.resize(static_cast<std::size_t>(blocks));
+    rootLast_.resize(static_cast<std::size_t>(blocks));
+    probedIn_.assign(static_cast<std::size_t>(blocks), 0);
+    for (int j = 0; j <= blocks; ++j) position_[static_cast<std::size_t>(j)] = stretch.before(j);
+    for (std::size_t j = 0; j < rootFirst_.size(); ++j) {
+        // A block past the stretch's last value starts no run that holds positions.
+        rootFirst_[j] = inverseRoots[static_cast<std::size_t>(std::min(position_[j] + 1, n_))];
+        rootLast_[j] = inverseRoots[static_cast<std::size_t>(position_[j + 1])];
+    }
+}
+
+std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
+    Boundary boundary(*this, q);
+    const int blocks = stretch_.source->blocks;
+    const auto empty = [&](int j) {
+        return position_[static_cast<std::size_t>(j) + 1] == position_[static_cast<std::size_t>(j)];
+    };
+    // Either count falls short of atLeast once more positions than this lie outside its band.
+    const std::int64_t allowed = n_ - atLeast;
+    if (atLeast > 0) {
+        // A boundary far from the best usually shows it in blocks lying wholly outside a band,
+        // found by judging whole blocks before any is walked: first the block that showed it
+        // for the previous boundary, then blocks in bit-reversed order, so that the blocks
+        // judged so far are spread over the source, each followed by the blocks after it while
+        // they lie outside too (the running share strays for long stretches). The probing goes
+        // on while the blocks found outside, in proportion, would suffice.
+        constexpr int kProbes = 16;
+        int bits = 0;
+        while ((1 << bits) < blocks) ++bits;
+        ++probeRound_;
+        Boundary probe(*this, q);
+        int probes = 0;
+        // Judges block j unless judged already in this round; whether it lay outside.
+        const auto outside = [&](int j) {
+            std::uint32_t& round = probedIn_[static_cast<std::size_t>(j)];
+            if (round == probeRound_ || empty(j)) return false;
+            round = probeRound_;
+            ++probes;
+            const Boundary::Verdicts verdicts =
+                probe.judgeBlocks(j, j + 1, probe.countedBefore(j), probe.countedBefore(j + 1));
+            probe.settle(
+                verdicts,
+                position_[static_cast<std::size_t>(j) + 1] - position_[static_cast<std::size_t>(j)],
+                false);
+            return verdicts.outside != 0;
+        };
+        for (int p = -1; p < (1 << bits); ++p) {
+            int j = lastOutside_;
+            if (p >= 0) {
+                j = 0;
+                for (int bit = 0; bit < bits; ++bit) j = j << 1 | (p >> bit & 1);
+            }
+            if (j >= blocks) continue;
+            while (j < blocks && outside(j) && probe.mostOutside() <= allowed) ++j;
+            if (probe.mostOutside() > allowed) {
+                lastOutside_ = std::min(j, blocks - 1);
+                return n_ - probe.mostOutside();
+            }
+            if (probes >= kProbes && probe.mostOutside() * blocks <= allowed * probes) break;
+        }
+    }
+    // Blocks that settle whole suggest that their neighbours do too: runs of blocks are judged
+    // at once, doubling while they settle, and single blocks again from the first that does not.
+    constexpr int kLongestRun = 64;
+    int run = 1;
+    std::int32_t fewest = 0;
+    for (int j = 0; j < blocks;) {
+        const int end = std::min(j + run, blocks);
+        const std::int32_t most = boundary.countedBefore(end);
+        const std::int32_t positions =
+            position_[static_cast<std::size_t>(end)] - position_[static_cast<std::size_t>(j)];
+        if (positions != 0) {
+            const Boundary::Verdicts verdicts = boundary.judgeBlocks(j, end, fewest, most);
+            const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
+            if (unsure != 0 && end - j > 1) {
+                run = 1;
+                continue;
+            }
+            boundary.settle(verdicts, positions, true);
+            if (unsure != 0) boundary.countBlock(j, unsure, fewest, allowed);
+            run = unsure == 0 ? std::min(2 * run, kLongestRun) : 1;
+            if (boundary.mostOutside() > allowed) {
+                lastOutside_ = j;
+                return n_ - boundary.mostOutside();
+            }
+        }
+        j = end;
+        fewest = most;
+    }
+    return boundary.leastInside();
+}
+
+}  // namespace quorvel

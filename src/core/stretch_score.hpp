@@ -1,0 +1,54 @@
+// How well the share of a range of classes settles along a stretch of a classified sequence:
+// the band test of the running share and of its complement, judged in one walk.
+#pragma once
+
+#include "class_index.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvel {
+
+// The values of classes first..last of `source`, in sequence order. The source's block counts
+// give the stretch's position and counts at every block boundary, so a stretch that fills most
+// of its source is followed through it instead of being copied.
+struct StretchView {
+    const ClassIndex* source;
+    int first;
+    int last;
+
+    // Values of the stretch before block boundary j of the source.
+    std::int32_t before(int j) const { return source->rangeBefore(first, last, j); }
+    std::int32_t size() const { return before(source->blocks); }
+};
+
+// Band tests over the inner boundaries of one stretch (band multiplier z, each band around its
+// series' last element). The stretch's positions at the source's block boundaries, and the
+// roots there, are shared by every boundary.
+class StretchScorer {
+public:
+    // inverseRoots[t] = 1/sqrt(t) for the positions of the stretch.
+    StretchScorer(const StretchView& stretch, const std::vector<double>& inverseRoots, double z);
+
+    // The smaller of two in-band counts: that of the running share p_t of classes first..q
+    // among the stretch's first t values, and that of its complement 1 - p_t. Counting stops as
+    // soon as either count can no longer reach `atLeast`, and the value returned is then below
+    // `atLeast`; otherwise it is exact.
+    std::int64_t settledCount(int q, std::int64_t atLeast);
+
+private:
+    class Boundary;
+
+    StretchView stretch_;
+    const std::vector<double>* roots_;
+    double z_;
+    std::int32_t n_;
+    std::vector<std::int32_t> position_;   // stretch values before each source block boundary
+    std::vector<double> rootFirst_;        // ~1/sqrt of each block's first position
+    std::vector<double> rootLast_;         // ~1/sqrt of each block's last position
+    std::vector<std::uint32_t> probedIn_;  // the probing round that last judged each block
+    std::uint32_t probeRound_ = 0;
+    int lastOutside_ = 0;  // a block found outside for the previous boundary
+};
+
+}  // namespace quorvel

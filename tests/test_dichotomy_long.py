@@ -1,0 +1,104 @@
+"""NSdichotomy on long windows against a NumPy evaluation that builds every running share of
+every stretch, position by position, with the same floating-point operations. The windows make
+the measure follow large stretches through the window's own index and take small ones out."""
+
+import math
+
+import numpy as np
+import pytest
+
+import quorvel
+
+Z, ACCEPT = 1.96, 0.925845
+
+
+def autoregressive(n: int, coefficient: float, seed: int) -> np.ndarray:
+    eps = np.random.default_rng(seed).normal(size=n)
+    out = np.empty(n)
+    level = 0.0
+    for i, e in enumerate(eps):
+        level = coefficient * level + e
+        out[i] = level
+    return out
+
+
+def in_band_fraction(v: np.ndarray) -> float:
+    c = v[-1]
+    f = (1.0 - c) * c
+    half = Z * np.sqrt(f / np.arange(1, len(v) + 1, dtype=float))
+    return np.count_nonzero((v >= c - half) & (half + c >= v)) / len(v)
+
+
+def split(values, s, e, level, K, marks, b, accept):
+    """One split step; returns how many marks it set."""
+    t = np.arange(1, len(values) + 1, dtype=float)
+    scores = []
+    for q in range(s + 1, e):
+        p = np.cumsum(values <= b[q]) / t
+        f1, f2 = in_band_fraction(p), in_band_fraction(1.0 - p)
+        scores.append(min(f1, f2))
+    best = max(scores)
+    if best > accept:
+        M = (s + e) // 2
+        centre = (b[M] + b[M + 1]) * 0.5
+        distance = [
+            abs(b[q] - centre) if score == best else 1.0 for q, score in enumerate(scores, s + 1)
+        ]
+        marks[s + 1 + int(np.argmin(distance))] = level  # the lowest of equal distances
+        return 1
+    marks[s + 1 : e] = K
+    return e - s - 1
+
+
+def dichotomy(window: np.ndarray, b: np.ndarray, accept: float) -> tuple[np.ndarray, float]:
+    """The boundary marks and H."""
+    K = len(b) - 1
+    marks = np.zeros(K + 1)
+    marks[0] = marks[K] = 1.0
+    decided = 0
+    for level in range(1, K):
+        s = 0
+        while True:
+            e = s + 1
+            while marks[e] == 0:
+                e += 1
+            values = window[(b[s] < window) & (window <= b[e])]
+            if e - s >= 2 and len(values):
+                decided += split(values, s, e, level, K, marks, b, accept)
+            s = e
+            if e >= K - 1:
+                break
+        if decided >= K - 1:
+            break
+    H, s = 0.0, 0
+    for e in range(1, K + 1):
+        if marks[e] in (0.0, K):
+            continue
+        count = np.count_nonzero((b[s] < window) & (window <= b[e]))
+        if count:
+            p = count / len(window)
+            H = H - math.log(p) * p
+            s = e
+    return marks, H
+
+
+WINDOWS = {
+    "ar-0.9": lambda: autoregressive(8000, 0.9, 1),
+    "ar-0.97": lambda: autoregressive(8000, 0.97, 2),
+    "noise": lambda: np.random.default_rng(3).normal(size=8000),
+    "ties": lambda: np.round(autoregressive(8000, 0.9, 4) * 2.0),
+}
+
+
+@pytest.mark.parametrize("kind", WINDOWS)
+@pytest.mark.parametrize(("mode", "accept"), [(1, 0.5), (1, ACCEPT), (0, ACCEPT)])
+def test_matches_the_running_shares(kind, mode, accept):
+    window = WINDOWS[kind]()
+    est = quorvel.NonStationary()
+    est.setup(40, Z, accept, mode)
+    est.nsFunc("NSdichotomy", window)
+    A = est.getA()
+    marks, H = dichotomy(window, A[:, 0], accept)
+    assert est.getH() == H
+    K = len(marks) - 1
+    assert np.array_equal(A[:, 3], np.where(marks == K, 0.0, A[:, 0]))
