@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <optional>
+#include <queue>
 #include <utility>
 #include <vector>
 
@@ -18,7 +21,7 @@ namespace {
 // Groups of the left-to-right partition of any arc a..b of classes. A group starting at class
 // g closes at the first class t < b at which the classes g..t pass the band test, else at b.
 // That first passing class depends on g alone, so its search is remembered per g, and taken
-// only as far as the arcs asked about so far require.
+// one candidate at a time only as far as the arcs asked about so far require.
 //
 // Empty classes add 0 to every running proportion and share, so they are stepped over wherever
 // that gives the same result: with K far above the window length almost every class is empty,
@@ -46,9 +49,11 @@ public:
           countUpTo_(static_cast<std::size_t>(index.K) + 1, 0) {
         for (int c = index.K; c >= 1; --c)
             nextNonEmpty_[static_cast<std::size_t>(c)] = isEmpty(c) ? nextNonEmpty(c + 1) : c;
-        for (int c = 1; c <= index.K; ++c)
+        for (int c = 1; c <= index.K; ++c) {
             countUpTo_[static_cast<std::size_t>(c)] =
                 countUpTo_[static_cast<std::size_t>(c) - 1] + index.count(c);
+            searches_[static_cast<std::size_t>(c)].failedThrough = c - 1;
+        }
         // Every empty class alone has the same all-zero running proportion.
         for (int c = 1; c <= index.K; ++c) {
             if (!isEmpty(c)) continue;
@@ -62,11 +67,19 @@ public:
     // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
     double arcPartitionEntropy(int a, int b) {
         Walk walk{a, b};
-        while (!walk.done()) close(walk);
+        while (!walk.done()) {
+            while (!closesFreely(walk)) advance(walk, false);
+            close(walk);
+        }
         return walk.entropy;
     }
 
-    // Closes the next group of the walk.
+    // Whether the walk's next group is known without a further band test.
+    bool closesFreely(const Walk& walk) const {
+        return (emptyClassPasses_ && isEmpty(walk.next)) || knownEnd(walk.next, walk.last) != 0;
+    }
+
+    // Closes the walk's next group, once it closes freely.
     void close(Walk& walk) {
         const int g = walk.next;
         if (emptyClassPasses_ && isEmpty(g)) {
@@ -74,19 +87,66 @@ public:
             walk.next = std::min(nextNonEmpty(g), walk.last + 1);
             return;
         }
-        const int t = groupEnd(g, walk.last);
+        const int t = knownEnd(g, walk.last);
         walk.entropy = subtractEntropyTerm(walk.entropy, groupShare(g, t));
         walk.next = t + 1;
     }
 
-    // A lower bound of the walk's final entropy, up to rounding: -p ln p is subadditive, so
-    // the classes still open give at least the term of their summed share.
+    // One band test towards the end of the walk's next group: the next candidate in class
+    // order, or first, when `guess`, one likely to pass: where the group starting a class
+    // earlier or later first passed. A pass there bounds the group's end from above.
+    void advance(const Walk& walk, bool guess) {
+        const int g = searched(walk.next);
+        Search& search = searches_[static_cast<std::size_t>(g)];
+        if (guess && search.guesses < kGuesses) {
+            for (const int neighbour : {g - 1, g + 1}) {
+                if (neighbour < 1 || neighbour > index_.K) continue;
+                const Search& near = searches_[static_cast<std::size_t>(neighbour)];
+                for (const int t : {near.passedAt, near.passesBy}) {
+                    if (t <= search.failedThrough + 1 || t >= walk.last ||
+                        t == search.failedGuess || (search.passesBy != 0 && t >= search.passesBy))
+                        continue;
+                    ++search.guesses;
+                    ClassGroup group(index_, roots_);
+                    for (int c = g; c <= t; c = nextNonEmpty(c + 1)) group.add(c);
+                    (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = t;
+                    return;
+                }
+            }
+        }
+        // An empty class leaves the running proportion as it was, so only non-empty ones can
+        // turn a failing candidate into a passing one.
+        const int t = nextNonEmpty(search.failedThrough + 1);
+        if (t >= walk.last) {
+            search.failedThrough = walk.last - 1;
+            return;
+        }
+        if (t == search.passesBy || grow(g, t).passes(z_, threshold_))
+            search.passedAt = t;
+        else
+            search.failedThrough = t;
+    }
+
+    // A lower bound of the walk's final entropy, up to rounding. -p ln p is subadditive, so
+    // the classes after a group give at least the term of their summed share; and as a
+    // concave function of the group's share, the sum of the two terms is least at one of the
+    // ends that the next group may still have.
     double least(const Walk& walk) const {
         if (walk.done()) return walk.entropy;
-        const std::int64_t count = countUpTo_[static_cast<std::size_t>(walk.last)] -
-                                   countUpTo_[static_cast<std::size_t>(walk.next) - 1];
-        const double p = static_cast<double>(count) / static_cast<double>(index_.n);
-        return subtractEntropyTerm(walk.entropy, p);
+        const int g = walk.next;
+        const int b = walk.last;
+        int shortest = b;
+        int longest = b;
+        if (!isEmpty(g)) {
+            const Search& search = searches_[static_cast<std::size_t>(g)];
+            if (search.passedAt != 0) {
+                shortest = longest = std::min(search.passedAt, b);
+            } else {
+                shortest = std::min(search.failedThrough + 1, b);
+                if (search.passesBy != 0) longest = std::min(search.passesBy, b);
+            }
+        }
+        return walk.entropy + std::min(splitEntropy(g, shortest, b), splitEntropy(g, longest, b));
     }
 
 private:
@@ -94,38 +154,40 @@ private:
     struct Search {
         int passedAt = 0;       // the first passing class, 0 while none is known
         int failedThrough = 0;  // every candidate g..t with t <= failedThrough fails
+        int passesBy = 0;       // a passing class beyond failedThrough, 0 while none is known
+        int failedGuess = 0;    // the last guess that failed
+        int guesses = 0;
     };
+    static constexpr int kGuesses = 2;
 
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
 
-    // The end of the group starting at g in an arc ending at b >= g: the first t in g..b-1 at
-    // which classes g..t pass, else b.
-    int groupEnd(int g, int b) {
-        if (isEmpty(g)) {
-            // Leading empty classes keep the running proportion all zero, which fails here,
-            // until the first non-empty class h; from h on it equals that of the group from h.
-            const int h = nextNonEmpty(g);
-            return h < b ? groupEnd(h, b) : b;
-        }
-        Search& search = searches_[static_cast<std::size_t>(g)];
+    // The class whose search decides the group starting at g: leading empty classes keep the
+    // running proportion all zero, which fails here, until the first non-empty class h; from h
+    // on it equals that of the group starting at h.
+    int searched(int g) const { return isEmpty(g) ? nextNonEmpty(g) : g; }
+
+    // The end of the group starting at g in an arc ending at b >= g, once known: the first t
+    // in g..b-1 at which classes g..t pass, else b; 0 while unknown.
+    int knownEnd(int g, int b) const {
+        const int h = searched(g);
+        if (h >= b) return b;
+        const Search& search = searches_[static_cast<std::size_t>(h)];
         if (search.passedAt != 0) return std::min(search.passedAt, b);
-        if (search.failedThrough == 0) search.failedThrough = g - 1;
-        if (search.failedThrough >= b - 1) return b;
-        // An empty class leaves the running proportion as it was, so only non-empty ones can
-        // turn a failing candidate into a passing one.
-        ClassGroup group(index_, roots_);
-        for (int c = g; c <= search.failedThrough; c = nextNonEmpty(c + 1)) group.add(c);
-        for (int t = nextNonEmpty(search.failedThrough + 1); t < b; t = nextNonEmpty(t + 1)) {
-            group.add(t);
-            if (group.passes(z_, threshold_)) {
-                search.passedAt = t;
-                return t;
-            }
-            search.failedThrough = t;
+        return search.failedThrough >= b - 1 ? b : 0;
+    }
+
+    // The group of classes g..t, grown from the last one asked for when that started at g.
+    const ClassGroup& grow(int g, int t) {
+        if (!growing_ || growingFrom_ != g || grownTo_ > t) {
+            growing_.emplace(index_, roots_);
+            growingFrom_ = g;
+            grownTo_ = g - 1;
         }
-        search.failedThrough = b - 1;
-        return b;
+        for (int c = nextNonEmpty(grownTo_ + 1); c <= t; c = nextNonEmpty(c + 1)) growing_->add(c);
+        grownTo_ = t;
+        return *growing_;
     }
 
     // The share of classes g..t, summed in ascending class order (an empty class adds 0).
@@ -137,6 +199,17 @@ private:
         return share;
     }
 
+    // The term of the classes g..t plus that of t+1..b, from their counts.
+    double splitEntropy(int g, int t, int b) const {
+        const auto share = [&](int first, int last) {
+            const std::int64_t count = countUpTo_[static_cast<std::size_t>(last)] -
+                                       countUpTo_[static_cast<std::size_t>(first) - 1];
+            return static_cast<double>(count) / static_cast<double>(index_.n);
+        };
+        const double whole = subtractEntropyTerm(0.0, share(g, t));
+        return t < b ? subtractEntropyTerm(whole, share(t + 1, b)) : whole;
+    }
+
     const ClassIndex& index_;
     const std::vector<double>& roots_;
     double z_;
@@ -145,19 +218,56 @@ private:
     std::vector<int> nextNonEmpty_;
     std::vector<std::int64_t> countUpTo_;  // values in classes 1..c
     bool emptyClassPasses_ = false;
+    std::optional<ClassGroup> growing_;
+    int growingFrom_ = 0;
+    int grownTo_ = 0;
 };
 
-// The score w(s) of start s >= 2, the arcs 1..s-1 and s..K partitioned each on its own; or
-// nothing once it provably exceeds `ceiling`, before all its groups are searched.
-bool startScoreBelow(ArcPartitions& arcs, int s, int K, double ceiling, double& score) {
-    ArcPartitions::Walk low{1, s - 1};
-    ArcPartitions::Walk high{s, K};
-    while (!low.done() || !high.done()) {
-        if (arcs.least(low) + arcs.least(high) > ceiling) return false;
-        arcs.close(high.done() || (!low.done() && low.next <= high.next - s) ? low : high);
+// A start s >= 2 whose score w(s) is sought: its arcs 1..s-1 and s..K, each partitioned on its
+// own and so far, and a lower bound of the score.
+struct Start {
+    double least;
+    int s;
+    ArcPartitions::Walk low;
+    ArcPartitions::Walk high;
+
+    bool operator>(const Start& other) const {
+        return least > other.least || (least == other.least && s > other.s);
     }
-    score = low.entropy + high.entropy;
-    return true;
+};
+
+// The least of the scores w(2) .. w(K) if below `smallest`, else `smallest`. Starts advance
+// one band test at a time, always the one with the least bound, and are dropped once their
+// bound exceeds the least score found by more than `margin`: those that cannot win stop early.
+double leastStartScore(ArcPartitions& arcs, int K, double smallest, double margin) {
+    std::priority_queue<Start, std::vector<Start>, std::greater<Start>> open;
+    for (int s = 2; s <= K; ++s) {
+        Start start{0.0, s, {1, s - 1}, {s, K}};
+        start.least = arcs.least(start.low) + arcs.least(start.high);
+        open.push(start);
+    }
+    while (!open.empty() && open.top().least <= smallest + margin) {
+        Start start = open.top();
+        open.pop();
+        for (bool tested = false;;) {
+            // Groups known without a test close at once; only a test is worth a bound.
+            while (!start.low.done() && arcs.closesFreely(start.low)) arcs.close(start.low);
+            while (!start.high.done() && arcs.closesFreely(start.high)) arcs.close(start.high);
+            if (start.low.done() && start.high.done()) {
+                smallest = std::min(smallest, start.low.entropy + start.high.entropy);
+                break;
+            }
+            start.least = arcs.least(start.low) + arcs.least(start.high);
+            if (start.least > smallest + margin) break;
+            if (tested) {
+                open.push(start);
+                break;
+            }
+            arcs.advance(start.high.done() ? start.low : start.high, true);
+            tested = true;
+        }
+    }
+    return smallest;
 }
 
 }  // namespace
@@ -180,20 +290,7 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     double smallest = arcs.arcPartitionEntropy(1, K);
     const double margin =
         4096.0 * (static_cast<double>(K) + 2.0) * std::numeric_limits<double>::epsilon();
-    std::vector<std::pair<double, int>> starts;
-    for (int s = 2; s <= K; ++s) {
-        const double least =
-            arcs.least(ArcPartitions::Walk{1, s - 1}) + arcs.least(ArcPartitions::Walk{s, K});
-        starts.emplace_back(least, s);
-    }
-    std::sort(starts.begin(), starts.end());
-    for (const auto& [least, s] : starts) {
-        if (least > smallest + margin) break;
-        double score = 0.0;
-        if (startScoreBelow(arcs, s, K, smallest + margin, score) && score < smallest)
-            smallest = score;
-    }
-    *Hout = smallest;
+    *Hout = leastStartScore(arcs, K, smallest, margin);
     return 1.0 - *Hout / *H0out;
 }
 
