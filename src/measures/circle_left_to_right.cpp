@@ -7,7 +7,10 @@
 #include "../core/entropy.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -93,25 +96,21 @@ public:
     }
 
     // One band test towards the end of the walk's next group: the next candidate in class
-    // order, or first, when `guess`, one likely to pass: where the group starting a class
-    // earlier or later first passed. A pass there bounds the group's end from above.
+    // order, or first, when `guess`, one likely to pass. A pass bounds the group's end from
+    // above.
     void advance(const Walk& walk, bool guess) {
         const int g = searched(walk.next);
         Search& search = searches_[static_cast<std::size_t>(g)];
-        if (guess && search.guesses < kGuesses) {
-            for (const int neighbour : {g - 1, g + 1}) {
-                if (neighbour < 1 || neighbour > index_.K) continue;
-                const Search& near = searches_[static_cast<std::size_t>(neighbour)];
-                for (const int t : {near.passedAt, near.passesBy}) {
-                    if (t <= search.failedThrough + 1 || t >= walk.last ||
-                        t == search.failedGuess || (search.passesBy != 0 && t >= search.passesBy))
-                        continue;
-                    ++search.guesses;
-                    ClassGroup group(index_, roots_);
-                    for (int c = g; c <= t; c = nextNonEmpty(c + 1)) group.add(c);
-                    (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = t;
-                    return;
-                }
+        if (guess && search.passesBy == 0 && search.guesses < kGuesses) {
+            for (const int t : likelyPasses(g)) {
+                if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess ||
+                    (search.passesBy != 0 && t >= search.passesBy))
+                    continue;
+                ++search.guesses;
+                ClassGroup group(index_, roots_);
+                for (int c = g; c <= t; c = nextNonEmpty(c + 1)) group.add(c);
+                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = t;
+                return;
             }
         }
         // An empty class leaves the running proportion as it was, so only non-empty ones can
@@ -159,6 +158,7 @@ private:
         int guesses = 0;
     };
     static constexpr int kGuesses = 2;
+    static constexpr int kReach = 6;  // how far from a group to look for known first passes
 
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
@@ -176,6 +176,28 @@ private:
         const Search& search = searches_[static_cast<std::size_t>(h)];
         if (search.passedAt != 0) return std::min(search.passedAt, b);
         return search.failedThrough >= b - 1 ? b : 0;
+    }
+
+    // Ends likely to pass for the group starting at g, from the first passes of nearby groups:
+    // a neighbour's, then the line through the two nearest known on either side, one class
+    // further, as a pass tends to hold for a few classes beyond the first.
+    std::array<int, 4> likelyPasses(int g) const {
+        const auto firstPass = [&](int c) {
+            return c >= 1 && c <= index_.K ? searches_[static_cast<std::size_t>(c)].passedAt : 0;
+        };
+        std::array<int, 4> ends{firstPass(g - 1), firstPass(g + 1), 0, 0};
+        for (const int step : {-1, 1}) {
+            int near = 0;
+            int far = 0;
+            for (int c = g + step; std::abs(c - g) <= kReach && far == 0; c += step)
+                if (firstPass(c) != 0) (near == 0 ? near : far) = c;
+            if (far == 0) continue;
+            const double slope =
+                static_cast<double>(firstPass(near) - firstPass(far)) / (near - far);
+            ends[step < 0 ? 2 : 3] =
+                static_cast<int>(std::lround(firstPass(near) + slope * (g - near))) + 1;
+        }
+        return ends;
     }
 
     // The group of classes g..t, grown from the last one asked for when that started at g.
