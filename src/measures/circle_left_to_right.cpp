@@ -70,29 +70,14 @@ public:
     // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
     double arcPartitionEntropy(int a, int b) {
         Walk walk{a, b};
-        while (!walk.done()) {
-            while (!closesFreely(walk)) advance(walk, false);
-            close(walk);
-        }
+        for (closeKnown(walk); !walk.done(); closeKnown(walk)) advance(walk, false);
         return walk.entropy;
     }
 
-    // Whether the walk's next group is known without a further band test.
-    bool closesFreely(const Walk& walk) const {
-        return (emptyClassPasses_ && isEmpty(walk.next)) || knownEnd(walk.next, walk.last) != 0;
-    }
-
-    // Closes the walk's next group, once it closes freely.
-    void close(Walk& walk) {
-        const int g = walk.next;
-        if (emptyClassPasses_ && isEmpty(g)) {
-            // Each empty class is a group of its own with share 0: nothing to subtract.
-            walk.next = std::min(nextNonEmpty(g), walk.last + 1);
-            return;
+    // Closes the walk's groups as far as their ends are known without a further band test.
+    void closeKnown(Walk& walk) {
+        while (!walk.done() && closeIfKnown(walk)) {
         }
-        const int t = knownEnd(g, walk.last);
-        walk.entropy = subtractEntropyTerm(walk.entropy, groupShare(g, t));
-        walk.next = t + 1;
     }
 
     // One band test towards the end of the walk's next group: the next candidate in class
@@ -103,8 +88,7 @@ public:
         Search& search = searches_[static_cast<std::size_t>(g)];
         if (guess && search.passesBy == 0 && search.guesses < kGuesses) {
             for (const int t : likelyPasses(g)) {
-                if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess ||
-                    (search.passesBy != 0 && t >= search.passesBy))
+                if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess)
                     continue;
                 ++search.guesses;
                 ClassGroup group(index_, roots_);
@@ -149,6 +133,21 @@ public:
     }
 
 private:
+    // Closes the walk's next group if its end is known without a further band test.
+    bool closeIfKnown(Walk& walk) {
+        const int g = walk.next;
+        if (emptyClassPasses_ && isEmpty(g)) {
+            // Each empty class is a group of its own with share 0: nothing to subtract.
+            walk.next = std::min(nextNonEmpty(g), walk.last + 1);
+            return true;
+        }
+        const int t = knownEnd(g, walk.last);
+        if (t == 0) return false;
+        walk.entropy = subtractEntropyTerm(walk.entropy, groupShare(g, t));
+        walk.next = t + 1;
+        return true;
+    }
+
     // How far the search for the first passing class of a group has gone.
     struct Search {
         int passedAt = 0;       // the first passing class, 0 while none is known
@@ -273,8 +272,8 @@ double leastStartScore(ArcPartitions& arcs, int K, double smallest, double margi
         open.pop();
         for (bool tested = false;;) {
             // Groups known without a test close at once; only a test is worth a bound.
-            while (!start.low.done() && arcs.closesFreely(start.low)) arcs.close(start.low);
-            while (!start.high.done() && arcs.closesFreely(start.high)) arcs.close(start.high);
+            arcs.closeKnown(start.low);
+            arcs.closeKnown(start.high);
             if (start.low.done() && start.high.done()) {
                 smallest = std::min(smallest, start.low.entropy + start.high.entropy);
                 break;
