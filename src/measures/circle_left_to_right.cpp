@@ -177,26 +177,30 @@ private:
         return search.failedThrough >= b - 1 ? b : 0;
     }
 
-    // Ends likely to pass for the group starting at g, from the first passes of nearby groups:
-    // a neighbour's, then the line through the two nearest known on either side, one class
-    // further, as a pass tends to hold for a few classes beyond the first.
-    std::array<int, 4> likelyPasses(int g) const {
-        const auto firstPass = [&](int c) {
-            return c >= 1 && c <= index_.K ? searches_[static_cast<std::size_t>(c)].passedAt : 0;
+    // Ends likely to pass for the group starting at g, from the passes of nearby groups: a
+    // neighbour's first pass, then the line through the two nearest first passes on either
+    // side, then through any known passes, one class further, as a pass tends to hold for a
+    // few classes beyond the first.
+    std::array<int, 6> likelyPasses(int g) const {
+        const auto near = [&](int c) {
+            return c >= 1 && c <= index_.K ? searches_[static_cast<std::size_t>(c)] : Search{};
         };
-        std::array<int, 4> ends{firstPass(g - 1), firstPass(g + 1), 0, 0};
-        for (const int step : {-1, 1}) {
-            int near = 0;
-            int far = 0;
-            for (int c = g + step; std::abs(c - g) <= kReach && far == 0; c += step)
-                if (firstPass(c) != 0) (near == 0 ? near : far) = c;
-            if (far == 0) continue;
-            const double slope =
-                static_cast<double>(firstPass(near) - firstPass(far)) / (near - far);
-            ends[step < 0 ? 2 : 3] =
-                static_cast<int>(std::lround(firstPass(near) + slope * (g - near))) + 1;
-        }
-        return ends;
+        const auto firstPass = [&](int c) { return near(c).passedAt; };
+        const auto anyPass = [&](int c) {
+            const Search search = near(c);
+            return search.passedAt != 0 ? search.passedAt : search.passesBy;
+        };
+        const auto line = [&](int step, const auto& pass) {
+            int nearest = 0;
+            int next = 0;
+            for (int c = g + step; std::abs(c - g) <= kReach && next == 0; c += step)
+                if (pass(c) != 0) (nearest == 0 ? nearest : next) = c;
+            if (next == 0) return 0;
+            const double slope = static_cast<double>(pass(nearest) - pass(next)) / (nearest - next);
+            return static_cast<int>(std::lround(pass(nearest) + slope * (g - nearest))) + 1;
+        };
+        return {firstPass(g - 1),   firstPass(g + 1),  line(-1, firstPass),
+                line(1, firstPass), line(-1, anyPass), line(1, anyPass)};
     }
 
     // The group of classes g..t, grown from the last one asked for when that started at g.
