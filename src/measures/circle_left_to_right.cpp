@@ -15,7 +15,6 @@
 #include <limits>
 #include <optional>
 #include <queue>
-#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -157,7 +156,7 @@ private:
         int guesses = 0;
     };
     static constexpr int kGuesses = 2;
-    static constexpr int kReach = 6;  // how far from a group to look for known first passes
+    static constexpr int kReach = 6;  // how far from a group to look for passes to guess from
 
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
