@@ -178,8 +178,8 @@ private:
 
     // Ends likely to pass for the group starting at g, from the passes of nearby groups: a
     // neighbour's first pass, then the line through the two nearest first passes on either
-    // side, then through any known passes, one class further, as a pass tends to hold for a
-    // few classes beyond the first.
+    // side, two classes further as a pass tends to hold for a few classes beyond the first,
+    // then the line through any known passes.
     std::array<int, 6> likelyPasses(int g) const {
         const auto near = [&](int c) {
             return c >= 1 && c <= index_.K ? searches_[static_cast<std::size_t>(c)] : Search{};
@@ -189,17 +189,17 @@ private:
             const Search search = near(c);
             return search.passedAt != 0 ? search.passedAt : search.passesBy;
         };
-        const auto line = [&](int step, const auto& pass) {
+        const auto line = [&](int step, const auto& pass, int further) {
             int nearest = 0;
             int next = 0;
             for (int c = g + step; std::abs(c - g) <= kReach && next == 0; c += step)
                 if (pass(c) != 0) (nearest == 0 ? nearest : next) = c;
             if (next == 0) return 0;
             const double slope = static_cast<double>(pass(nearest) - pass(next)) / (nearest - next);
-            return static_cast<int>(std::lround(pass(nearest) + slope * (g - nearest))) + 1;
+            return static_cast<int>(std::lround(pass(nearest) + slope * (g - nearest))) + further;
         };
-        return {firstPass(g - 1),   firstPass(g + 1),  line(-1, firstPass),
-                line(1, firstPass), line(-1, anyPass), line(1, anyPass)};
+        return {firstPass(g - 1),      firstPass(g + 1),     line(-1, firstPass, 2),
+                line(1, firstPass, 2), line(-1, anyPass, 0), line(1, anyPass, 0)};
     }
 
     // The group of classes g..t, grown from the last one asked for when that started at g.
