@@ -135,9 +135,9 @@ private:
     // Closes the walk's next group if its end is known without a further band test.
     bool closeIfKnown(Walk& walk) {
         const int g = walk.next;
-        if (emptyClassPasses_ && isEmpty(g)) {
+        if (emptyClassPasses_ && searched(g) != g) {
             // Each empty class is a group of its own with share 0: nothing to subtract.
-            walk.next = std::min(nextNonEmpty(g), walk.last + 1);
+            walk.next = std::min(searched(g), walk.last + 1);
             return true;
         }
         const int t = knownEnd(g, walk.last);
@@ -161,10 +161,10 @@ private:
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
 
-    // The class whose search decides the group starting at g: leading empty classes keep the
-    // running proportion all zero, which fails here, until the first non-empty class h; from h
-    // on it equals that of the group starting at h.
-    int searched(int g) const { return isEmpty(g) ? nextNonEmpty(g) : g; }
+    // The class whose search decides the group starting at g, the first non-empty one from g
+    // on: leading empty classes keep the running proportion all zero, which fails here, until
+    // that class; from there on it equals that of the group starting there.
+    int searched(int g) const { return nextNonEmpty(g); }
 
     // The end of the group starting at g in an arc ending at b >= g, once known: the first t
     // in g..b-1 at which classes g..t pass, else b; 0 while unknown.
