@@ -81,11 +81,12 @@ public:
 
     // One band test towards the end of the walk's next group: the next candidate in class
     // order, or first, when `guess`, one likely to pass. A pass bounds the group's end from
-    // above.
+    // above; groups that mostly pass at once are left to the order, which finds that as fast.
     void advance(const Walk& walk, bool guess) {
         const int g = searched(walk.next);
         Search& search = searches_[static_cast<std::size_t>(g)];
-        if (guess && search.passesBy == 0 && search.guesses < kGuesses) {
+        if (guess && search.passesBy == 0 && search.guesses < kGuesses &&
+            search.failedThrough - g + 1 >= kPatience) {
             for (const int t : likelyPasses(g)) {
                 if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess)
                     continue;
@@ -156,7 +157,8 @@ private:
         int guesses = 0;
     };
     static constexpr int kGuesses = 2;
-    static constexpr int kReach = 6;  // how far from a group to look for passes to guess from
+    static constexpr int kPatience = 2;  // candidates failed in order before a guess
+    static constexpr int kReach = 6;     // how far from a group to look for passes to guess from
 
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
