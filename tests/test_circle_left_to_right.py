@@ -158,3 +158,74 @@ def test_empty_class_closes_a_group_alone():
     assert_column(A, 1, [0, 2, 0, 1, 1, 1, 0, 0, 0])
     assert H <= H0
     assert_reports_no_grouping(A)
+
+
+# --- longer windows against a plain NumPy evaluation of every start score ---
+
+
+def _running_shares(window, b):
+    j = np.arange(1, len(window) + 1, dtype=float)
+    inside = (b[:-1, None] < window[None, :]) & (window[None, :] <= b[1:, None])
+    return np.cumsum(inside, axis=1, dtype=float) / j
+
+
+def _passes(v, z, accept):
+    c = v[-1]
+    f = (1.0 - c) * c
+    with np.errstate(invalid="ignore"):
+        half = z * np.sqrt(f / np.arange(1, len(v) + 1, dtype=float))
+        count = np.count_nonzero((v >= c - half) & (half + c >= v))
+    return count / len(v) >= accept
+
+
+def _arc_entropy(P, a, b, z, accept):
+    entropy, g = 0.0, a
+    while g <= b:
+        v = np.zeros(P.shape[1])
+        for t in range(g, b + 1):
+            v = v + P[t - 1]
+            if t == b or _passes(v, z, accept):
+                break
+        if v[-1] != 0:
+            entropy = entropy - math.log(v[-1]) * v[-1]
+        g = t + 1
+    return entropy
+
+
+def _shifted(kind, n=2500):
+    rng = np.random.default_rng(7)
+    x = rng.normal(size=n)
+    if kind == "variance":
+        x[n // 2 :] *= 2.0
+    elif kind == "mirrored":  # the same values in both halves: many starts tie
+        x[n // 2 :] = -x[: n - n // 2]
+        x[n // 2 :] *= 1.5
+    elif kind == "integers":  # few distinct values: empty classes between them
+        x = np.round(np.abs(x) * 2.0)
+        x[n // 2 :] += 1.0
+    return x
+
+
+# Starts are searched best-first and dropped on a bound of their score; the least score must be
+# the one that every start, partitioned in full, gives.
+@pytest.mark.parametrize("kind", ["variance", "mirrored", "integers"])
+@pytest.mark.parametrize(
+    "K, z, accept, mode",
+    [
+        (30, 1.96, 0.925845, EQUAL_FREQUENCY),
+        (30, 1.0, 0.5, EQUAL_WIDTH),
+        (45, 3.3, 0.99, EQUAL_WIDTH),
+        (25, math.inf, 0.925845, EQUAL_WIDTH),  # empty classes fail alone, the others pass
+    ],
+)
+def test_least_start_score_matches_every_start_partitioned(kind, K, z, accept, mode):
+    window = _shifted(kind)
+    result, H0, H, A = run(NAME, window, K, z=z, accept=accept, mode=mode)
+    P = _running_shares(window, A[:, 0])
+    scores = [_arc_entropy(P, 1, K, z, accept)]
+    scores += [
+        _arc_entropy(P, 1, s - 1, z, accept) + _arc_entropy(P, s, K, z, accept)
+        for s in range(2, K + 1)
+    ]
+    assert_same(H, min(scores))
+    assert_same(result, 1 - H / H0)

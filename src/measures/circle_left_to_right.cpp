@@ -7,6 +7,14 @@
 #include "../core/entropy.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <queue>
 #include <vector>
 
 namespace quorvel {
@@ -14,23 +22,40 @@ namespace {
 
 // Groups of the left-to-right partition of any arc a..b of classes. A group starting at class
 // g closes at the first class t < b at which the classes g..t pass the band test, else at b.
-// That first passing class depends on g alone, so it is searched once per g and remembered.
+// That first passing class depends on g alone, so its search is remembered per g, and taken
+// one candidate at a time only as far as the arcs asked about so far require.
 //
 // Empty classes add 0 to every running proportion and share, so they are stepped over wherever
 // that gives the same result: with K far above the window length almost every class is empty,
 // and walking them one by one for each of the K starts would take O(K^2).
 class ArcPartitions {
 public:
+    // An arc a..last being partitioned: the groups before class `next` are closed, and their
+    // terms subtracted from `entropy`.
+    struct Walk {
+        int next;
+        int last;
+        double entropy = 0.0;
+
+        bool done() const { return next > last; }
+    };
+
     ArcPartitions(const ClassIndex& index, const std::vector<double>& roots, double z,
                   double threshold)
         : index_(index),
           roots_(roots),
           z_(z),
           threshold_(threshold),
-          firstPass_(static_cast<std::size_t>(index.K) + 1, kNotSearched),
-          nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1) {
+          searches_(static_cast<std::size_t>(index.K) + 1),
+          nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1),
+          countUpTo_(static_cast<std::size_t>(index.K) + 1, 0) {
         for (int c = index.K; c >= 1; --c)
             nextNonEmpty_[static_cast<std::size_t>(c)] = isEmpty(c) ? nextNonEmpty(c + 1) : c;
+        for (int c = 1; c <= index.K; ++c) {
+            countUpTo_[static_cast<std::size_t>(c)] =
+                countUpTo_[static_cast<std::size_t>(c) - 1] + index.count(c);
+            searches_[static_cast<std::size_t>(c)].failedThrough = c - 1;
+        }
         // Every empty class alone has the same all-zero running proportion.
         for (int c = 1; c <= index.K; ++c) {
             if (!isEmpty(c)) continue;
@@ -43,50 +68,152 @@ public:
 
     // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
     double arcPartitionEntropy(int a, int b) {
-        double entropy = 0.0;
-        for (int g = a; g <= b;) {
-            if (emptyClassPasses_ && isEmpty(g)) {
-                // Each empty class is a group of its own with share 0: nothing to subtract.
-                g = std::min(nextNonEmpty(g), b + 1);
-                continue;
-            }
-            const int t = std::min(firstPass(g), b);
-            entropy = subtractEntropyTerm(entropy, groupShare(g, t));
-            g = t + 1;
+        Walk walk{a, b};
+        for (closeKnown(walk); !walk.done(); closeKnown(walk)) advance(walk, false);
+        return walk.entropy;
+    }
+
+    // Closes the walk's groups as far as their ends are known without a further band test.
+    void closeKnown(Walk& walk) {
+        while (!walk.done() && closeIfKnown(walk)) {
         }
-        return entropy;
+    }
+
+    // One band test towards the end of the walk's next group: the next candidate in class
+    // order, or first, when `guess`, one likely to pass. A pass bounds the group's end from
+    // above; groups that mostly pass at once are left to the order, which finds that as fast.
+    void advance(const Walk& walk, bool guess) {
+        const int g = searched(walk.next);
+        Search& search = searches_[static_cast<std::size_t>(g)];
+        if (guess && search.passesBy == 0 && search.guesses < kGuesses &&
+            search.failedThrough - g + 1 >= kPatience) {
+            for (const int t : likelyPasses(g)) {
+                if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess)
+                    continue;
+                ++search.guesses;
+                ClassGroup group(index_, roots_);
+                for (int c = g; c <= t; c = nextNonEmpty(c + 1)) group.add(c);
+                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = t;
+                return;
+            }
+        }
+        // An empty class leaves the running proportion as it was, so only non-empty ones can
+        // turn a failing candidate into a passing one.
+        const int t = nextNonEmpty(search.failedThrough + 1);
+        if (t >= walk.last) {
+            search.failedThrough = walk.last - 1;
+            return;
+        }
+        if (t == search.passesBy || grow(g, t).passes(z_, threshold_))
+            search.passedAt = t;
+        else
+            search.failedThrough = t;
+    }
+
+    // A lower bound of the walk's final entropy, up to rounding. -p ln p is subadditive, so
+    // the classes after a group give at least the term of their summed share; and as a
+    // concave function of the group's share, the sum of the two terms is least at one of the
+    // ends that the next group may still have.
+    double least(const Walk& walk) const {
+        if (walk.done()) return walk.entropy;
+        const int g = walk.next;
+        const int b = walk.last;
+        int shortest = b;
+        int longest = b;
+        if (!isEmpty(g)) {
+            const Search& search = searches_[static_cast<std::size_t>(g)];
+            if (search.passedAt != 0) {
+                shortest = longest = std::min(search.passedAt, b);
+            } else {
+                shortest = std::min(search.failedThrough + 1, b);
+                if (search.passesBy != 0) longest = std::min(search.passesBy, b);
+            }
+        }
+        return walk.entropy + std::min(splitEntropy(g, shortest, b), splitEntropy(g, longest, b));
     }
 
 private:
-    static constexpr int kNotSearched = 0;
+    // Closes the walk's next group if its end is known without a further band test.
+    bool closeIfKnown(Walk& walk) {
+        const int g = walk.next;
+        if (emptyClassPasses_ && searched(g) != g) {
+            // Each empty class is a group of its own with share 0: nothing to subtract.
+            walk.next = std::min(searched(g), walk.last + 1);
+            return true;
+        }
+        const int t = knownEnd(g, walk.last);
+        if (t == 0) return false;
+        walk.entropy = subtractEntropyTerm(walk.entropy, groupShare(g, t));
+        walk.next = t + 1;
+        return true;
+    }
+
+    // How far the search for the first passing class of a group has gone.
+    struct Search {
+        int passedAt = 0;       // the first passing class, 0 while none is known
+        int failedThrough = 0;  // every candidate g..t with t <= failedThrough fails
+        int passesBy = 0;       // a passing class beyond failedThrough, 0 while none is known
+        int failedGuess = 0;    // the last guess that failed
+        int guesses = 0;
+    };
+    static constexpr int kGuesses = 2;
+    static constexpr int kPatience = 2;  // candidates failed in order before a guess
+    static constexpr int kReach = 6;     // how far from a group to look for passes to guess from
 
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
 
-    // The first t in g..K-1 at which classes g..t pass, or K when none does.
-    int firstPass(int g) {
-        int& known = firstPass_[static_cast<std::size_t>(g)];
-        if (known != kNotSearched) return known;
-        if (isEmpty(g)) {
-            // Leading empty classes keep the running proportion all zero until the first
-            // non-empty class h; from h on it equals that of the group starting at h.
-            const int h = nextNonEmpty(g);
-            if (emptyClassPasses_ && g < index_.K)
-                known = g;
-            else
-                known = h < index_.K ? firstPass(h) : index_.K;
-            return known;
+    // The class whose search decides the group starting at g, the first non-empty one from g
+    // on: leading empty classes keep the running proportion all zero, which fails here, until
+    // that class; from there on it equals that of the group starting there.
+    int searched(int g) const { return nextNonEmpty(g); }
+
+    // The end of the group starting at g in an arc ending at b >= g, once known: the first t
+    // in g..b-1 at which classes g..t pass, else b; 0 while unknown.
+    int knownEnd(int g, int b) const {
+        const int h = searched(g);
+        if (h >= b) return b;
+        const Search& search = searches_[static_cast<std::size_t>(h)];
+        if (search.passedAt != 0) return std::min(search.passedAt, b);
+        return search.failedThrough >= b - 1 ? b : 0;
+    }
+
+    // Ends likely to pass for the group starting at g, from the passes of nearby groups: a
+    // neighbour's first pass, then the line through the two nearest first passes on either
+    // side, two classes further as a pass tends to hold for a few classes beyond the first,
+    // then the line through any known passes.
+    std::array<int, 6> likelyPasses(int g) const {
+        const auto near = [&](int c) {
+            return c >= 1 && c <= index_.K ? searches_[static_cast<std::size_t>(c)] : Search{};
+        };
+        const auto firstPass = [&](int c) { return near(c).passedAt; };
+        const auto anyPass = [&](int c) {
+            const Search search = near(c);
+            return search.passedAt != 0 ? search.passedAt : search.passesBy;
+        };
+        const auto line = [&](int step, const auto& pass, int further) {
+            int nearest = 0;
+            int next = 0;
+            for (int c = g + step; std::abs(c - g) <= kReach && next == 0; c += step)
+                if (pass(c) != 0) (nearest == 0 ? nearest : next) = c;
+            if (next == 0) return 0;
+            const double slope = static_cast<double>(pass(nearest) - pass(next)) / (nearest - next);
+            return static_cast<int>(std::lround(pass(nearest) + slope * (g - nearest))) + further;
+        };
+        return {firstPass(g - 1),      firstPass(g + 1),     line(-1, firstPass, 2),
+                line(1, firstPass, 2), line(-1, anyPass, 0), line(1, anyPass, 0)};
+    }
+
+    // The group of classes g..t, grown from the last one asked for when that started at g.
+    const ClassGroup& grow(int g, int t) {
+        if (!growing_ || growingFrom_ != g || grownTo_ > t) {
+            growing_.emplace(index_, roots_);
+            growingFrom_ = g;
+            grownTo_ = g - 1;
         }
-        known = index_.K;
-        ClassGroup group(index_, roots_);
-        for (int t = g; t < index_.K; ++t) {
-            group.add(t);
-            if (group.passes(z_, threshold_)) {
-                known = t;
-                break;
-            }
-        }
-        return known;
+        for (int c = nextNonEmpty(grownTo_ + 1); c <= t; c = nextNonEmpty(c + 1)) growing_->add(c);
+        grownTo_ = t;
+        return *growing_;
     }
 
     // The share of classes g..t, summed in ascending class order (an empty class adds 0).
@@ -98,14 +225,76 @@ private:
         return share;
     }
 
+    // The term of the classes g..t plus that of t+1..b, from their counts.
+    double splitEntropy(int g, int t, int b) const {
+        const auto share = [&](int first, int last) {
+            const std::int64_t count = countUpTo_[static_cast<std::size_t>(last)] -
+                                       countUpTo_[static_cast<std::size_t>(first) - 1];
+            return static_cast<double>(count) / static_cast<double>(index_.n);
+        };
+        const double whole = subtractEntropyTerm(0.0, share(g, t));
+        return t < b ? subtractEntropyTerm(whole, share(t + 1, b)) : whole;
+    }
+
     const ClassIndex& index_;
     const std::vector<double>& roots_;
     double z_;
     double threshold_;
-    std::vector<int> firstPass_;
+    std::vector<Search> searches_;
     std::vector<int> nextNonEmpty_;
+    std::vector<std::int64_t> countUpTo_;  // values in classes 1..c
     bool emptyClassPasses_ = false;
+    std::optional<ClassGroup> growing_;
+    int growingFrom_ = 0;
+    int grownTo_ = 0;
 };
+
+// A start s >= 2 whose score w(s) is sought: its arcs 1..s-1 and s..K, each partitioned on its
+// own and so far, and a lower bound of the score.
+struct Start {
+    double least;
+    int s;
+    ArcPartitions::Walk low;
+    ArcPartitions::Walk high;
+
+    bool operator>(const Start& other) const {
+        return least > other.least || (least == other.least && s > other.s);
+    }
+};
+
+// The least of the scores w(2) .. w(K) if below `smallest`, else `smallest`. Starts advance
+// one band test at a time, always the one with the least bound, and are dropped once their
+// bound exceeds the least score found by more than `margin`: those that cannot win stop early.
+double leastStartScore(ArcPartitions& arcs, int K, double smallest, double margin) {
+    std::priority_queue<Start, std::vector<Start>, std::greater<Start>> open;
+    for (int s = 2; s <= K; ++s) {
+        Start start{0.0, s, {1, s - 1}, {s, K}};
+        start.least = arcs.least(start.low) + arcs.least(start.high);
+        open.push(start);
+    }
+    while (!open.empty() && open.top().least <= smallest + margin) {
+        Start start = open.top();
+        open.pop();
+        for (bool tested = false;;) {
+            // Groups known without a test close at once; only a test is worth a bound.
+            arcs.closeKnown(start.low);
+            arcs.closeKnown(start.high);
+            if (start.low.done() && start.high.done()) {
+                smallest = std::min(smallest, start.low.entropy + start.high.entropy);
+                break;
+            }
+            start.least = arcs.least(start.low) + arcs.least(start.high);
+            if (start.least > smallest + margin) break;
+            if (tested) {
+                open.push(start);
+                break;
+            }
+            arcs.advance(start.high.done() ? start.low : start.high, true);
+            tested = true;
+        }
+    }
+    return smallest;
+}
 
 }  // namespace
 
@@ -120,13 +309,14 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     classFrequencies(index, H0out, *A);
 
     ArcPartitions arcs(index, roots, z, threshold);
-    // Start s scans s..K, then 1..s-1; the two arcs never share a group.
+    // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,
+    // so a start whose score provably exceeds the least found so far need not be partitioned
+    // in full. The most promising starts go first; `margin` covers the rounding of the scores
+    // and of their bounds (a few ulps per class).
     double smallest = arcs.arcPartitionEntropy(1, K);
-    for (int s = 2; s <= K; ++s) {
-        const double score = arcs.arcPartitionEntropy(1, s - 1) + arcs.arcPartitionEntropy(s, K);
-        if (score < smallest) smallest = score;
-    }
-    *Hout = smallest;
+    const double margin =
+        4096.0 * (static_cast<double>(K) + 2.0) * std::numeric_limits<double>::epsilon();
+    *Hout = leastStartScore(arcs, K, smallest, margin);
     return 1.0 - *Hout / *H0out;
 }
 
