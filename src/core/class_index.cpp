@@ -18,33 +18,31 @@ bool searchable(const std::vector<double>& b) {
     return std::is_sorted(b.begin() + 1, b.end());
 }
 
-// Labels by searchable boundaries. A monotone bucket map over [b_1, b_K] narrows each value's
-// class to the classes whose upper boundary shares its bucket (plus the next one): with a few
-// buckets per class that is mostly one comparison instead of a binary search over all K.
+// Labels by searchable boundaries. A monotone bucket map narrows each value's class to the
+// classes whose upper boundary shares its bucket (plus the next one): with a few buckets per
+// class that is mostly one comparison instead of a binary search over all K. Where skewed or
+// heavy-tailed values crowd many boundaries into one bucket, that bucket gets a finer map of its
+// own, over just its boundaries.
 class BucketedSearch {
 public:
     explicit BucketedSearch(const std::vector<double>& b)
-        : K_(static_cast<int>(b.size() - 1)),
-          buckets_(b[1], b.back(), bucketCount(b.size() - 1)),
-          bounds_(b) {
-        // firstAtLeast_[k]: the first class c whose b_c falls in bucket k or later (K + 1 if
-        // none). A value in bucket k then lies in one of the classes firstAtLeast_[k] up to
-        // firstAtLeast_[k + 1]: every b_c in an earlier bucket is below it, every b_c in a later
-        // bucket above it.
-        firstAtLeast_.resize(static_cast<std::size_t>(buckets_.count()) + 1);
-        int c = 1;
-        for (int k = 0; k <= buckets_.count(); ++k) {
-            while (c <= K_ && buckets_(b[static_cast<std::size_t>(c)]) < k) ++c;
-            firstAtLeast_[static_cast<std::size_t>(k)] = c;
-        }
+        : K_(static_cast<int>(b.size() - 1)), bounds_(b) {
+        // b_K is left out of the first range: with equal frequencies it is the maximum, and
+        // one far outlier would squeeze every other class into a few buckets.
+        addLevel(1, K_ + 1, b[1], b[std::max<std::size_t>(1, b.size() - 2)], 0);
         // A sentinel above every value, so that "past b_K" needs no test of its own.
         bounds_.push_back(std::numeric_limits<double>::infinity());
     }
 
     std::int32_t operator()(double x) const {
-        const auto k = static_cast<std::size_t>(buckets_(x));
-        int c = firstAtLeast_[k];
-        const int span = firstAtLeast_[k + 1] - c;
+        const Level* level = &levels_.front();
+        std::size_t k = static_cast<std::size_t>(level->map(x));
+        while (level->finer[k] != kNone) {
+            level = &levels_[static_cast<std::size_t>(level->finer[k])];
+            k = static_cast<std::size_t>(level->map(x));
+        }
+        int c = level->firstAtLeast[k];
+        const int span = level->firstAtLeast[k + 1] - c;
         // The first c in the span with x <= b_c, else its end. Most spans hold one class or
         // none, and are decided without a branch on the value.
         if (span > 1)
@@ -57,9 +55,52 @@ public:
     }
 
 private:
+    static constexpr std::int32_t kNone = -1;
+    // Spans up to this many classes are searched; longer ones get a finer map, to this depth.
+    static constexpr int kSearchedSpan = 4;
+    static constexpr int kMaxDepth = 4;
+
+    struct Level {
+        MonotoneBuckets map;
+        // firstAtLeast[k]: the first class c of the level's classes whose b_c falls in bucket
+        // k or later (the level's end if none). A value in bucket k then lies in one of the
+        // classes firstAtLeast[k] up to firstAtLeast[k + 1]: every b_c in an earlier bucket is
+        // below it, every b_c in a later bucket above it.
+        std::vector<std::int32_t> firstAtLeast;
+        std::vector<std::int32_t> finer;  // the level refining bucket k, or kNone
+    };
+
+    // Adds the map of the values whose class lies in first..end, where b_first..b_{end-1} are
+    // the boundaries to place (b_end lies above them all); returns its index.
+    std::int32_t addLevel(int first, int end, double low, double high, int depth) {
+        const auto classes = static_cast<std::size_t>(end - first);
+        Level level{MonotoneBuckets(low, high, bucketCount(classes)), {}, {}};
+        const int buckets = level.map.count();
+        level.firstAtLeast.resize(static_cast<std::size_t>(buckets) + 1);
+        level.finer.assign(static_cast<std::size_t>(buckets), kNone);
+        int c = first;
+        for (int k = 0; k <= buckets; ++k) {
+            while (c < end && level.map(bounds_[static_cast<std::size_t>(c)]) < k) ++c;
+            level.firstAtLeast[static_cast<std::size_t>(k)] = c;
+        }
+        const auto index = static_cast<std::int32_t>(levels_.size());
+        levels_.push_back(std::move(level));
+        if (depth + 1 == kMaxDepth || buckets == 1) return index;
+        for (std::size_t k = 0; k < static_cast<std::size_t>(buckets); ++k) {
+            const int from = levels_[static_cast<std::size_t>(index)].firstAtLeast[k];
+            const int to = levels_[static_cast<std::size_t>(index)].firstAtLeast[k + 1];
+            if (to - from <= kSearchedSpan) continue;
+            const std::int32_t finer =
+                addLevel(from, to, bounds_[static_cast<std::size_t>(from)],
+                         bounds_[static_cast<std::size_t>(to - 1)], depth + 1);
+            levels_[static_cast<std::size_t>(index)].finer[k] = finer;
+        }
+        return index;
+    }
+
     // A few buckets per class keeps most buckets to at most one boundary.
-    static int bucketCount(std::size_t K) {
-        return static_cast<int>(std::clamp<std::size_t>(8 * K, 256, std::size_t{1} << 16));
+    static int bucketCount(std::size_t classes) {
+        return static_cast<int>(std::clamp<std::size_t>(8 * classes, 256, std::size_t{1} << 16));
     }
 
     // Branch-free binary search: the comparisons are as unpredictable as the values.
@@ -75,9 +116,8 @@ private:
     }
 
     int K_;
-    MonotoneBuckets buckets_;
     std::vector<double> bounds_;
-    std::vector<std::int32_t> firstAtLeast_;
+    std::vector<Level> levels_;
 };
 
 std::int32_t labelByScan(double x, const std::vector<double>& b) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 namespace quorvel {
@@ -45,10 +46,22 @@ std::pair<double, double> valueRange(const double* first, const double* last) {
     return {*std::min_element(low, low + kLanes), *std::max_element(high, high + kLanes)};
 }
 
+// A range holding all but the outer 1% or so of the values, from an evenly spaced sample: buckets
+// spread over it stay fine where the values are dense, whatever outliers lie beyond it (those
+// share the end buckets).
+std::pair<double, double> sampledRange(const double* first, const double* last) {
+    constexpr std::size_t kSample = 1024;
+    constexpr std::size_t kTrimmed = 10;
+    const auto n = static_cast<std::size_t>(last - first);
+    std::vector<double> sample(kSample);
+    for (std::size_t i = 0; i < kSample; ++i) sample[i] = first[i * n / kSample];
+    std::sort(sample.begin(), sample.end());
+    return {sample[kTrimmed], sample[kSample - 1 - kTrimmed]};
+}
+
 // Writes to out[i] the value of rank rank[i] - rankBase in [first, last), for ascending distinct
-// ranks.
-// The values are spread over monotone buckets; only the buckets holding a wanted rank are kept,
-// and each of them is resolved the same way within its own, narrower range.
+// ranks. The values are spread over monotone buckets; only the buckets holding a wanted rank are
+// kept, and each of them is resolved the same way within its own, narrower range.
 void select(const double* first, const double* last, const std::size_t* rank,
             const std::size_t* rankEnd, std::size_t rankBase, double* out, int depth) {
     const auto n = static_cast<std::size_t>(last - first);
@@ -58,15 +71,18 @@ void select(const double* first, const double* last, const std::size_t* rank,
         sortAndPick(first, last, rank, rankEnd, rankBase, out);
         return;
     }
-    const auto [low, high] = valueRange(first, last);
+    auto [low, high] = sampledRange(first, last);
+    if (!(low < high)) {
+        std::tie(low, high) = valueRange(first, last);
+        if (low == high) {
+            std::fill(out, out + wanted, low);
+            return;
+        }
+    }
     const MonotoneBuckets bucketOf(low, high,
                                    static_cast<int>(std::min<std::size_t>(n / 16, 1 << 16)));
     if (bucketOf.count() == 1) {
-        if (low == high) {
-            std::fill(out, out + wanted, low);
-        } else {
-            sortAndPick(first, last, rank, rankEnd, rankBase, out);
-        }
+        sortAndPick(first, last, rank, rankEnd, rankBase, out);
         return;
     }
 
