@@ -98,12 +98,16 @@ def hostile(kind: str, n: int) -> np.ndarray:
         return rng.integers(0, 6, n).astype(float)
     if kind == "subnormal":
         return rng.integers(-40, 40, n) * 5e-324 + np.where(rng.random(n) < 0.3, -0.0, 0.0)
+    if kind == "heavy":
+        return rng.standard_cauchy(n)
+    if kind == "skewed":
+        return rng.lognormal(0.0, 3.0, n)
     if kind == "clusters":
         return np.where(rng.random(n) < 0.5, 1e-300, 1e300) * (1.0 + rng.random(n))
     return np.full(n, -2.5)  # constant
 
 
-HOSTILE = ["outliers", "geometric", "ties", "subnormal", "clusters", "constant"]
+HOSTILE = ["outliers", "geometric", "heavy", "skewed", "ties", "subnormal", "clusters", "constant"]
 
 
 @pytest.mark.parametrize("kind", HOSTILE)
