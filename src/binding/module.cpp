@@ -15,8 +15,8 @@ namespace py = pybind11;
 namespace {
 
 // A series of doubles crossing the Python boundary, shown as "List[float]" in signatures.
-struct Series {
-    std::vector<double> values;
+struct PySeries {
+    quorvel::Series values;
 };
 
 }  // namespace
@@ -25,26 +25,26 @@ namespace pybind11 {
 namespace detail {
 
 template <>
-struct type_caster<Series> {
-    PYBIND11_TYPE_CASTER(Series, const_name("List[float]"));
+struct type_caster<PySeries> {
+    PYBIND11_TYPE_CASTER(PySeries, const_name("List[float]"));
 
     bool load(handle src, bool convert) {
         if (loadFloat64Buffer(src)) return true;
         // Anything else converts element by element, with the library's own rules and errors.
         // A sequence whose items cannot even be read (a multi-dimensional memoryview) does not
         // convert either, rather than leaking its own error.
-        list_caster<std::vector<double>, double> elements;
+        list_caster<quorvel::Series, double> elements;
         try {
             if (!elements.load(src, convert)) return false;
         } catch (error_already_set& e) {
             if (e.matches(PyExc_MemoryError) || e.matches(PyExc_KeyboardInterrupt)) throw;
             return false;
         }
-        value.values = std::move(static_cast<std::vector<double>&>(elements));
+        value.values = std::move(static_cast<quorvel::Series&>(elements));
         return true;
     }
 
-    static handle cast(const Series& src, return_value_policy, handle) {
+    static handle cast(const PySeries& src, return_value_policy, handle) {
         list result(src.values.size());
         for (std::size_t i = 0; i < src.values.size(); ++i)
             PyList_SET_ITEM(result.ptr(), static_cast<ssize_t>(i),
@@ -107,13 +107,13 @@ PYBIND11_MODULE(quorvel, m) {
         .def("setup", &NonStationary::setup)
         .def("setupDS", &NonStationary::setupDS)
         .def("nsFunc", [](NonStationary& self, const std::string& name,
-                          const Series& series) { return self.nsFunc(name, series.values); })
+                          const PySeries& series) { return self.nsFunc(name, series.values); })
         .def("getH", &NonStationary::getH)
         .def("getH0", &NonStationary::getH0)
         .def("getA", &NonStationary::getA)
         .def_property(
-            "data", [](const NonStationary& self) { return Series{self.data}; },
-            [](NonStationary& self, Series series) { self.data = std::move(series.values); })
+            "data", [](const NonStationary& self) { return PySeries{self.data}; },
+            [](NonStationary& self, PySeries series) { self.data = std::move(series.values); })
         .def("nsFuncRange", &NonStationary::nsFuncRange);
 
     m.attr("__version__") = "0.0.1";

@@ -104,7 +104,7 @@ private:
 // lo..hi while the count grows from `fewest` to `most`: count and position only grow, and the
 // position divides, so the extremes are at the corners.
 inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32_t most, int lo,
-                               int hi, bool complement, const std::vector<double>& inverseRoots) {
+                               int hi, bool complement, const InverseRoots& inverseRoots) {
     const auto element = [complement](std::int32_t count, int i) {
         const double p = static_cast<double>(count) / static_cast<double>(i);
         return complement ? 1.0 - p : p;
@@ -121,8 +121,8 @@ inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32
 // evaluated exactly, with the exact evaluator brought up to date lazily.
 template <typename Exact>
 std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int highest,
-                        std::int32_t fewest, const std::vector<double>& inverseRoots,
-                        const Band& band, bool complement, Exact& exact) {
+                        std::int32_t fewest, const InverseRoots& inverseRoots, const Band& band,
+                        bool complement, Exact& exact) {
     constexpr int kChunk = 32;
     const int lo = block * sequence.blockSize + 1;
     const int hi = std::min(lo + sequence.blockSize - 1, sequence.n);
@@ -185,7 +185,7 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
 //   double value(int i, std::int32_t count);   element i, as the definition computes it
 template <typename Exact>
 BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
-                        const std::vector<double>& inverseRoots, const Band& band, bool complement,
+                        const InverseRoots& inverseRoots, const Band& band, bool complement,
                         const BandGoal& goal, Exact& exact) {
     const int n = sequence.n;
     const int B = sequence.blockSize;

@@ -18,7 +18,7 @@ namespace quorvel {
 class ClassGroup {
 public:
     // `inverseRoots` holds 1/sqrt(i) for the positions of the window.
-    ClassGroup(const ClassIndex& index, const std::vector<double>& inverseRoots)
+    ClassGroup(const ClassIndex& index, const InverseRoots& inverseRoots)
         : index_(&index), inverseRoots_(&inverseRoots) {}
 
     // Takes in class c, adjacent to the classes already in; its share is added after theirs.
@@ -47,7 +47,7 @@ private:
     };
 
     const ClassIndex* index_;
-    const std::vector<double>* inverseRoots_;
+    const InverseRoots* inverseRoots_;
     mutable std::optional<Evaluation> last_;
     std::vector<int> classes_;                      // the non-empty ones, in summation order
     int lowest_ = std::numeric_limits<int>::max();  // the classes span lowest_..highest_

@@ -128,7 +128,7 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 }  // namespace
 
-ClassIndex indexLabels(std::vector<std::int32_t> labels, int lowest, int K) {
+ClassIndex indexLabels(Labels labels, int lowest, int K) {
     ClassIndex index;
     index.n = static_cast<int>(labels.size());
     index.K = K;
@@ -159,8 +159,8 @@ ClassIndex indexLabels(std::vector<std::int32_t> labels, int lowest, int K) {
     return index;
 }
 
-std::vector<double> inverseRoots(int n) {
-    std::vector<double> roots(static_cast<std::size_t>(n) + 1, 0.0);
+InverseRoots inverseRoots(int n) {
+    InverseRoots roots(static_cast<std::size_t>(n) + 1, 0.0);
     for (int i = 1; i <= n; ++i)
         roots[static_cast<std::size_t>(i)] = 1.0 / std::sqrt(static_cast<double>(i));
     return roots;
@@ -168,7 +168,7 @@ std::vector<double> inverseRoots(int n) {
 
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K) {
     const auto n = static_cast<std::size_t>(last - first);
-    std::vector<std::int32_t> labels(n);
+    Labels labels(n);
     if (K >= 1 && searchable(b)) {
         const BucketedSearch label(b);
         for (std::size_t j = 0; j < n; ++j) labels[j] = label(first[j]);

@@ -2,6 +2,8 @@
 // with running class counts per block.
 #pragma once
 
+#include "run_buffer.hpp"
+
 #include <cstdint>
 #include <vector>
 
@@ -18,11 +20,11 @@ struct ClassIndex {
     int lowest = 0;  // the labels lie in lowest..K
     int blockSize = 1;
     int blocks = 0;
-    std::vector<std::int32_t> label;   // class of each position
+    Labels label;                      // class of each position
     std::vector<std::int32_t> counts;  // positions per class, lowest..K
     // Class-major: row c - lowest holds, for j = 0..blocks, the positions before j*blockSize
     // whose class lies in lowest..c.
-    std::vector<std::int32_t> upToBefore;
+    RunBuffer<std::int32_t> upToBefore;
 
     int count(int c) const { return counts[static_cast<std::size_t>(c - lowest)]; }
 
@@ -41,10 +43,10 @@ struct ClassIndex {
 };
 
 // Indexes a sequence of labels in lowest..K.
-ClassIndex indexLabels(std::vector<std::int32_t> labels, int lowest, int K);
+ClassIndex indexLabels(Labels labels, int lowest, int K);
 
 // 1/sqrt(i) for i = 1..n, to within an ulp (entry 0 unused).
-std::vector<double> inverseRoots(int n);
+InverseRoots inverseRoots(int n);
 
 // Classifies the window [first, last) into the classes (b[c-1], b[c]], c = 1..K.
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K);

@@ -17,15 +17,15 @@ ClassIndex ClassSource::extract(int first, int last) const {
     const std::int32_t values = index_.rangeCount(first, last);
     // A large part costs about the same either way; a small one in proportion to its values.
     constexpr std::int64_t kSmall = 16;
-    std::vector<std::int32_t> labels =
+    Labels labels =
         kSmall * values < index_.n ? mergeFor(first, last, values) : scanFor(first, last, values);
     return indexLabels(std::move(labels), first, last);
 }
 
 // Every block holding such values is scanned. Every label is written and the next one
 // overwrites it unless it belongs: no branch to mispredict when the classes are mixed.
-std::vector<std::int32_t> ClassSource::scanFor(int first, int last, std::int32_t values) const {
-    std::vector<std::int32_t> labels(static_cast<std::size_t>(values) + 1);
+Labels ClassSource::scanFor(int first, int last, std::int32_t values) const {
+    Labels labels(static_cast<std::size_t>(values) + 1);
     std::size_t kept = 0;
     const auto lowest = static_cast<std::uint32_t>(first);
     const auto span = static_cast<std::uint32_t>(last - first);
@@ -44,7 +44,7 @@ std::vector<std::int32_t> ClassSource::scanFor(int first, int last, std::int32_t
 
 // The positions of each class ascend in the table, so merging the classes' runs pairwise puts
 // them in sequence order.
-std::vector<std::int32_t> ClassSource::mergeFor(int first, int last, std::int32_t values) const {
+Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
     if (byClass_.empty()) {
         byClass_.resize(static_cast<std::size_t>(index_.n));
         std::vector<std::size_t> next(index_.counts.size());
@@ -57,9 +57,8 @@ std::vector<std::int32_t> ClassSource::mergeFor(int first, int last, std::int32_
         }
     }
     const std::size_t begin = classStart(index_, first);
-    std::vector<std::int32_t> positions(
-        byClass_.begin() + static_cast<std::ptrdiff_t>(begin),
-        byClass_.begin() + static_cast<std::ptrdiff_t>(begin + values));
+    Labels positions(byClass_.begin() + static_cast<std::ptrdiff_t>(begin),
+                     byClass_.begin() + static_cast<std::ptrdiff_t>(begin + values));
     std::vector<std::size_t> runs;  // where each class's run begins, and the end
     for (int c = first; c <= last + 1; ++c)
         runs.push_back(c > last ? positions.size() : classStart(index_, c) - begin);

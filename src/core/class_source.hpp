@@ -19,8 +19,8 @@ public:
     ClassIndex extract(int first, int last) const;
 
 private:
-    std::vector<std::int32_t> scanFor(int first, int last, std::int32_t values) const;
-    std::vector<std::int32_t> mergeFor(int first, int last, std::int32_t values) const;
+    Labels scanFor(int first, int last, std::int32_t values) const;
+    Labels mergeFor(int first, int last, std::int32_t values) const;
 
     ClassIndex index_;
     // The positions ordered by class, then by position; built when a small part is first taken

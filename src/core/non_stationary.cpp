@@ -77,7 +77,7 @@ void NonStationary::setupDS(std::uint64_t n) {
     binningMode = 1.0;
 }
 
-double NonStationary::nsFunc(const std::string& name, const std::vector<double>& series) {
+double NonStationary::nsFunc(const std::string& name, const Series& series) {
     return run(name, series.data(), series.data() + series.size());
 }
 

@@ -1,6 +1,8 @@
 // The estimator object: configuration, stored series, results and the registry of measures.
 #pragma once
 
+#include "run_buffer.hpp"
+
 #include <Eigen/Core>
 
 #include <cstdint>
@@ -17,6 +19,9 @@ using AlgorithmFn = double (*)(const double* first, const double* last, int K, d
                                double threshold, int mode, double* H0out, double* Hout,
                                Eigen::MatrixXd* A);
 
+// A stored or given series of values.
+using Series = RunBuffer<double>;
+
 class NonStationary {
 public:
     NonStationary();
@@ -24,14 +29,14 @@ public:
     void setup(std::uint64_t K, double z, double threshold, int mode);
     void setupDS(std::uint64_t n);
 
-    double nsFunc(const std::string& name, const std::vector<double>& series);
+    double nsFunc(const std::string& name, const Series& series);
     double nsFuncRange(const std::string& name, std::uint64_t first, std::uint64_t last);
 
     double getH() const { return H; }
     double getH0() const { return H0; }
     Eigen::MatrixXd getA() const;
 
-    std::vector<double> data;
+    Series data;
 
 private:
     double run(const std::string& name, const double* first, const double* last);

@@ -132,7 +132,7 @@ private:
                 counted += static_cast<std::int32_t>(offset <= countedSpan_);
             }
             if (members == 0) continue;
-            const std::vector<double>& roots = *scorer_.roots_;
+            const InverseRoots& roots = *scorer_.roots_;
             const std::int32_t first = walk.position + 1;
             const std::int32_t last = walk.position + members;
             const Verdicts verdicts = judge(first, last, walk.count, walk.count + counted,
@@ -169,7 +169,7 @@ private:
             count[static_cast<std::size_t>(members)] = walk.count;
             members += member ? 1 : 0;
         }
-        const std::vector<double>& roots = *scorer_.roots_;
+        const InverseRoots& roots = *scorer_.roots_;
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
             const Band& band = bands_[k];
@@ -216,8 +216,7 @@ private:
     std::array<std::int64_t, 2> outside_{};
 };
 
-StretchScorer::StretchScorer(const StretchView& stretch, const std::vector<double>& inverseRoots,
-                             double z)
+StretchScorer::StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z)
     : stretch_(stretch), roots_(&inverseRoots), z_(z), n_(stretch.size()) {
     const int blocks = stretch.source->blocks;
     position_.resize(static_cast<std::size_t>(blocks) + 1);

@@ -28,7 +28,7 @@ struct StretchView {
 class StretchScorer {
 public:
     // inverseRoots[t] = 1/sqrt(t) for the positions of the stretch.
-    StretchScorer(const StretchView& stretch, const std::vector<double>& inverseRoots, double z);
+    StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z);
 
     // The smaller of two in-band counts: that of the running share p_t of classes first..q
     // among the stretch's first t values, and that of its complement 1 - p_t. Counting stops as
@@ -40,7 +40,7 @@ private:
     class Boundary;
 
     StretchView stretch_;
-    const std::vector<double>* roots_;
+    const InverseRoots* roots_;
     double z_;
     std::int32_t n_;
     std::vector<std::int32_t> position_;   // stretch values before each source block boundary

@@ -40,8 +40,7 @@ public:
         bool done() const { return next > last; }
     };
 
-    ArcPartitions(const ClassIndex& index, const std::vector<double>& roots, double z,
-                  double threshold)
+    ArcPartitions(const ClassIndex& index, const InverseRoots& roots, double z, double threshold)
         : index_(index),
           roots_(roots),
           z_(z),
@@ -237,7 +236,7 @@ private:
     }
 
     const ClassIndex& index_;
-    const std::vector<double>& roots_;
+    const InverseRoots& roots_;
     double z_;
     double threshold_;
     std::vector<Search> searches_;
@@ -305,7 +304,7 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Double, *A);
     const ClassIndex index = classify(first, last, b, K);
-    const std::vector<double> roots = inverseRoots(index.n);
+    const InverseRoots roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
 
     ArcPartitions arcs(index, roots, z, threshold);

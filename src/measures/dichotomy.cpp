@@ -23,9 +23,9 @@ namespace {
 // of classes s+1..q. A boundary's score is the smaller in-band count of its running share and
 // of the complement (the fractions have the common divisor N, so counts order them the same
 // way). Returns the chosen boundary, or 0 when the stretch is closed.
-int splitStretch(const StretchView& stretch, const std::vector<double>& roots, int s, int e,
-                 int level, int K, double threshold, std::vector<double>& marks,
-                 const std::vector<double>& b, double z, int& decidedCount) {
+int splitStretch(const StretchView& stretch, const InverseRoots& roots, int s, int e, int level,
+                 int K, double threshold, std::vector<double>& marks, const std::vector<double>& b,
+                 double z, int& decidedCount) {
     const int N = stretch.size();
     constexpr std::int64_t kOutOfReach = -1;
     std::vector<std::int64_t> scores;
@@ -108,7 +108,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     const auto window = std::make_shared<const ClassSource>(classify(first, last, b, K));
     const ClassIndex& index = window->index();
     classFrequencies(index, H0out, *A);
-    const std::vector<double> roots = inverseRoots(index.n);
+    const InverseRoots roots = inverseRoots(index.n);
     const int n = index.n;
 
     std::vector<double> marks(static_cast<std::size_t>(K) + 1, 0.0);

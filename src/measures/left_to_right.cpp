@@ -40,7 +40,7 @@ double NSLefttoRight(const double* first, const double* last, int K, double z, d
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Single, *A);
     const ClassIndex index = classify(first, last, b, K);
-    const std::vector<double> roots = inverseRoots(index.n);
+    const InverseRoots roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
 
     *Hout = 0.0;

@@ -35,7 +35,7 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Single, *A);
     const ClassIndex index = classify(first, last, b, K);
-    const std::vector<double> roots = inverseRoots(index.n);
+    const InverseRoots roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
     const auto joined = [](ClassGroup group, int c) {
         group.add(c);
