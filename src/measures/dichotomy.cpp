@@ -25,12 +25,12 @@ namespace {
 // way). Returns the chosen boundary, or 0 when the stretch is closed.
 int splitStretch(const StretchView& stretch, const InverseRoots& roots, int s, int e, int level,
                  int K, double threshold, std::vector<double>& marks, const std::vector<double>& b,
-                 double z, int& decidedCount) {
+                 double z, int& decidedCount, std::vector<double>& strayAt) {
     const int N = stretch.size();
     constexpr std::int64_t kOutOfReach = -1;
     std::vector<std::int64_t> scores;
     std::int64_t best = 0;
-    StretchScorer scorer(stretch, roots, z);
+    StretchScorer scorer(stretch, roots, z, strayAt);
     for (int q = s + 1; q < e; ++q) {
         if (q > s + 1 && stretch.source->count(q) == 0) {
             // No value lies in (b[q-1], b[q]]: the running shares, and so the score, are those
@@ -116,6 +116,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     marks[static_cast<std::size_t>(K)] = 1.0;
     const auto mark = [&](int i) { return marks[static_cast<std::size_t>(i)]; };
     int decidedCount = 0;
+    std::vector<double> strayAt(static_cast<std::size_t>(K) + 1, -1.0);
 
     // Breadth first: each pass examines every stretch of two classes or more that holds values,
     // and its splits bound the stretches of the next pass. A stretch without values keeps its
@@ -126,7 +127,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
         std::vector<OpenStretch> next;
         for (const OpenStretch& stretch : open) {
             const int q = splitStretch(stretch.view(), roots, stretch.s, stretch.e, pass, K,
-                                       threshold, marks, b, z, decidedCount);
+                                       threshold, marks, b, z, decidedCount, strayAt);
             if (q != 0) keepParts(stretch, q, next);
         }
         open = std::move(next);
