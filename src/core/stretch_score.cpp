@@ -290,7 +290,6 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
             const int j = blockAt(strayed);
             if (!empty(j)) {
                 probedIn_[static_cast<std::size_t>(j)] = probeRound_;
-                ++probes;
                 const std::int32_t fewest = probe.countedBefore(j);
                 const Boundary::Verdicts verdicts =
                     probe.judgeBlocks(j, j + 1, fewest, probe.countedBefore(j + 1));
@@ -304,6 +303,8 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
                 if (probe.mostOutside() > allowed) return outOfReach(q, j, probe.mostOutside());
             }
         }
+        // What the probes of whole blocks have to find, the walked block aside.
+        const std::int64_t walked = probe.mostOutside();
         for (int p = -1; p < (1 << bits); ++p) {
             int j = lastOutside_;
             if (p >= 0) {
@@ -314,7 +315,9 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
             while (j < blocks && outside(j) && probe.mostOutside() <= allowed) ++j;
             if (probe.mostOutside() > allowed)
                 return outOfReach(q, std::min(j, blocks - 1), probe.mostOutside());
-            if (probes >= kProbes && probe.mostOutside() * blocks <= allowed * probes) break;
+            if (probes >= kProbes &&
+                (probe.mostOutside() - walked) * blocks <= (allowed - walked) * probes)
+                break;
         }
     }
     // Blocks that settle whole suggest that their neighbours do too: runs of blocks are judged
