@@ -87,6 +87,10 @@ WINDOWS = {
     "ar-0.97": lambda: autoregressive(8000, 0.97, 2),
     "noise": lambda: np.random.default_rng(3).normal(size=8000),
     "ties": lambda: np.round(autoregressive(8000, 0.9, 4) * 2.0),
+    # Boundaries mostly more than 1.0 from the centre, where the lowest boundary short of the
+    # best score wins; and whole-number boundaries, some exactly 1.0 from the centre.
+    "ar-0.9-wide": lambda: autoregressive(8000, 0.9, 5) * 20.0,
+    "steps": lambda: np.round(autoregressive(8000, 0.9, 6)),
 }
 
 

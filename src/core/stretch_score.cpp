@@ -216,8 +216,9 @@ private:
     std::array<std::int64_t, 2> outside_{};
 };
 
-StretchScorer::StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z)
-    : stretch_(stretch), roots_(&inverseRoots), z_(z), n_(stretch.size()) {
+StretchScorer::StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z,
+                             std::vector<double>& strayAt)
+    : stretch_(stretch), roots_(&inverseRoots), z_(z), n_(stretch.size()), strayAt_(&strayAt) {
     const int blocks = stretch.source->blocks;
     position_.resize(static_cast<std::size_t>(blocks) + 1);
     rootFirst_.resize(static_cast<std::size_t>(blocks));
@@ -229,6 +230,22 @@ StretchScorer::StretchScorer(const StretchView& stretch, const InverseRoots& inv
         rootFirst_[j] = inverseRoots[static_cast<std::size_t>(std::min(position_[j] + 1, n_))];
         rootLast_[j] = inverseRoots[static_cast<std::size_t>(position_[j + 1])];
     }
+}
+
+int StretchScorer::blockAt(double fraction) const {
+    const auto t = static_cast<std::int32_t>(
+        std::clamp(fraction * static_cast<double>(n_), 1.0, static_cast<double>(n_)));
+    // The last block boundary with fewer than t values before it.
+    const auto after = std::lower_bound(position_.begin(), position_.end(), t);
+    return static_cast<int>(after - position_.begin()) - 1;
+}
+
+std::int64_t StretchScorer::outOfReach(int q, int j, std::int64_t mostOutside) {
+    lastOutside_ = j;
+    const std::size_t at = static_cast<std::size_t>(j);
+    (*strayAt_)[static_cast<std::size_t>(q)] =
+        0.5 * static_cast<double>(position_[at] + position_[at + 1]) / static_cast<double>(n_);
+    return n_ - mostOutside;
 }
 
 std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
@@ -266,6 +283,28 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
                 false);
             return verdicts.outside != 0;
         };
+        // The block where this boundary strayed before is walked where judging it whole is
+        // unsure: its values often settle just short of the band there.
+        const double strayed = (*strayAt_)[static_cast<std::size_t>(q)];
+        if (strayed >= 0.0) {
+            const int j = blockAt(strayed);
+            if (!empty(j)) {
+                probedIn_[static_cast<std::size_t>(j)] = probeRound_;
+                const std::int32_t fewest = probe.countedBefore(j);
+                const Boundary::Verdicts verdicts =
+                    probe.judgeBlocks(j, j + 1, fewest, probe.countedBefore(j + 1));
+                probe.settle(verdicts,
+                             position_[static_cast<std::size_t>(j) + 1] -
+                                 position_[static_cast<std::size_t>(j)],
+                             false);
+                const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
+                if (unsure != 0 && probe.mostOutside() <= allowed)
+                    probe.countBlock(j, unsure, fewest, allowed);
+                if (probe.mostOutside() > allowed) return outOfReach(q, j, probe.mostOutside());
+            }
+        }
+        // What the probes of whole blocks have to find, the walked block aside.
+        const std::int64_t walked = probe.mostOutside();
         for (int p = -1; p < (1 << bits); ++p) {
             int j = lastOutside_;
             if (p >= 0) {
@@ -274,11 +313,11 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
             }
             if (j >= blocks) continue;
             while (j < blocks && outside(j) && probe.mostOutside() <= allowed) ++j;
-            if (probe.mostOutside() > allowed) {
-                lastOutside_ = std::min(j, blocks - 1);
-                return n_ - probe.mostOutside();
-            }
-            if (probes >= kProbes && probe.mostOutside() * blocks <= allowed * probes) break;
+            if (probe.mostOutside() > allowed)
+                return outOfReach(q, std::min(j, blocks - 1), probe.mostOutside());
+            if (probes >= kProbes &&
+                (probe.mostOutside() - walked) * blocks <= (allowed - walked) * probes)
+                break;
         }
     }
     // Blocks that settle whole suggest that their neighbours do too: runs of blocks are judged
@@ -301,10 +340,7 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
             boundary.settle(verdicts, positions, true);
             if (unsure != 0) boundary.countBlock(j, unsure, fewest, allowed);
             run = unsure == 0 ? std::min(2 * run, kLongestRun) : 1;
-            if (boundary.mostOutside() > allowed) {
-                lastOutside_ = j;
-                return n_ - boundary.mostOutside();
-            }
+            if (boundary.mostOutside() > allowed) return outOfReach(q, j, boundary.mostOutside());
         }
         j = end;
         fewest = most;

@@ -27,8 +27,12 @@ struct StretchView {
 // roots there, are shared by every boundary.
 class StretchScorer {
 public:
-    // inverseRoots[t] = 1/sqrt(t) for the positions of the stretch.
-    StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z);
+    // inverseRoots[t] = 1/sqrt(t) for the positions of the stretch. strayAt[q] is where along
+    // its stretch (a fraction of the stretch's values) boundary q was last found out of reach,
+    // negative when never: the part of a stretch that the next pass examines holds mostly the
+    // same values, so a boundary tends to stray there again, and that block is judged first.
+    StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z,
+                  std::vector<double>& strayAt);
 
     // The smaller of two in-band counts: that of the running share p_t of classes first..q
     // among the stretch's first t values, and that of its complement 1 - p_t. Counting stops as
@@ -38,6 +42,11 @@ public:
 
 private:
     class Boundary;
+
+    // The block holding the stretch's values at `fraction` of the way through.
+    int blockAt(double fraction) const;
+    // Notes that boundary q went out of reach in block j, and the value to return for it.
+    std::int64_t outOfReach(int q, int j, std::int64_t mostOutside);
 
     StretchView stretch_;
     const InverseRoots* roots_;
@@ -49,6 +58,7 @@ private:
     std::vector<std::uint32_t> probedIn_;  // the probing round that last judged each block
     std::uint32_t probeRound_ = 0;
     int lastOutside_ = 0;  // a block found outside for the previous boundary
+    std::vector<double>* strayAt_;
 };
 
 }  // namespace quorvel

@@ -17,48 +17,107 @@
 namespace quorvel {
 namespace {
 
+// The scores of a stretch's inner boundaries, learnt only as far as asked: a boundary whose
+// classes below are the same as those of the boundary under it (an empty class between them)
+// shares that one's score.
+class BoundaryScores {
+public:
+    BoundaryScores(const StretchView& stretch, const InverseRoots& roots, double z, int s, int e,
+                   std::vector<double>& strayAt)
+        : scorer_(stretch, roots, z, strayAt),
+          s_(s),
+          n_(stretch.size()),
+          known_(static_cast<std::size_t>(e - s - 1)),
+          same_(static_cast<std::size_t>(e - s - 1)) {
+        for (int q = s + 1; q < e; ++q)
+            same_[slot(q)] =
+                q > s + 1 && stretch.source->count(q) == 0 ? same_[slot(q - 1)] : slot(q);
+    }
+
+    // The score of q when it reaches `need`; otherwise some value below `need`.
+    std::int64_t atLeast(int q, std::int64_t need) {
+        Known& known = known_[same_[slot(q)]];
+        if (known.asked >= 0 && (known.score >= known.asked || known.asked <= need))
+            return known.score;
+        // No boundary settles at more than all of the stretch's positions.
+        const std::int64_t score = need > n_ ? n_ : scorer_.settledCount(q, need);
+        known = Known{score, need};
+        return score;
+    }
+
+private:
+    // A score found exact when at least `asked`, else only known to lie below `asked`.
+    struct Known {
+        std::int64_t score = 0;
+        std::int64_t asked = -1;  // never asked
+    };
+
+    std::size_t slot(int q) const { return static_cast<std::size_t>(q - s_ - 1); }
+
+    StretchScorer scorer_;
+    int s_;
+    std::int64_t n_;
+    std::vector<Known> known_;
+    std::vector<std::size_t> same_;  // the slot whose score each boundary shares
+};
+
 // Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
 // inner boundary when that one's score exceeds the threshold, else drops every inner boundary.
 // `stretch` holds the values of classes s+1..e (at least one); those at or below b[q] are those
 // of classes s+1..q. A boundary's score is the smaller in-band count of its running share and
 // of the complement (the fractions have the common divisor N, so counts order them the same
 // way). Returns the chosen boundary, or 0 when the stretch is closed.
+//
+// Among the best-scoring boundaries the one nearest the centre wins; every other boundary
+// counts as 1.0 away, and equal distances go to the lowest boundary. So a boundary's score is
+// needed exactly only where it may raise the best, or tie it nearer the centre (within 1.0)
+// than the best-scoring boundary found so far; past that, only the lowest boundary that falls
+// short of the best may matter.
 int splitStretch(const StretchView& stretch, const InverseRoots& roots, int s, int e, int level,
                  int K, double threshold, std::vector<double>& marks, const std::vector<double>& b,
-                 double z, int& decidedCount) {
+                 double z, int& decidedCount, std::vector<double>& strayAt) {
     const int N = stretch.size();
-    constexpr std::int64_t kOutOfReach = -1;
-    std::vector<std::int64_t> scores;
+    const int M = (s + e) / 2;
+    const double centre =
+        (b[static_cast<std::size_t>(M)] + b[static_cast<std::size_t>(M) + 1]) * 0.5;
+    const auto distance = [&](int q) { return std::fabs(b[static_cast<std::size_t>(q)] - centre); };
+    bool ordered = true;  // no distance is NaN
+    for (int q = s + 1; q < e; ++q) ordered = ordered && !std::isnan(distance(q));
+
+    BoundaryScores scores(stretch, roots, z, s, e, strayAt);
     std::int64_t best = 0;
-    StretchScorer scorer(stretch, roots, z);
+    int holder = 0;  // the nearest best-scoring boundary that may win, 0 while none
     for (int q = s + 1; q < e; ++q) {
-        if (q > s + 1 && stretch.source->count(q) == 0) {
-            // No value lies in (b[q-1], b[q]]: the running shares, and so the score, are those
-            // of the boundary below.
-            scores.push_back(scores.back());
-            continue;
+        const bool nearer =
+            holder == 0 || !ordered || (distance(q) <= 1.0 && distance(q) < distance(holder));
+        const std::int64_t need = nearer ? best : best + 1;
+        const std::int64_t score = scores.atLeast(q, need);
+        if (score >= need) {
+            best = score;
+            holder = q;
         }
-        // A boundary that cannot reach the best score so far is never a candidate.
-        const std::int64_t score = scorer.settledCount(q, best);
-        scores.push_back(score < best ? kOutOfReach : score);
-        best = std::max(best, score);
     }
 
     if (static_cast<double>(best) / static_cast<double>(N) > threshold) {
-        const int M = (s + e) / 2;
-        const double centre =
-            (b[static_cast<std::size_t>(M)] + b[static_cast<std::size_t>(M) + 1]) * 0.5;
-        // Among the best-scoring boundaries the one nearest the centre wins; every other inner
-        // boundary counts as 1.0 away, and equal distances go to the lowest boundary.
-        int chosen = s + 1;
-        double nearest = 0.0;
-        for (int q = s + 1; q < e; ++q) {
-            const double distance = scores[static_cast<std::size_t>(q - s - 1)] == best
-                                        ? std::fabs(b[static_cast<std::size_t>(q)] - centre)
-                                        : 1.0;
-            if (q == s + 1 || distance < nearest) {
-                chosen = q;
-                nearest = distance;
+        const auto scoresBest = [&](int q) { return scores.atLeast(q, best) >= best; };
+        int chosen = 0;
+        if (ordered && distance(holder) < 1.0) {
+            chosen = holder;
+        } else if (ordered) {
+            // Past 1.0 the lowest boundary short of the best wins, unless every one scores it.
+            for (int q = s + 1; q < e && chosen == 0; ++q)
+                if (!scoresBest(q)) chosen = q;
+            if (chosen != 0 && distance(holder) == 1.0) chosen = std::min(chosen, holder);
+        }
+        if (chosen == 0) {
+            chosen = s + 1;
+            double nearest = 0.0;
+            for (int q = s + 1; q < e; ++q) {
+                const double away = scoresBest(q) ? distance(q) : 1.0;
+                if (q == s + 1 || away < nearest) {
+                    chosen = q;
+                    nearest = away;
+                }
             }
         }
         marks[static_cast<std::size_t>(chosen)] = static_cast<double>(level);
@@ -116,6 +175,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     marks[static_cast<std::size_t>(K)] = 1.0;
     const auto mark = [&](int i) { return marks[static_cast<std::size_t>(i)]; };
     int decidedCount = 0;
+    std::vector<double> strayAt(static_cast<std::size_t>(K) + 1, -1.0);
 
     // Breadth first: each pass examines every stretch of two classes or more that holds values,
     // and its splits bound the stretches of the next pass. A stretch without values keeps its
@@ -126,7 +186,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
         std::vector<OpenStretch> next;
         for (const OpenStretch& stretch : open) {
             const int q = splitStretch(stretch.view(), roots, stretch.s, stretch.e, pass, K,
-                                       threshold, marks, b, z, decidedCount);
+                                       threshold, marks, b, z, decidedCount, strayAt);
             if (q != 0) keepParts(stretch, q, next);
         }
         open = std::move(next);
