@@ -101,16 +101,18 @@ private:
 };
 
 // Where the running elements count/i, or 1 - count/i for the complement, stand over positions
-// lo..hi while the count grows from `fewest` to `most`: count and position only grow, and the
-// position divides, so the extremes are at the corners.
+// lo..hi while the count grows from `fewest` (before lo) to `most` (at hi). The count grows by
+// at most one a position, so count/i is highest no earlier than the position where it may
+// first reach `most`, and lowest no later than the last one where it may still be `fewest`.
 inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32_t most, int lo,
                                int hi, bool complement, const InverseRoots& inverseRoots) {
     const auto element = [complement](std::int32_t count, int i) {
         const double p = static_cast<double>(count) / static_cast<double>(i);
         return complement ? 1.0 - p : p;
     };
-    const double a = element(fewest, hi);
-    const double b = element(most, lo);
+    const int rise = most - fewest;
+    const double a = element(fewest, std::max(lo, hi - rise));
+    const double b = element(most, std::max(lo, lo + rise - 1));
     return band.judge(std::min(a, b), std::max(a, b), inverseRoots[static_cast<std::size_t>(lo)],
                       inverseRoots[static_cast<std::size_t>(hi)]);
 }
@@ -191,9 +193,18 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
     const int B = sequence.blockSize;
     BandCount result;
     // Runs of blocks are judged from the counts at their ends and halved while unsure, the
-    // coarsest first: a verdict often follows from a few long runs, wherever they lie.
+    // coarsest first: a verdict often follows from a few long runs, wherever they lie. Blocks
+    // that stay unsure are walked last, and only as far as the verdict still needs them.
     std::int64_t decided = 0;
+    const auto reached = [&](int lo, int hi) {
+        decided += hi - lo + 1;
+        if (result.inside < goal.reach && result.inside + (n - decided) >= goal.atLeast)
+            return false;
+        result.complete = decided == n;
+        return true;
+    };
     std::vector<std::pair<int, int>> runs{{0, sequence.blocks}};
+    std::vector<std::pair<int, std::int32_t>> unsure;  // (block, count before it)
     for (std::size_t next = 0; next < runs.size(); ++next) {
         const auto [first, end] = runs[next];  // blocks first .. end-1
         const int lo = first * B + 1;          // 1-based positions lo..hi
@@ -206,23 +217,23 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
                 break;
             case Band::Verdict::Outside:
                 break;
-            case Band::Verdict::Unsure: {
+            case Band::Verdict::Unsure:
                 if (end - first > 1) {
                     const int middle = first + (end - first) / 2;
                     runs.emplace_back(first, middle);
                     runs.emplace_back(middle, end);
-                    continue;
+                } else {
+                    unsure.emplace_back(first, fewest);
                 }
-                result.inside += countBlock(sequence, first, lowest, highest, fewest, inverseRoots,
-                                            band, complement, exact);
-                break;
-            }
+                continue;
         }
-        decided += hi - lo + 1;
-        if (result.inside >= goal.reach || result.inside + (n - decided) < goal.atLeast) {
-            result.complete = decided == n;
-            return result;
-        }
+        if (reached(lo, hi)) return result;
+    }
+    for (const auto& [block, fewest] : unsure) {
+        result.inside += countBlock(sequence, block, lowest, highest, fewest, inverseRoots, band,
+                                    complement, exact);
+        const int lo = block * B + 1;
+        if (reached(lo, std::min(lo + B - 1, n))) return result;
     }
     return result;
 }
