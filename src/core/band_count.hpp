@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -152,8 +153,14 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     std::int32_t count = fewest;
     for (int start = lo; start <= hi; start += kChunk) {
         const int stop = std::min(start + kChunk - 1, hi);
-        std::int32_t added = 0;
-        for (int i = start; i <= stop; ++i) added += static_cast<std::int32_t>(counted(i));
+        const auto countedFrom = [&](int length) {
+            std::int32_t added = 0;
+            for (int k = 0; k < length; ++k) added += static_cast<std::int32_t>(counted(start + k));
+            return added;
+        };
+        // A full chunk's fixed length lets the compiler unroll its count completely.
+        const int length = stop - start + 1;
+        const std::int32_t added = length == kChunk ? countedFrom(kChunk) : countedFrom(length);
         const Band::Verdict chunk =
             judgeSpan(band, count, count + added, start, stop, complement, inverseRoots);
         if (chunk != Band::Verdict::Unsure) {
@@ -173,6 +180,16 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     }
     return inside;
 }
+
+// Blocks first .. end-1 of a sequence. Made unset, so that room for many costs nothing until
+// it is written.
+struct BlockRun {
+    BlockRun() {}
+    BlockRun(int first, int end) : first(first), end(end) {}
+
+    int first;
+    int end;
+};
 
 // In-band count of a running proportion over a classified sequence: element i is
 // (positions among the first i whose class lies in lowest..highest) / i, or one minus that for
@@ -203,16 +220,17 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
         result.complete = decided == n;
         return true;
     };
-    // Halving never makes more than twice as many runs as blocks: room for all of them at once
-    // spares the regrowth that a short walk would otherwise pay for.
-    std::vector<std::pair<int, int>> runs;
-    runs.reserve(2 * static_cast<std::size_t>(sequence.blocks));
-    runs.emplace_back(0, sequence.blocks);
+    // Halving never makes twice as many runs as blocks: room for all of them at once,
+    // left unset, is cheaper than a growing list for the many tests that stop after a few runs.
+    const auto runs =
+        std::make_unique<BlockRun[]>(2 * static_cast<std::size_t>(sequence.blocks) + 1);
+    std::size_t made = 0;
+    runs[made++] = BlockRun(0, sequence.blocks);
     std::vector<std::pair<int, std::int32_t>> unsure;  // (block, count before it)
     unsure.reserve(static_cast<std::size_t>(sequence.blocks));
-    for (std::size_t next = 0; next < runs.size(); ++next) {
-        const auto [first, end] = runs[next];  // blocks first .. end-1
-        const int lo = first * B + 1;          // 1-based positions lo..hi
+    for (std::size_t next = 0; next < made; ++next) {
+        const auto [first, end] = runs[next];
+        const int lo = first * B + 1;  // 1-based positions lo..hi
         const int hi = std::min(end * B, n);
         const std::int32_t fewest = sequence.rangeBefore(lowest, highest, first);
         const std::int32_t most = sequence.rangeBefore(lowest, highest, end);
@@ -225,8 +243,8 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
             case Band::Verdict::Unsure:
                 if (end - first > 1) {
                     const int middle = first + (end - first) / 2;
-                    runs.emplace_back(first, middle);
-                    runs.emplace_back(middle, end);
+                    runs[made++] = BlockRun(first, middle);
+                    runs[made++] = BlockRun(middle, end);
                 } else {
                     unsure.emplace_back(first, fewest);
                 }
