@@ -181,14 +181,17 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     return inside;
 }
 
-// Blocks first .. end-1 of a sequence. Made unset, so that room for many costs nothing until
-// it is written.
+// Blocks first .. end-1 of a sequence, with the counts before and after them. Made unset, so
+// that room for many costs nothing until it is written.
 struct BlockRun {
     BlockRun() {}
-    BlockRun(int first, int end) : first(first), end(end) {}
+    BlockRun(int first, int end, std::int32_t fewest, std::int32_t most)
+        : first(first), end(end), fewest(fewest), most(most) {}
 
     int first;
     int end;
+    std::int32_t fewest;
+    std::int32_t most;
 };
 
 // In-band count of a running proportion over a classified sequence: element i is
@@ -225,15 +228,14 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
     const auto runs =
         std::make_unique<BlockRun[]>(2 * static_cast<std::size_t>(sequence.blocks) + 1);
     std::size_t made = 0;
-    runs[made++] = BlockRun(0, sequence.blocks);
+    runs[made++] = BlockRun(0, sequence.blocks, sequence.rangeBefore(lowest, highest, 0),
+                            sequence.rangeBefore(lowest, highest, sequence.blocks));
     std::vector<std::pair<int, std::int32_t>> unsure;  // (block, count before it)
     unsure.reserve(static_cast<std::size_t>(sequence.blocks));
     for (std::size_t next = 0; next < made; ++next) {
-        const auto [first, end] = runs[next];
+        const auto [first, end, fewest, most] = runs[next];
         const int lo = first * B + 1;  // 1-based positions lo..hi
         const int hi = std::min(end * B, n);
-        const std::int32_t fewest = sequence.rangeBefore(lowest, highest, first);
-        const std::int32_t most = sequence.rangeBefore(lowest, highest, end);
         switch (judgeSpan(band, fewest, most, lo, hi, complement, inverseRoots)) {
             case Band::Verdict::Inside:
                 result.inside += hi - lo + 1;
@@ -242,9 +244,11 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
                 break;
             case Band::Verdict::Unsure:
                 if (end - first > 1) {
+                    // The halves share the count at their common end.
                     const int middle = first + (end - first) / 2;
-                    runs[made++] = BlockRun(first, middle);
-                    runs[made++] = BlockRun(middle, end);
+                    const std::int32_t before = sequence.rangeBefore(lowest, highest, middle);
+                    runs[made++] = BlockRun(first, middle, fewest, before);
+                    runs[made++] = BlockRun(middle, end, before, most);
                 } else {
                     unsure.emplace_back(first, fewest);
                 }
