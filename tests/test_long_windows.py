@@ -23,6 +23,10 @@ def series(kind: str, n: int) -> np.ndarray:
         x[n // 2 :] *= 2.0
     if kind == "ties":
         return np.round(x * 3.0)
+    if kind == "stretches":
+        # Sorted stretches: a group's running count rises at every position of a block, or not
+        # at all, which tests the judgement of a block by its ends at its extremes.
+        return np.sort(x.reshape(-1, 1500), axis=1).ravel()
     return x
 
 
@@ -54,7 +58,7 @@ def arc_entropy(P: np.ndarray, a: int, b: int) -> float:
     return entropy
 
 
-@pytest.mark.parametrize("kind", ["noise", "walk", "level", "variance", "ties"])
+@pytest.mark.parametrize("kind", ["noise", "walk", "level", "variance", "ties", "stretches"])
 @pytest.mark.parametrize("mode", [1, 0])
 def test_sweeps_match_the_table(kind, mode):
     window = series(kind, 6000)

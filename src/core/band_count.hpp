@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -101,16 +102,18 @@ private:
 };
 
 // Where the running elements count/i, or 1 - count/i for the complement, stand over positions
-// lo..hi while the count grows from `fewest` to `most`: count and position only grow, and the
-// position divides, so the extremes are at the corners.
+// lo..hi while the count grows from `fewest` (before lo) to `most` (at hi). The count grows by
+// at most one a position, so count/i is highest no earlier than the position where it may
+// first reach `most`, and lowest no later than the last one where it may still be `fewest`.
 inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32_t most, int lo,
                                int hi, bool complement, const InverseRoots& inverseRoots) {
     const auto element = [complement](std::int32_t count, int i) {
         const double p = static_cast<double>(count) / static_cast<double>(i);
         return complement ? 1.0 - p : p;
     };
-    const double a = element(fewest, hi);
-    const double b = element(most, lo);
+    const int rise = most - fewest;
+    const double a = element(fewest, std::max(lo, hi - rise));
+    const double b = element(most, std::max(lo, lo + rise - 1));
     return band.judge(std::min(a, b), std::max(a, b), inverseRoots[static_cast<std::size_t>(lo)],
                       inverseRoots[static_cast<std::size_t>(hi)]);
 }
@@ -150,8 +153,14 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     std::int32_t count = fewest;
     for (int start = lo; start <= hi; start += kChunk) {
         const int stop = std::min(start + kChunk - 1, hi);
-        std::int32_t added = 0;
-        for (int i = start; i <= stop; ++i) added += static_cast<std::int32_t>(counted(i));
+        const auto countedFrom = [&](int length) {
+            std::int32_t added = 0;
+            for (int k = 0; k < length; ++k) added += static_cast<std::int32_t>(counted(start + k));
+            return added;
+        };
+        // A full chunk's fixed length lets the compiler unroll its count completely.
+        const int length = stop - start + 1;
+        const std::int32_t added = length == kChunk ? countedFrom(kChunk) : countedFrom(length);
         const Band::Verdict chunk =
             judgeSpan(band, count, count + added, start, stop, complement, inverseRoots);
         if (chunk != Band::Verdict::Unsure) {
@@ -172,6 +181,19 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     return inside;
 }
 
+// Blocks first .. end-1 of a sequence, with the counts before and after them. Made unset, so
+// that room for many costs nothing until it is written.
+struct BlockRun {
+    BlockRun() {}
+    BlockRun(int first, int end, std::int32_t fewest, std::int32_t most)
+        : first(first), end(end), fewest(fewest), most(most) {}
+
+    int first;
+    int end;
+    std::int32_t fewest;
+    std::int32_t most;
+};
+
 // In-band count of a running proportion over a classified sequence: element i is
 // (positions among the first i whose class lies in lowest..highest) / i, or one minus that for
 // the complement, up to the rounding that the exact evaluator reproduces; the index gives that
@@ -191,38 +213,56 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
     const int B = sequence.blockSize;
     BandCount result;
     // Runs of blocks are judged from the counts at their ends and halved while unsure, the
-    // coarsest first: a verdict often follows from a few long runs, wherever they lie.
+    // coarsest first: a verdict often follows from a few long runs, wherever they lie. Blocks
+    // that stay unsure are walked last, and only as far as the verdict still needs them.
     std::int64_t decided = 0;
-    std::vector<std::pair<int, int>> runs{{0, sequence.blocks}};
-    for (std::size_t next = 0; next < runs.size(); ++next) {
-        const auto [first, end] = runs[next];  // blocks first .. end-1
-        const int lo = first * B + 1;          // 1-based positions lo..hi
+    const auto reached = [&](int lo, int hi) {
+        decided += hi - lo + 1;
+        if (result.inside < goal.reach && result.inside + (n - decided) >= goal.atLeast)
+            return false;
+        result.complete = decided == n;
+        return true;
+    };
+    // Halving never makes twice as many runs as blocks: room for all of them at once,
+    // left unset, is cheaper than a growing list for the many tests that stop after a few runs.
+    const auto runs =
+        std::make_unique<BlockRun[]>(2 * static_cast<std::size_t>(sequence.blocks) + 1);
+    std::size_t made = 0;
+    runs[made++] = BlockRun(0, sequence.blocks, sequence.rangeBefore(lowest, highest, 0),
+                            sequence.rangeBefore(lowest, highest, sequence.blocks));
+    std::vector<std::pair<int, std::int32_t>> unsure;  // (block, count before it)
+    unsure.reserve(static_cast<std::size_t>(sequence.blocks));
+    for (std::size_t next = 0; next < made; ++next) {
+        const auto [first, end, fewest, most] = runs[next];
+        const int lo = first * B + 1;  // 1-based positions lo..hi
         const int hi = std::min(end * B, n);
-        const std::int32_t fewest = sequence.rangeBefore(lowest, highest, first);
-        const std::int32_t most = sequence.rangeBefore(lowest, highest, end);
         switch (judgeSpan(band, fewest, most, lo, hi, complement, inverseRoots)) {
             case Band::Verdict::Inside:
                 result.inside += hi - lo + 1;
                 break;
             case Band::Verdict::Outside:
                 break;
-            case Band::Verdict::Unsure: {
+            case Band::Verdict::Unsure:
                 if (end - first > 1) {
+                    // The halves share the count at their common end.
                     const int middle = first + (end - first) / 2;
-                    runs.emplace_back(first, middle);
-                    runs.emplace_back(middle, end);
-                    continue;
+                    const std::int32_t before = sequence.rangeBefore(lowest, highest, middle);
+                    runs[made++] = BlockRun(first, middle, fewest, before);
+                    runs[made++] = BlockRun(middle, end, before, most);
+                } else {
+                    unsure.emplace_back(first, fewest);
                 }
-                result.inside += countBlock(sequence, first, lowest, highest, fewest, inverseRoots,
-                                            band, complement, exact);
-                break;
-            }
+                continue;
         }
-        decided += hi - lo + 1;
-        if (result.inside >= goal.reach || result.inside + (n - decided) < goal.atLeast) {
-            result.complete = decided == n;
-            return result;
-        }
+        if (reached(lo, hi)) return result;
+    }
+    // The latest first: in measurements that settled verdicts with fewer walks than the earliest.
+    for (auto next = unsure.rbegin(); next != unsure.rend(); ++next) {
+        const auto [block, fewest] = *next;
+        result.inside += countBlock(sequence, block, lowest, highest, fewest, inverseRoots, band,
+                                    complement, exact);
+        const int lo = block * B + 1;
+        if (reached(lo, std::min(lo + B - 1, n))) return result;
     }
     return result;
 }
