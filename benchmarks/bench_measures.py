@@ -110,7 +110,7 @@ def main() -> None:
     parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**4, 10**5, 10**6])
     parser.add_argument("--kinds", nargs="+", default=list(KINDS), choices=list(KINDS))
     parser.add_argument("--measures", nargs="+", default=list(MEASURES), choices=list(MEASURES))
-    parser.add_argument("--repeat", type=int, default=1, help="runs per measure (best is shown)")
+    parser.add_argument("--repeat", type=int, default=3, help="runs per measure (best is shown)")
     parser.add_argument("--huge", action="store_true", help="add one line for n = 10^7 (noise)")
     args = parser.parse_args()
 
@@ -123,7 +123,7 @@ def main() -> None:
         for kind in args.kinds:
             bench(kind, n, args.measures, args.repeat)
     if args.huge:
-        bench("noise", 10**7, args.measures, 1)
+        bench("noise", 10**7, args.measures, args.repeat)
 
 
 if __name__ == "__main__":
