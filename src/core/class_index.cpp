@@ -34,9 +34,22 @@ public:
         bounds_.push_back(std::numeric_limits<double>::infinity());
     }
 
-    std::int32_t operator()(double x) const {
+    // Labels x[0..count) into out; the first-level buckets are mapped a chunk at a time.
+    void labelAll(const double* x, std::size_t count, std::int32_t* out) const {
+        constexpr std::size_t kChunk = 512;
+        std::int32_t buckets[kChunk];
+        for (std::size_t from = 0; from < count; from += kChunk) {
+            const std::size_t size = std::min(kChunk, count - from);
+            levels_.front().map.map(x + from, size, buckets);
+            for (std::size_t i = 0; i < size; ++i)
+                out[from + i] = label(x[from + i], static_cast<std::size_t>(buckets[i]));
+        }
+    }
+
+private:
+    // The class of x, given its first-level bucket k.
+    std::int32_t label(double x, std::size_t k) const {
         const Level* level = &levels_.front();
-        std::size_t k = static_cast<std::size_t>(level->map(x));
         while (level->finer[k] != kNone) {
             level = &levels_[static_cast<std::size_t>(level->finer[k])];
             k = static_cast<std::size_t>(level->map(x));
@@ -54,7 +67,6 @@ public:
         return inside ? c : 0;
     }
 
-private:
     static constexpr std::int32_t kNone = -1;
     // Spans up to this many classes are searched; longer ones get a finer map, to this depth.
     static constexpr int kSearchedSpan = 4;
@@ -170,8 +182,7 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
     const auto n = static_cast<std::size_t>(last - first);
     Labels labels(n);
     if (K >= 1 && searchable(b)) {
-        const BucketedSearch label(b);
-        for (std::size_t j = 0; j < n; ++j) labels[j] = label(first[j]);
+        BucketedSearch(b).labelAll(first, n, labels.data());
     } else {
         for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
     }

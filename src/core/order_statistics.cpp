@@ -4,6 +4,7 @@
 #include "sort.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -14,7 +15,10 @@ namespace {
 // Below this size, or past this depth of refinement, a set is simply sorted.
 constexpr std::size_t kSortBelow = 4096;
 constexpr int kMaxDepth = 4;
-constexpr std::size_t kNotWanted = std::numeric_limits<std::size_t>::max();
+// Windows hold fewer than 2^31 values, so 32-bit positions serve, and keep the per-bucket tables
+// small enough to stay in cache.
+using Position = std::uint32_t;
+constexpr Position kNotWanted = std::numeric_limits<Position>::max();
 
 void sortAndPick(const double* first, const double* last, const std::size_t* rank,
                  const std::size_t* rankEnd, std::size_t rankBase, double* out) {
@@ -44,6 +48,21 @@ std::pair<double, double> valueRange(const double* first, const double* last) {
         high[0] = high[0] < first[i] ? first[i] : high[0];
     }
     return {*std::min_element(low, low + kLanes), *std::max_element(high, high + kLanes)};
+}
+
+// Calls visit(x, bucket of x) for every value, the buckets mapped a chunk at a time.
+template <typename Visit>
+void forEachBucket(const MonotoneBuckets& bucketOf, const double* first, const double* last,
+                   Visit visit) {
+    constexpr std::size_t kChunk = 512;
+    std::int32_t buckets[kChunk];
+    while (first != last) {
+        const std::size_t count =
+            std::min<std::size_t>(kChunk, static_cast<std::size_t>(last - first));
+        bucketOf.map(first, count, buckets);
+        for (std::size_t i = 0; i < count; ++i) visit(first[i], buckets[i]);
+        first += count;
+    }
 }
 
 // A range holding all but the outer 1% or so of the values, from an evenly spaced sample: buckets
@@ -87,14 +106,14 @@ void select(const double* first, const double* last, const std::size_t* rank,
     }
 
     const auto buckets = static_cast<std::size_t>(bucketOf.count());
-    std::vector<std::size_t> start(buckets + 1, 0);
-    for (const double* x = first; x != last; ++x)
-        ++start[static_cast<std::size_t>(bucketOf(*x)) + 1];
+    std::vector<Position> start(buckets + 1, 0);
+    forEachBucket(bucketOf, first, last,
+                  [&](double, std::int32_t k) { ++start[static_cast<std::size_t>(k) + 1]; });
     for (std::size_t k = 0; k < buckets; ++k) start[k + 1] += start[k];
 
     // Where each wanted bucket's values go in the gathered array.
-    std::vector<std::size_t> cursor(buckets, kNotWanted);
-    std::size_t gathered = 0;
+    std::vector<Position> cursor(buckets, kNotWanted);
+    Position gathered = 0;
     for (const std::size_t* r = rank; r != rankEnd; ++r) {
         const auto k = static_cast<std::size_t>(
             std::upper_bound(start.begin(), start.end(), *r - rankBase) - start.begin() - 1);
@@ -104,10 +123,10 @@ void select(const double* first, const double* last, const std::size_t* rank,
         }
     }
     std::vector<double> kept(gathered);
-    for (const double* x = first; x != last; ++x) {
-        std::size_t& at = cursor[static_cast<std::size_t>(bucketOf(*x))];
-        if (at != kNotWanted) kept[at++] = *x;
-    }
+    forEachBucket(bucketOf, first, last, [&](double x, std::int32_t k) {
+        Position& at = cursor[static_cast<std::size_t>(k)];
+        if (at != kNotWanted) kept[at++] = x;
+    });
 
     // The wanted buckets, in ascending order, hold consecutive stretches of kept.
     std::size_t offset = 0;
