@@ -1,4 +1,4 @@
-"""NSCircleLefttoRight (Parts 2.5, 2.6): the worked examples with their exact figures.
+"""NSCircleLefttoRight: the worked examples with their exact figures.
 
 Each start score w(s) is arc(1, s-1) + arc(s, K), an arc's entropy being its groups' terms
 subtracted from 0 left to right; H is the smallest of them."""

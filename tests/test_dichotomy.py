@@ -1,4 +1,4 @@
-"""NSdichotomy (Parts 2.3, 2.4): the worked examples with their exact figures."""
+"""NSdichotomy: the worked examples with their exact figures."""
 
 import math
 

@@ -1,4 +1,4 @@
-"""The estimator object (Parts 1.1, 1.2): configuration, dispatch, results and error behaviour."""
+"""The estimator object: configuration, dispatch, results and error behaviour."""
 
 import math
 

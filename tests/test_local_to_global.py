@@ -1,7 +1,7 @@
 """NSLocaltoGlobal: the worked examples with their exact figures.
 
 H is ((lowerSum + upperSum) + F) + I; each expected value below repeats the additions of the
-groups that the Part derives, in the same order, so the comparisons are exact."""
+groups that the measure forms, in the same order, so the comparisons are exact."""
 
 import math
 
