@@ -58,8 +58,8 @@ def resolve(
             raise ValueError(
                 f"{n} value(s) are too few to choose the number of classes; give classes"
             )
-    elif isinstance(classes, bool) or not isinstance(classes, int) or classes < 1:
-        raise ValueError(f"classes must be a positive integer, not {classes!r}")
+    else:
+        check_positive_int("classes", classes)
     return Config(classes, float(z), float(accept), binning)
 
 
@@ -68,6 +68,11 @@ def classes_for_size(n: int) -> int:
     estimator = quorvel.NonStationary()
     estimator.setupDS(n)
     return int(estimator.getA().shape[0]) - 1
+
+
+def check_positive_int(name: str, value: object) -> None:
+    if isinstance(value, bool) or not isinstance(value, int) or value < 1:
+        raise ValueError(f"{name} must be a positive integer, not {value!r}")
 
 
 def check_method(method: str) -> str:

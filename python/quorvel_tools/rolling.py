@@ -8,7 +8,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_method, resolve
+from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_method, check_positive_int, resolve
 from .inputs import NanPolicy, to_series
 from .progress import progress
 
@@ -62,9 +62,8 @@ def rolling(
     check_method(method)
     clean = to_series(series, nan_policy)
     n = len(clean.values)
-    for name, number in (("window", window), ("step", step)):
-        if isinstance(number, bool) or not isinstance(number, int) or number < 1:
-            raise ValueError(f"{name} must be a positive integer, not {number!r}")
+    check_positive_int("window", window)
+    check_positive_int("step", step)
     if window > n:
         raise ValueError(f"the window ({window} values) is longer than the series ({n} values)")
     config = resolve(window, classes, z, accept, binning)

@@ -8,7 +8,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_method, resolve
+from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_method, check_positive_int, resolve
 from .inputs import NanPolicy, to_series
 from .progress import progress
 
@@ -58,8 +58,7 @@ def permutation_test(
 ) -> PermutationResult:
     """Shuffling keeps the distribution and removes any order: the stationary reference."""
     check_method(method)
-    if isinstance(permutations, bool) or not isinstance(permutations, int) or permutations < 1:
-        raise ValueError(f"permutations must be a positive integer, not {permutations!r}")
+    check_positive_int("permutations", permutations)
     clean = to_series(series, nan_policy)
     config = resolve(len(clean.values), classes, z, accept, binning)
     estimator = config.estimator()
