@@ -25,27 +25,25 @@ public:
 
     int count() const { return last_ + 1; }
 
-    // x must not be NaN.
-    int operator()(double x) const {
-        if (last_ == 0) return 0;
-        const double t = (x - origin_) * scale_;
-        if (!(t > 0.0)) return 0;
-        return t >= static_cast<double>(last_) ? last_ : static_cast<int>(t);
-    }
+    // Tables built with one call per value and look-ups made in bulk must agree exactly, so
+    // both go through the same arithmetic.
+    int operator()(double x) const { return bucketOf(x); }
 
-    // The buckets of x[0..count), into out: the same as one call per value, in a loop the
-    // compiler can vectorise.
+    // The buckets of x[0..count), into out, in a loop the compiler can vectorise.
     void map(const double* x, std::size_t count, std::int32_t* out) const {
-        const double last = static_cast<double>(last_);
-        for (std::size_t i = 0; i < count; ++i) {
-            double t = (x[i] - origin_) * scale_;
-            t = t > 0.0 ? t : 0.0;
-            t = t < last ? t : last;
-            out[i] = static_cast<std::int32_t>(t);
-        }
+        for (std::size_t i = 0; i < count; ++i) out[i] = bucketOf(x[i]);
     }
 
 private:
+    // A NaN position (an infinite x with an empty range) falls into the first bucket.
+    std::int32_t bucketOf(double x) const {
+        const double last = static_cast<double>(last_);
+        double t = (x - origin_) * scale_;
+        t = t > 0.0 ? t : 0.0;
+        t = t < last ? t : last;
+        return static_cast<std::int32_t>(t);
+    }
+
     double origin_;
     double scale_ = 0.0;
     int last_ = 0;
