@@ -56,7 +56,7 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
     if (K < 0 || (equalFrequency && K < 1))
         throw std::invalid_argument("equal-frequency classes need K >= 1");
 
-    std::vector<double> b(static_cast<std::size_t>(K) + 1, 0.0);
+    std::vector<double> b;
     if (equalFrequency) {
         const std::vector<int> positions = precision == PositionPrecision::Single
                                                ? equalFrequencyPositions<float>(n, K)
@@ -69,10 +69,11 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
         b = valuesAtRanks(first, last, ranks);
         b[0] = lowestBoundary(b[0], equalFrequency, lowest);
     } else {
-        // Equal widths need only the extremes of the sorted window.
+        // Equal widths need only the extremes of the window.
         const auto [lowestValue, highestValue] = std::minmax_element(first, last);
         const double min = *lowestValue;
         const double max = *highestValue;
+        b.resize(static_cast<std::size_t>(K) + 1);
         b[0] = lowestBoundary(min, equalFrequency, lowest);
         for (int i = 1; i <= K; ++i)
             b[static_cast<std::size_t>(i)] =

@@ -23,7 +23,8 @@ std::unique_ptr<Eigen::MatrixXd> zeroTable(std::uint64_t K) {
         Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(rows), 6));
 }
 
-// Windows are counted in 32 bits and sorted, so they must be short enough and NaN-free.
+// Windows are counted in 32 bits and their values ordered, so they must be short enough and
+// NaN-free.
 void requireValidWindow(const double* first, const double* last) {
     const std::ptrdiff_t n = last - first;
     if (n == 0) throw std::invalid_argument("empty window: a measure needs at least one value");
