@@ -4,28 +4,38 @@
 #include "class_index.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace quorvel {
 
-class ClassSource {
+// A classified window, or a part of it taken out by class. Every part keeps its window, so that
+// its own parts can be merged from the window's positions by class, built once per window.
+class ClassSource : public std::enable_shared_from_this<ClassSource> {
 public:
+    // A window.
     explicit ClassSource(ClassIndex index) : index_(std::move(index)) {}
+    // A part taken out of `window`.
+    ClassSource(ClassIndex index, std::shared_ptr<const ClassSource> window)
+        : index_(std::move(index)), window_(std::move(window)) {}
 
     const ClassIndex& index() const { return index_; }
 
     // The values of classes first..last (within the index's classes), in sequence order,
     // indexed on their own.
-    ClassIndex extract(int first, int last) const;
+    std::shared_ptr<const ClassSource> extract(int first, int last) const;
 
 private:
+    const ClassSource& window() const { return window_ ? *window_ : *this; }
+
     Labels scanFor(int first, int last, std::int32_t values) const;
+    // Called on the window only.
     Labels mergeFor(int first, int last, std::int32_t values) const;
 
     ClassIndex index_;
-    // The positions ordered by class, then by position; built when a small part is first taken
-    // (one source is taken from once per pass while it is followed). Not safe to share between
-    // threads, as a source never is.
+    std::shared_ptr<const ClassSource> window_;  // null for the window itself
+    // The window's positions ordered by class, then by position; built when a small part is
+    // first taken. Not safe to share between threads, as a source never is.
     mutable std::vector<std::int32_t> byClass_;
 };
 

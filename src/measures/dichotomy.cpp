@@ -152,8 +152,7 @@ void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next
         if (2 * static_cast<std::int64_t>(values) >= source.n)
             next.push_back(OpenStretch{s, e, stretch.source});
         else
-            next.push_back(OpenStretch{
-                s, e, std::make_shared<const ClassSource>(stretch.source->extract(s + 1, e))});
+            next.push_back(OpenStretch{s, e, stretch.source->extract(s + 1, e)});
     }
 }
 
