@@ -61,6 +61,25 @@ private:
     std::vector<std::size_t> same_;  // the slot whose score each boundary shares
 };
 
+// What earlier passes learnt of each boundary, to spare work in later ones; no result depends on
+// it.
+struct ScoringHints {
+    explicit ScoringHints(int K)
+        : strayAt(static_cast<std::size_t>(K) + 1, -1.0), heldIn(static_cast<std::size_t>(K) + 1) {}
+
+    std::vector<double> strayAt;  // see StretchScorer
+    std::vector<int> heldIn;      // the last pass in which the boundary held its stretch's best
+};
+
+// The inner boundary of s..e that held the best most recently, else the lowest.
+int likelyHolder(int s, int e, const std::vector<int>& heldIn) {
+    int likely = s + 1;
+    for (int q = s + 2; q < e; ++q)
+        if (heldIn[static_cast<std::size_t>(q)] > heldIn[static_cast<std::size_t>(likely)])
+            likely = q;
+    return likely;
+}
+
 // Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
 // inner boundary when that one's score exceeds the threshold, else drops every inner boundary.
 // `stretch` holds the values of classes s+1..e (at least one); those at or below b[q] are those
@@ -75,7 +94,7 @@ private:
 // short of the best may matter.
 int splitStretch(const StretchView& stretch, const InverseRoots& roots, int s, int e, int level,
                  int K, double threshold, std::vector<double>& marks, const std::vector<double>& b,
-                 double z, int& decidedCount, std::vector<double>& strayAt) {
+                 double z, int& decidedCount, ScoringHints& hints) {
     const int N = stretch.size();
     const int M = (s + e) / 2;
     const double centre =
@@ -84,19 +103,30 @@ int splitStretch(const StretchView& stretch, const InverseRoots& roots, int s, i
     bool ordered = true;  // no distance is NaN
     for (int q = s + 1; q < e; ++q) ordered = ordered && !std::isnan(distance(q));
 
-    BoundaryScores scores(stretch, roots, z, s, e, strayAt);
+    BoundaryScores scores(stretch, roots, z, s, e, hints.strayAt);
     std::int64_t best = 0;
     int holder = 0;  // the nearest best-scoring boundary that may win, 0 while none
-    for (int q = s + 1; q < e; ++q) {
-        const bool nearer =
-            holder == 0 || !ordered || (distance(q) <= 1.0 && distance(q) < distance(holder));
-        const std::int64_t need = nearer ? best : best + 1;
-        const std::int64_t score = scores.atLeast(q, need);
-        if (score >= need) {
-            best = score;
+    // Whether q, scoring the best, would win over the holder: nearer, or as near and lower.
+    const auto nearer = [&](int q) {
+        if (holder == 0 || !ordered) return true;
+        const double away = distance(q);
+        return away <= 1.0 && (away < distance(holder) || (away == distance(holder) && q < holder));
+    };
+    const auto score = [&](int q) {
+        const std::int64_t need = nearer(q) ? best : best + 1;
+        const std::int64_t atLeast = scores.atLeast(q, need);
+        if (atLeast >= need) {
+            best = atLeast;
             holder = q;
         }
-    }
+    };
+    // The boundary that held the best of the stretch this one was split from usually holds it
+    // again, and a high best found first rules the others out sooner.
+    const int first = likelyHolder(s, e, hints.heldIn);
+    score(first);
+    for (int q = s + 1; q < e; ++q)
+        if (q != first) score(q);
+    hints.heldIn[static_cast<std::size_t>(holder)] = level;
 
     if (static_cast<double>(best) / static_cast<double>(N) > threshold) {
         const auto scoresBest = [&](int q) { return scores.atLeast(q, best) >= best; };
@@ -174,7 +204,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     marks[static_cast<std::size_t>(K)] = 1.0;
     const auto mark = [&](int i) { return marks[static_cast<std::size_t>(i)]; };
     int decidedCount = 0;
-    std::vector<double> strayAt(static_cast<std::size_t>(K) + 1, -1.0);
+    ScoringHints hints(K);
 
     // Breadth first: each pass examines every stretch of two classes or more that holds values,
     // and its splits bound the stretches of the next pass. A stretch without values keeps its
@@ -185,7 +215,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
         std::vector<OpenStretch> next;
         for (const OpenStretch& stretch : open) {
             const int q = splitStretch(stretch.view(), roots, stretch.s, stretch.e, pass, K,
-                                       threshold, marks, b, z, decidedCount, strayAt);
+                                       threshold, marks, b, z, decidedCount, hints);
             if (q != 0) keepParts(stretch, q, next);
         }
         open = std::move(next);
