@@ -4,9 +4,19 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
 
 namespace quorvel {
+namespace {
+
+// 1/sqrt(t), computed as a table of roots over the window would hold it: a scorer needs few of
+// them, fewer than such a table costs to fill.
+double inverseRoot(std::int32_t t) {
+    return 1.0 / std::sqrt(static_cast<double>(t));
+}
+
+}  // namespace
 
 // Series 0 is the running share, series 1 its complement; a mask bit per series still open.
 class StretchScorer::Boundary {
@@ -132,12 +142,10 @@ private:
                 counted += static_cast<std::int32_t>(offset <= countedSpan_);
             }
             if (members == 0) continue;
-            const InverseRoots& roots = *scorer_.roots_;
             const std::int32_t first = walk.position + 1;
             const std::int32_t last = walk.position + members;
             const Verdicts verdicts = judge(first, last, walk.count, walk.count + counted,
-                                            roots[static_cast<std::size_t>(first)],
-                                            roots[static_cast<std::size_t>(last)], open);
+                                            inverseRoot(first), inverseRoot(last), open);
             for (int k = 0; k < 2; ++k)
                 if ((verdicts.inside >> k & 1U) != 0) walk.inside[k] += members;
             const unsigned unsure = open & ~(verdicts.inside | verdicts.outside);
@@ -169,15 +177,16 @@ private:
             count[static_cast<std::size_t>(members)] = walk.count;
             members += member ? 1 : 0;
         }
-        const InverseRoots& roots = *scorer_.roots_;
+        std::array<double, kNarrowest> root{};
+        for (std::size_t i = 0; i < static_cast<std::size_t>(members); ++i)
+            root[i] = inverseRoot(at[i]);
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
             const Band& band = bands_[k];
             for (std::size_t i = 0; i < static_cast<std::size_t>(members); ++i) {
                 const std::int32_t t = at[i];
                 const double m = static_cast<double>(k == 1 ? t - count[i] : count[i]);
-                const Band::Verdict verdict =
-                    band.judgeAt(m, t, roots[static_cast<std::size_t>(t)]);
+                const Band::Verdict verdict = band.judgeAt(m, t, root[i]);
                 walk.inside[k] += verdict == Band::Verdict::Inside ? 1 : 0;
                 if (verdict == Band::Verdict::Unsure) {
                     // Exactly as the band test evaluates it.
@@ -216,9 +225,8 @@ private:
     std::array<std::int64_t, 2> outside_{};
 };
 
-StretchScorer::StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z,
-                             std::vector<double>& strayAt)
-    : stretch_(stretch), roots_(&inverseRoots), z_(z), n_(stretch.size()), strayAt_(&strayAt) {
+StretchScorer::StretchScorer(const StretchView& stretch, double z, std::vector<double>& strayAt)
+    : stretch_(stretch), z_(z), n_(stretch.size()), strayAt_(&strayAt) {
     const int blocks = stretch.source->blocks;
     position_.resize(static_cast<std::size_t>(blocks) + 1);
     rootFirst_.resize(static_cast<std::size_t>(blocks));
@@ -227,8 +235,8 @@ StretchScorer::StretchScorer(const StretchView& stretch, const InverseRoots& inv
     for (int j = 0; j <= blocks; ++j) position_[static_cast<std::size_t>(j)] = stretch.before(j);
     for (std::size_t j = 0; j < rootFirst_.size(); ++j) {
         // A block past the stretch's last value starts no run that holds positions.
-        rootFirst_[j] = inverseRoots[static_cast<std::size_t>(std::min(position_[j] + 1, n_))];
-        rootLast_[j] = inverseRoots[static_cast<std::size_t>(position_[j + 1])];
+        rootFirst_[j] = inverseRoot(std::min(position_[j] + 1, n_));
+        rootLast_[j] = inverseRoot(position_[j + 1]);
     }
 }
 

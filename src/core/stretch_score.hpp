@@ -27,12 +27,11 @@ struct StretchView {
 // roots there, are shared by every boundary.
 class StretchScorer {
 public:
-    // inverseRoots[t] = 1/sqrt(t) for the positions of the stretch. strayAt[q] is where along
-    // its stretch (a fraction of the stretch's values) boundary q was last found out of reach,
-    // negative when never: the part of a stretch that the next pass examines holds mostly the
-    // same values, so a boundary tends to stray there again, and that block is judged first.
-    StretchScorer(const StretchView& stretch, const InverseRoots& inverseRoots, double z,
-                  std::vector<double>& strayAt);
+    // strayAt[q] is where along its stretch (a fraction of the stretch's values) boundary q was
+    // last found out of reach, negative when never: the part of a stretch that the next pass
+    // examines holds mostly the same values, so a boundary tends to stray there again, and that
+    // block is judged first.
+    StretchScorer(const StretchView& stretch, double z, std::vector<double>& strayAt);
 
     // The smaller of two in-band counts: that of the running share p_t of classes first..q
     // among the stretch's first t values, and that of its complement 1 - p_t. Counting stops as
@@ -49,7 +48,6 @@ private:
     std::int64_t outOfReach(int q, int j, std::int64_t mostOutside);
 
     StretchView stretch_;
-    const InverseRoots* roots_;
     double z_;
     std::int32_t n_;
     std::vector<std::int32_t> position_;   // stretch values before each source block boundary

@@ -22,9 +22,8 @@ namespace {
 // shares that one's score.
 class BoundaryScores {
 public:
-    BoundaryScores(const StretchView& stretch, const InverseRoots& roots, double z, int s, int e,
-                   std::vector<double>& strayAt)
-        : scorer_(stretch, roots, z, strayAt),
+    BoundaryScores(const StretchView& stretch, double z, int s, int e, std::vector<double>& strayAt)
+        : scorer_(stretch, z, strayAt),
           s_(s),
           n_(stretch.size()),
           known_(static_cast<std::size_t>(e - s - 1)),
@@ -92,9 +91,9 @@ int likelyHolder(int s, int e, const std::vector<int>& heldIn) {
 // needed exactly only where it may raise the best, or tie it nearer the centre (within 1.0)
 // than the best-scoring boundary found so far; past that, only the lowest boundary that falls
 // short of the best may matter.
-int splitStretch(const StretchView& stretch, const InverseRoots& roots, int s, int e, int level,
-                 int K, double threshold, std::vector<double>& marks, const std::vector<double>& b,
-                 double z, int& decidedCount, ScoringHints& hints) {
+int splitStretch(const StretchView& stretch, int s, int e, int level, int K, double threshold,
+                 std::vector<double>& marks, const std::vector<double>& b, double z,
+                 int& decidedCount, ScoringHints& hints) {
     const int N = stretch.size();
     const int M = (s + e) / 2;
     const double centre =
@@ -103,7 +102,7 @@ int splitStretch(const StretchView& stretch, const InverseRoots& roots, int s, i
     bool ordered = true;  // no distance is NaN
     for (int q = s + 1; q < e; ++q) ordered = ordered && !std::isnan(distance(q));
 
-    BoundaryScores scores(stretch, roots, z, s, e, hints.strayAt);
+    BoundaryScores scores(stretch, z, s, e, hints.strayAt);
     std::int64_t best = 0;
     int holder = 0;  // the nearest best-scoring boundary that may win, 0 while none
     // Whether q, scoring the best, would win over the holder: nearer, or as near and lower.
@@ -196,7 +195,6 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     const auto window = std::make_shared<const ClassSource>(classify(first, last, b, K));
     const ClassIndex& index = window->index();
     classFrequencies(index, H0out, *A);
-    const InverseRoots roots = inverseRoots(index.n);
     const int n = index.n;
 
     std::vector<double> marks(static_cast<std::size_t>(K) + 1, 0.0);
@@ -214,8 +212,8 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     for (int pass = 1; pass <= K - 1 && !open.empty() && decidedCount < K - 1; ++pass) {
         std::vector<OpenStretch> next;
         for (const OpenStretch& stretch : open) {
-            const int q = splitStretch(stretch.view(), roots, stretch.s, stretch.e, pass, K,
-                                       threshold, marks, b, z, decidedCount, hints);
+            const int q = splitStretch(stretch.view(), stretch.s, stretch.e, pass, K, threshold,
+                                       marks, b, z, decidedCount, hints);
             if (q != 0) keepParts(stretch, q, next);
         }
         open = std::move(next);
