@@ -90,7 +90,8 @@ int likelyHolder(int s, int e, const std::vector<int>& heldIn) {
 // counts as 1.0 away, and equal distances go to the lowest boundary. So a boundary's score is
 // needed exactly only where it may raise the best, or tie it nearer the centre (within 1.0)
 // than the best-scoring boundary found so far; past that, only the lowest boundary that falls
-// short of the best may matter.
+// short of the best may matter. The boundaries are scored in any order: of two as near, the
+// lower wins.
 int splitStretch(const StretchView& stretch, int s, int e, int level, int K, double threshold,
                  std::vector<double>& marks, const std::vector<double>& b, double z,
                  int& decidedCount, ScoringHints& hints) {
@@ -119,17 +120,58 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
             holder = q;
         }
     };
-    // The boundary that held the best of the stretch this one was split from usually holds it
-    // again, and a high best found first rules the others out sooner.
-    const int first = likelyHolder(s, e, hints.heldIn);
-    score(first);
-    for (int q = s + 1; q < e; ++q)
-        if (q != first) score(q);
+    const auto passes = [&] {
+        return static_cast<double>(best) / static_cast<double>(N) > threshold;
+    };
+    const auto far = [&](int q) { return ordered && distance(q) > 1.0; };
+    int lowestNear = e;  // the lowest boundary within 1.0 of the centre, e when none
+    for (int q = s + 1; q < e && lowestNear == e; ++q)
+        if (!far(q)) lowestNear = q;
+
+    // The lowest boundary first, then the one that held the best of the stretch this one was
+    // split from (it usually holds it again). The far boundaries below those within 1.0 are
+    // then asked only whether they raise the best by much: a high best found early makes the
+    // others cheaper to rule out, and an exact score short of it is not needed yet.
+    const int likely = likelyHolder(s, e, hints.heldIn);
+    score(s + 1);
+    if (likely != s + 1) score(likely);
+    for (int q = s + 2; q < lowestNear; ++q) {
+        if (q == likely) continue;
+        const std::int64_t need = best + std::max<std::int64_t>(1, (N - best) / 2);
+        const std::int64_t atLeast = scores.atLeast(q, need);
+        if (atLeast >= need) {
+            best = atLeast;
+            holder = q;
+        }
+    }
+    for (int q = std::max(lowestNear, s + 2); q < e; ++q)
+        if (q != likely && !far(q)) score(q);
+
+    // While the holder lies farther than 1.0, no boundary within 1.0 reaches the best found, so
+    // none scores the best and every distance is at least 1.0: the lowest boundary within 1.0
+    // or short of the best wins, whatever the other far ones score. A far one known to score
+    // the best is passed over; known only when the best is all N (no score is higher).
+    int chosen = 0;
+    if (far(holder) && passes()) {
+        for (int q = s + 1; q < e && chosen == 0; ++q) {
+            if (!far(q) || scores.atLeast(q, best) < best)
+                chosen = q;
+            else if (best < N)
+                break;
+        }
+    }
+    if (chosen == 0)
+        for (int q = s + 2; q < e; ++q)
+            if (q != likely && far(q)) score(q);
     hints.heldIn[static_cast<std::size_t>(holder)] = level;
 
-    if (static_cast<double>(best) / static_cast<double>(N) > threshold) {
+    if (!passes()) {
+        for (int q = s + 1; q < e; ++q) marks[static_cast<std::size_t>(q)] = static_cast<double>(K);
+        decidedCount += e - s - 1;
+        return 0;
+    }
+    if (chosen == 0) {
         const auto scoresBest = [&](int q) { return scores.atLeast(q, best) >= best; };
-        int chosen = 0;
         if (ordered && distance(holder) < 1.0) {
             chosen = holder;
         } else if (ordered) {
@@ -149,13 +191,10 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
                 }
             }
         }
-        marks[static_cast<std::size_t>(chosen)] = static_cast<double>(level);
-        decidedCount += 1;
-        return chosen;
     }
-    for (int q = s + 1; q < e; ++q) marks[static_cast<std::size_t>(q)] = static_cast<double>(K);
-    decidedCount += e - s - 1;
-    return 0;
+    marks[static_cast<std::size_t>(chosen)] = static_cast<double>(level);
+    decidedCount += 1;
+    return chosen;
 }
 
 // A stretch of classes s+1..e still to be examined, seen through the index of a sequence that
