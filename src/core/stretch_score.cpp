@@ -74,6 +74,12 @@ public:
         }
     }
 
+    // Forgets the positions tallied so far.
+    void restart() {
+        inside_ = {};
+        outside_ = {};
+    }
+
     std::int64_t mostOutside() const { return std::max(outside_[0], outside_[1]); }
     std::int64_t leastInside() const { return std::min(inside_[0], inside_[1]); }
 
@@ -275,7 +281,7 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
         int bits = 0;
         while ((1 << bits) < blocks) ++bits;
         ++probeRound_;
-        Boundary probe(*this, q);
+        Boundary& probe = boundary;
         int probes = 0;
         // Judges block j unless judged already in this round; whether it lay outside.
         const auto outside = [&](int j) {
@@ -330,6 +336,7 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
     }
     // Blocks that settle whole suggest that their neighbours do too: runs of blocks are judged
     // at once, doubling while they settle, and single blocks again from the first that does not.
+    boundary.restart();
     constexpr int kLongestRun = 64;
     int run = 1;
     std::int32_t fewest = 0;

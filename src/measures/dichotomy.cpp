@@ -79,6 +79,13 @@ int likelyHolder(int s, int e, const std::vector<int>& heldIn) {
     return likely;
 }
 
+// About the least score of N positions that passes `threshold`; N + 1 when none does.
+std::int64_t passingScore(int N, double threshold) {
+    if (threshold < 0.0) return 0;
+    if (!(threshold < 1.0)) return std::int64_t{N} + 1;  // NaN too
+    return static_cast<std::int64_t>(threshold * static_cast<double>(N)) + 1;
+}
+
 // Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
 // inner boundary when that one's score exceeds the threshold, else drops every inner boundary.
 // `stretch` holds the values of classes s+1..e (at least one); those at or below b[q] are those
@@ -129,15 +136,24 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
         if (!far(q)) lowestNear = q;
 
     // The lowest boundary first, then the one that held the best of the stretch this one was
-    // split from (it usually holds it again). The far boundaries below those within 1.0 are
-    // then asked only whether they raise the best by much: a high best found early makes the
-    // others cheaper to rule out, and an exact score short of it is not needed yet.
+    // split from (it usually holds it again), then the far boundaries below those within 1.0.
+    // When that holder lay far from the centre, the stretches are being peeled from below and
+    // the far ones are only asked whether they raise the best by much, and past the threshold:
+    // a high best found early makes the others cheaper to rule out, and only a passing one lets
+    // the split be decided without the far boundaries.
     const int likely = likelyHolder(s, e, hints.heldIn);
+    const bool peeled = hints.heldIn[static_cast<std::size_t>(likely)] != 0 && far(likely);
     score(s + 1);
     if (likely != s + 1) score(likely);
+    const std::int64_t passing = passingScore(N, threshold);
     for (int q = s + 2; q < lowestNear; ++q) {
         if (q == likely) continue;
-        const std::int64_t need = best + std::max<std::int64_t>(1, (N - best) / 2);
+        if (!peeled) {
+            score(q);
+            continue;
+        }
+        const std::int64_t need =
+            std::max(passing, best + std::max<std::int64_t>(1, (N - best) / 2));
         const std::int64_t atLeast = scores.atLeast(q, need);
         if (atLeast >= need) {
             best = atLeast;
