@@ -11,19 +11,6 @@ std::size_t classStart(const ClassIndex& index, int c) {
     return c <= index.lowest ? 0 : static_cast<std::size_t>(index.rangeCount(index.lowest, c - 1));
 }
 
-// Merges the ascending runs [a, aEnd) and [b, bEnd) of distinct keys into `out`. Which run
-// the next key comes from is as unpredictable as the positions, so no branch decides it.
-void mergeRuns(const std::uint64_t* a, const std::uint64_t* aEnd, const std::uint64_t* b,
-               const std::uint64_t* bEnd, std::uint64_t* out) {
-    while (a != aEnd && b != bEnd) {
-        const bool fromB = *b < *a;
-        *out++ = fromB ? *b : *a;
-        a += fromB ? 0 : 1;
-        b += fromB ? 1 : 0;
-    }
-    std::copy(b, bEnd, std::copy(a, aEnd, out));
-}
-
 }  // namespace
 
 std::shared_ptr<const ClassSource> ClassSource::extract(int first, int last) const {
@@ -56,9 +43,11 @@ Labels ClassSource::scanFor(int first, int last, std::int32_t values) const {
     return labels;
 }
 
-// The positions of each class ascend in the table, so merging the classes' runs pairwise puts
-// them in window order. Each position carries its class in the low half of a 64-bit key: the
-// keys order as the positions do, and no label is looked up afterwards.
+// The positions of each class ascend in the table. They are spread into buckets of window
+// positions, about one value to a bucket, class after class, so that a bucket holds a few runs
+// of ascending positions; one insertion pass then puts them in window order. Each position
+// carries its class in the low half of a 64-bit key: the keys order as the positions do, and no
+// label is looked up afterwards.
 Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
     if (byClass_.empty()) {
         byClass_.resize(static_cast<std::size_t>(index_.n));
@@ -71,37 +60,31 @@ Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
             byClass_[next[c]++] = i;
         }
     }
-    const std::size_t begin = classStart(index_, first);
-    const auto size = static_cast<std::size_t>(values);
-    std::vector<std::uint64_t> keys(size);
-    std::vector<std::uint64_t> merged(size);
-    std::vector<std::size_t> runs;  // where each class's run begins, and the end
+    int shift = 0;
+    while ((index_.n >> (shift + 1)) >= values) ++shift;
+    const auto bucket = [shift](std::int32_t position) {
+        return static_cast<std::size_t>(position >> shift);
+    };
+    std::vector<std::size_t> next(bucket(index_.n) + 2, 0);
+    const std::size_t from = classStart(index_, first);
+    const std::size_t to = classStart(index_, last + 1);
+    for (std::size_t k = from; k < to; ++k) ++next[bucket(byClass_[k]) + 1];
+    for (std::size_t b = 1; b < next.size(); ++b) next[b] += next[b - 1];
+    std::vector<std::uint64_t> keys(to - from);
     for (int c = first; c <= last; ++c) {
-        const std::size_t from = classStart(index_, c);
-        const std::size_t to = classStart(index_, c + 1);
-        runs.push_back(from - begin);
-        for (std::size_t k = from; k < to; ++k)
-            keys[k - begin] =
+        const std::size_t end = classStart(index_, c + 1);
+        for (std::size_t k = classStart(index_, c); k < end; ++k)
+            keys[next[bucket(byClass_[k])]++] =
                 static_cast<std::uint64_t>(byClass_[k]) << 32 | static_cast<std::uint32_t>(c);
     }
-    runs.push_back(size);
-    while (runs.size() > 2) {
-        std::vector<std::size_t> joined;
-        std::size_t r = 0;
-        for (; r + 2 < runs.size(); r += 2) {
-            mergeRuns(keys.data() + runs[r], keys.data() + runs[r + 1], keys.data() + runs[r + 1],
-                      keys.data() + runs[r + 2], merged.data() + runs[r]);
-            joined.push_back(runs[r]);
-        }
-        if (r + 1 < runs.size())
-            std::copy(keys.begin() + static_cast<std::ptrdiff_t>(runs[r]), keys.end(),
-                      merged.begin() + static_cast<std::ptrdiff_t>(runs[r]));
-        for (; r < runs.size(); ++r) joined.push_back(runs[r]);
-        runs = std::move(joined);
-        keys.swap(merged);
+    for (std::size_t k = 1; k < keys.size(); ++k) {
+        const std::uint64_t key = keys[k];
+        std::size_t at = k;
+        for (; at > 0 && keys[at - 1] > key; --at) keys[at] = keys[at - 1];
+        keys[at] = key;
     }
-    Labels labels(size);
-    for (std::size_t k = 0; k < size; ++k) labels[k] = static_cast<std::int32_t>(keys[k]);
+    Labels labels(keys.size());
+    for (std::size_t k = 0; k < keys.size(); ++k) labels[k] = static_cast<std::int32_t>(keys[k]);
     return labels;
 }
 
