@@ -44,8 +44,8 @@ public:
     Verdicts judgeBlocks(int j, int end, std::int32_t fewest, std::int32_t most) const {
         return judge(scorer_.position_[static_cast<std::size_t>(j)] + 1,
                      scorer_.position_[static_cast<std::size_t>(end)], fewest, most,
-                     scorer_.rootFirst_[static_cast<std::size_t>(j)],
-                     scorer_.rootLast_[static_cast<std::size_t>(end) - 1], 3U);
+                     scorer_.rootAt_[static_cast<std::size_t>(j)],
+                     scorer_.rootAt_[static_cast<std::size_t>(end)], 3U);
     }
 
     // Adds `positions` to the tallies of the series settled outside, and of those settled inside
@@ -85,7 +85,8 @@ public:
 
 private:
     // Where positions first..last stand for the series in `open`, the counts before and after
-    // them being `fewest` and `most`, and rootFirst, rootLast ~ 1/sqrt(first), 1/sqrt(last).
+    // them being `fewest` and `most`, and rootLast ~ 1/sqrt(last), rootFirst at least about
+    // 1/sqrt(first) (a larger one only widens the band that a verdict "outside" must clear).
     // The count grows by at most one per position, so the running share m_i / i peaks where the
     // count may first have reached `most`, and bottoms where it may last have stood at `fewest`;
     // the complement is one minus it.
@@ -235,15 +236,11 @@ StretchScorer::StretchScorer(const StretchView& stretch, double z, std::vector<d
     : stretch_(stretch), z_(z), n_(stretch.size()), strayAt_(&strayAt) {
     const int blocks = stretch.source->blocks;
     position_.resize(static_cast<std::size_t>(blocks) + 1);
-    rootFirst_.resize(static_cast<std::size_t>(blocks));
-    rootLast_.resize(static_cast<std::size_t>(blocks));
+    rootAt_.resize(static_cast<std::size_t>(blocks) + 1);
     probedIn_.assign(static_cast<std::size_t>(blocks), 0);
     for (int j = 0; j <= blocks; ++j) position_[static_cast<std::size_t>(j)] = stretch.before(j);
-    for (std::size_t j = 0; j < rootFirst_.size(); ++j) {
-        // A block past the stretch's last value starts no run that holds positions.
-        rootFirst_[j] = inverseRoot(std::min(position_[j] + 1, n_));
-        rootLast_[j] = inverseRoot(position_[j + 1]);
-    }
+    for (std::size_t j = 0; j < rootAt_.size(); ++j)
+        rootAt_[j] = inverseRoot(std::max(position_[j], std::int32_t{1}));
 }
 
 int StretchScorer::blockAt(double fraction) const {

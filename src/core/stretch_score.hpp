@@ -50,9 +50,11 @@ private:
     StretchView stretch_;
     double z_;
     std::int32_t n_;
-    std::vector<std::int32_t> position_;   // stretch values before each source block boundary
-    std::vector<double> rootFirst_;        // ~1/sqrt of each block's first position
-    std::vector<double> rootLast_;         // ~1/sqrt of each block's last position
+    std::vector<std::int32_t> position_;  // stretch values before each source block boundary
+    // ~1/sqrt of the stretch's position before each source block boundary (1 for none): that
+    // of a block's last position, and of the one before its first, which bounds the roots of
+    // all its positions from above.
+    std::vector<double> rootAt_;
     std::vector<std::uint32_t> probedIn_;  // the probing round that last judged each block
     std::uint32_t probeRound_ = 0;
     int lastOutside_ = 0;  // a block found outside for the previous boundary

@@ -140,7 +140,9 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
     // When that holder lay far from the centre, the stretches are being peeled from below and
     // the far ones are only asked whether they raise the best by much, and past the threshold:
     // a high best found early makes the others cheaper to rule out, and only a passing one lets
-    // the split be decided without the far boundaries.
+    // the split be decided without the far boundaries. The best then mostly lies just above
+    // the lowest boundary, so only the next few are asked.
+    constexpr int kRaisers = 16;
     const int likely = likelyHolder(s, e, hints.heldIn);
     const bool peeled = hints.heldIn[static_cast<std::size_t>(likely)] != 0 && far(likely);
     score(s + 1);
@@ -152,6 +154,7 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
             score(q);
             continue;
         }
+        if (q > s + kRaisers) break;
         const std::int64_t need =
             std::max(passing, best + std::max<std::int64_t>(1, (N - best) / 2));
         const std::int64_t atLeast = scores.atLeast(q, need);
