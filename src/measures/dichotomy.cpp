@@ -64,10 +64,13 @@ private:
 // it.
 struct ScoringHints {
     explicit ScoringHints(int K)
-        : strayAt(static_cast<std::size_t>(K) + 1, -1.0), heldIn(static_cast<std::size_t>(K) + 1) {}
+        : strayAt(static_cast<std::size_t>(K) + 1, -1.0),
+          heldIn(static_cast<std::size_t>(K) + 1),
+          peeledAt(static_cast<std::size_t>(K) + 1) {}
 
     std::vector<double> strayAt;  // see StretchScorer
     std::vector<int> heldIn;      // the last pass in which the boundary held its stretch's best
+    std::vector<char> peeledAt;   // whether the split there fell short of a best held past 1.0
 };
 
 // The inner boundary of s..e that held the best most recently, else the lowest.
@@ -77,13 +80,6 @@ int likelyHolder(int s, int e, const std::vector<int>& heldIn) {
         if (heldIn[static_cast<std::size_t>(q)] > heldIn[static_cast<std::size_t>(likely)])
             likely = q;
     return likely;
-}
-
-// About the least score of N positions that passes `threshold`; N + 1 when none does.
-std::int64_t passingScore(int N, double threshold) {
-    if (threshold < 0.0) return 0;
-    if (!(threshold < 1.0)) return std::int64_t{N} + 1;  // NaN too
-    return static_cast<std::int64_t>(threshold * static_cast<double>(N)) + 1;
 }
 
 // Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
@@ -136,33 +132,20 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
         if (!far(q)) lowestNear = q;
 
     // The lowest boundary first, then the one that held the best of the stretch this one was
-    // split from (it usually holds it again), then the far boundaries below those within 1.0.
-    // When that holder lay far from the centre, the stretches are being peeled from below and
-    // the far ones are only asked whether they raise the best by much, and past the threshold:
-    // a high best found early makes the others cheaper to rule out, and only a passing one lets
-    // the split be decided without the far boundaries. The best then mostly lies just above
-    // the lowest boundary, so only the next few are asked.
+    // split from (it usually holds it again), then the far boundaries below those within 1.0:
+    // a high best found early makes the others cheaper to rule out. When that holder lay far
+    // from the centre, or the split that bounds the stretch below fell short of a best held far
+    // from it, the stretch is being peeled from below: the best then mostly lies just above the
+    // lowest boundary, and the far ones past the next few are left until they are needed.
     constexpr int kRaisers = 16;
     const int likely = likelyHolder(s, e, hints.heldIn);
-    const bool peeled = hints.heldIn[static_cast<std::size_t>(likely)] != 0 && far(likely);
+    const bool peeled = hints.peeledAt[static_cast<std::size_t>(s)] != 0 ||
+                        (hints.heldIn[static_cast<std::size_t>(likely)] != 0 && far(likely));
     score(s + 1);
     if (likely != s + 1) score(likely);
-    const std::int64_t passing = passingScore(N, threshold);
-    for (int q = s + 2; q < lowestNear; ++q) {
-        if (q == likely) continue;
-        if (!peeled) {
-            score(q);
-            continue;
-        }
-        if (q > s + kRaisers) break;
-        const std::int64_t need =
-            std::max(passing, best + std::max<std::int64_t>(1, (N - best) / 2));
-        const std::int64_t atLeast = scores.atLeast(q, need);
-        if (atLeast >= need) {
-            best = atLeast;
-            holder = q;
-        }
-    }
+    const int raisedTo = peeled ? std::min(lowestNear, s + kRaisers + 1) : lowestNear;
+    for (int q = s + 2; q < raisedTo; ++q)
+        if (q != likely) score(q);
     for (int q = std::max(lowestNear, s + 2); q < e; ++q)
         if (q != likely && !far(q)) score(q);
 
@@ -213,6 +196,7 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
     }
     marks[static_cast<std::size_t>(chosen)] = static_cast<double>(level);
     decidedCount += 1;
+    hints.peeledAt[static_cast<std::size_t>(chosen)] = far(holder) && chosen != holder;
     return chosen;
 }
 
