@@ -137,7 +137,7 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
     // from the centre, or the split that bounds the stretch below fell short of a best held far
     // from it, the stretch is being peeled from below: the best then mostly lies just above the
     // lowest boundary, and the far ones past the next few are left until they are needed.
-    constexpr int kRaisers = 16;
+    constexpr int kRaisers = 32;
     const int likely = likelyHolder(s, e, hints.heldIn);
     const bool peeled = hints.peeledAt[static_cast<std::size_t>(s)] != 0 ||
                         (hints.heldIn[static_cast<std::size_t>(likely)] != 0 && far(likely));
