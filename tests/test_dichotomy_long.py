@@ -106,3 +106,18 @@ def test_matches_the_running_shares(kind, mode, accept):
     assert est.getH() == H
     K = len(marks) - 1
     assert np.array_equal(A[:, 3], np.where(marks == K, 0.0, A[:, 0]))
+
+
+@pytest.mark.parametrize("coefficient", [0.9, 0.97])
+def test_many_classes_peeled_from_below(coefficient):
+    # With many classes the best-scoring boundaries lie far from the centre, so each pass splits
+    # off the lowest classes, and most far boundaries are left unscored unless a split needs them.
+    window = autoregressive(6000, coefficient, 7)
+    est = quorvel.NonStationary()
+    est.setup(120, Z, 0.5, 1)
+    est.nsFunc("NSdichotomy", window)
+    A = est.getA()
+    marks, H = dichotomy(window, A[:, 0], 0.5)
+    assert est.getH() == H
+    K = len(marks) - 1
+    assert np.array_equal(A[:, 3], np.where(marks == K, 0.0, A[:, 0]))
