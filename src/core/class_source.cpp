@@ -17,7 +17,10 @@ std::shared_ptr<const ClassSource> ClassSource::extract(int first, int last) con
     const std::int32_t values = index_.rangeCount(first, last);
     // A large part costs about the same either way; a small one in proportion to its values.
     constexpr std::int64_t kSmall = 16;
-    Labels labels = kSmall * values < index_.n ? window().mergeFor(first, last, values)
+    // The window's positions serve any part once built; until then a part's own are built,
+    // which costs in proportion to the part instead of the window.
+    const ClassSource& positions = window().byClass_.empty() ? *this : window();
+    Labels labels = kSmall * values < index_.n ? positions.mergeFor(first, last, values)
                                                : scanFor(first, last, values);
     return std::make_shared<const ClassSource>(indexLabels(std::move(labels), first, last),
                                                window_ ? window_ : shared_from_this());

@@ -10,7 +10,7 @@
 namespace quorvel {
 
 // A classified window, or a part of it taken out by class. Every part keeps its window, so that
-// its own parts can be merged from the window's positions by class, built once per window.
+// once the window's positions by class are built, every later part is merged from them.
 class ClassSource : public std::enable_shared_from_this<ClassSource> {
 public:
     // A window.
@@ -29,13 +29,14 @@ private:
     const ClassSource& window() const { return window_ ? *window_ : *this; }
 
     Labels scanFor(int first, int last, std::int32_t values) const;
-    // Called on the window only.
+    // Merged from this source's positions by class, built on the first call.
     Labels mergeFor(int first, int last, std::int32_t values) const;
 
     ClassIndex index_;
     std::shared_ptr<const ClassSource> window_;  // null for the window itself
-    // The window's positions ordered by class, then by position; built when a small part is
-    // first taken. Not safe to share between threads, as a source never is.
+    // The positions ordered by class, then by position; built when a small part is first taken
+    // from this source, unless the window's serve. Not safe to share between threads, as a
+    // source never is.
     mutable std::vector<std::int32_t> byClass_;
 };
 
