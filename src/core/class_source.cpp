@@ -46,9 +46,9 @@ Labels ClassSource::scanFor(int first, int last, std::int32_t values) const {
     return labels;
 }
 
-// The positions of each class ascend in the table. They are spread into buckets of window
-// positions, about one value to a bucket, class after class, so that a bucket holds a few runs
-// of ascending positions; one insertion pass then puts them in window order. Each position
+// The positions of each class ascend in the table. They are spread into buckets of positions,
+// about one value to a bucket, class after class, so that a bucket holds a few runs of
+// ascending positions; one insertion pass then puts them in sequence order. Each position
 // carries its class in the low half of a 64-bit key: the keys order as the positions do, and no
 // label is looked up afterwards.
 Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
@@ -64,7 +64,7 @@ Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
         }
     }
     int shift = 0;
-    while ((index_.n >> (shift + 1)) >= values) ++shift;
+    while (values > 0 && (index_.n >> (shift + 1)) >= values) ++shift;
     const auto bucket = [shift](std::int32_t position) {
         return static_cast<std::size_t>(position >> shift);
     };
