@@ -24,8 +24,9 @@ public:
     // Takes in class c, adjacent to the classes already in; its share is added after theirs.
     void add(int c);
 
-    // The group's share of the window: the last element of its running proportion.
-    double share() const;
+    // The group's share of the window: the last element of its running proportion, its
+    // classes' shares summed in the order they were added.
+    double share() const { return share_; }
 
     // The band test of the running proportion: its in-band count, possibly stopped early.
     BandCount countInBand(double z, const BandGoal& goal) const;
@@ -49,7 +50,8 @@ private:
     const ClassIndex* index_;
     const InverseRoots* inverseRoots_;
     mutable std::optional<Evaluation> last_;
-    std::vector<int> classes_;                      // the non-empty ones, in summation order
+    std::vector<int> classes_;  // the non-empty ones, in summation order
+    double share_ = 0.0;
     int lowest_ = std::numeric_limits<int>::max();  // the classes span lowest_..highest_
     int highest_ = std::numeric_limits<int>::min();
 };
