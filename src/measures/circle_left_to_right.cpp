@@ -90,9 +90,11 @@ public:
                 if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess)
                     continue;
                 ++search.guesses;
+                const int tried =
+                    settledNear(g, t, search.failedThrough + 2, walk.last - 1, search.failedGuess);
                 ClassGroup group(index_, roots_);
-                for (int c = g; c <= t; c = nextNonEmpty(c + 1)) group.add(c);
-                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = t;
+                for (int c = g; c <= tried; c = nextNonEmpty(c + 1)) group.add(c);
+                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = tried;
                 return;
             }
         }
@@ -158,6 +160,10 @@ private:
     static constexpr int kGuesses = 2;
     static constexpr int kPatience = 2;  // candidates failed in order before a guess
     static constexpr int kReach = 6;     // how far from a group to look for passes to guess from
+    static constexpr int kBefore = 4;    // how far before and after a likely pass to look for a
+    static constexpr int kAfter = 8;     // more settled end
+    static constexpr int kSamples = 64;
+    static constexpr double kSettled = 0.75;
 
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
@@ -201,6 +207,35 @@ private:
         };
         return {firstPass(g - 1),      firstPass(g + 1),     line(-1, firstPass, 2),
                 line(1, firstPass, 2), line(-1, anyPass, 0), line(1, anyPass, 0)};
+    }
+
+    // Near a likely pass t, the end whose group looks most settled at a sample of block
+    // boundaries, within kSettled of its band's half-width: a test of a group well inside its
+    // band is decided from far fewer blocks than one that only just passes.
+    int settledNear(int g, int t, int lowest, int highest, int avoided) const {
+        const double n = static_cast<double>(index_.n);
+        int best = t;
+        int bestSettled = -1;
+        for (int end = std::max(lowest, t - kBefore); end <= std::min(highest, t + kAfter); ++end) {
+            if (end == avoided) continue;
+            const double c = static_cast<double>(index_.rangeCount(g, end)) / n;
+            const double scale = kSettled * z_ * std::sqrt(c * (1.0 - c));
+            int settled = 0;
+            for (int k = 1; k <= kSamples; ++k) {
+                const int j =
+                    static_cast<int>(static_cast<std::int64_t>(index_.blocks) * k / kSamples);
+                if (j == 0) continue;
+                const double at = std::min(static_cast<double>(j) * index_.blockSize, n);
+                const double deviation = index_.rangeBefore(g, end, j) / at - c;
+                settled += std::fabs(deviation) <= scale / std::sqrt(at);
+            }
+            if (settled > bestSettled ||
+                (settled == bestSettled && std::abs(end - t) < std::abs(best - t))) {
+                best = end;
+                bestSettled = settled;
+            }
+        }
+        return best;
     }
 
     // The group of classes g..t, grown from the last one asked for when that started at g.
