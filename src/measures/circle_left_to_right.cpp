@@ -46,6 +46,7 @@ public:
           z_(z),
           threshold_(threshold),
           searches_(static_cast<std::size_t>(index.K) + 1),
+          closed_(static_cast<std::size_t>(index.K) + 1),
           nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1),
           countUpTo_(static_cast<std::size_t>(index.K) + 1, 0) {
         for (int c = index.K; c >= 1; --c)
@@ -144,7 +145,7 @@ private:
         }
         const int t = knownEnd(g, walk.last);
         if (t == 0) return false;
-        walk.entropy = subtractEntropyTerm(walk.entropy, groupShare(g, t));
+        walk.entropy -= groupProduct(g, t);
         walk.next = t + 1;
         return true;
     }
@@ -250,6 +251,14 @@ private:
         return *growing_;
     }
 
+    // ln(p)*p for the share p of classes g..t. Most starts close the same groups, so the last
+    // one closed from each class is remembered.
+    double groupProduct(int g, int t) {
+        ClosedGroup& closed = closed_[static_cast<std::size_t>(g)];
+        if (closed.end != t) closed = {t, entropyProduct(groupShare(g, t))};
+        return closed.product;
+    }
+
     // The share of classes g..t, summed in ascending class order (an empty class adds 0).
     double groupShare(int g, int t) const {
         const double n = static_cast<double>(index_.n);
@@ -275,6 +284,11 @@ private:
     double z_;
     double threshold_;
     std::vector<Search> searches_;
+    struct ClosedGroup {
+        int end = 0;
+        double product = 0.0;
+    };
+    std::vector<ClosedGroup> closed_;
     std::vector<int> nextNonEmpty_;
     std::vector<std::int64_t> countUpTo_;  // values in classes 1..c
     bool emptyClassPasses_ = false;
