@@ -158,6 +158,12 @@ private:
         int failedGuess = 0;    // the last guess that failed
         int guesses = 0;
     };
+    // The group last closed from a class: its end and ln(p)*p of its share.
+    struct ClosedGroup {
+        int end = 0;
+        double product = 0.0;
+    };
+
     static constexpr int kGuesses = 2;
     static constexpr int kPatience = 2;  // candidates failed in order before a guess
     static constexpr int kReach = 6;     // how far from a group to look for passes to guess from
@@ -284,10 +290,6 @@ private:
     double z_;
     double threshold_;
     std::vector<Search> searches_;
-    struct ClosedGroup {
-        int end = 0;
-        double product = 0.0;
-    };
     std::vector<ClosedGroup> closed_;
     std::vector<int> nextNonEmpty_;
     std::vector<std::int64_t> countUpTo_;  // values in classes 1..c
