@@ -74,7 +74,7 @@ BandCount ClassGroup::count(double z, const BandGoal& goal) const {
         (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon();
     const Band band(share_, z, slack);
     ExactSum exact(*this);
-    return countInBlocks(*index_, lowest_, highest_, *inverseRoots_, band, false, goal, exact);
+    return countInBlocks(*index_, lowest_, highest_, band, false, goal, exact);
 }
 
 bool ClassGroup::passes(double z, double threshold) const {

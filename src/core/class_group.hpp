@@ -17,9 +17,7 @@ namespace quorvel {
 // in blocks where the band edge may pass.
 class ClassGroup {
 public:
-    // `inverseRoots` holds 1/sqrt(i) for the positions of the window.
-    ClassGroup(const ClassIndex& index, const InverseRoots& inverseRoots)
-        : index_(&index), inverseRoots_(&inverseRoots) {}
+    explicit ClassGroup(const ClassIndex& index) : index_(&index) {}
 
     // Takes in class c, adjacent to the classes already in; its share is added after theirs.
     void add(int c);
@@ -48,7 +46,6 @@ private:
     };
 
     const ClassIndex* index_;
-    const InverseRoots* inverseRoots_;
     mutable std::optional<Evaluation> last_;
     std::vector<int> classes_;  // the non-empty ones, in summation order
     double share_ = 0.0;

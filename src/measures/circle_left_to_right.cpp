@@ -40,9 +40,8 @@ public:
         bool done() const { return next > last; }
     };
 
-    ArcPartitions(const ClassIndex& index, const InverseRoots& roots, double z, double threshold)
+    ArcPartitions(const ClassIndex& index, double z, double threshold)
         : index_(index),
-          roots_(roots),
           z_(z),
           threshold_(threshold),
           searches_(static_cast<std::size_t>(index.K) + 1),
@@ -59,7 +58,7 @@ public:
         // Every empty class alone has the same all-zero running proportion.
         for (int c = 1; c <= index.K; ++c) {
             if (!isEmpty(c)) continue;
-            ClassGroup alone(index_, roots_);
+            ClassGroup alone(index_);
             alone.add(c);
             emptyClassPasses_ = alone.passes(z_, threshold_);
             break;
@@ -93,7 +92,7 @@ public:
                 ++search.guesses;
                 const int tried =
                     settledNear(g, t, search.failedThrough + 2, walk.last - 1, search.failedGuess);
-                ClassGroup group(index_, roots_);
+                ClassGroup group(index_);
                 for (int c = g; c <= tried; c = nextNonEmpty(c + 1)) group.add(c);
                 (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = tried;
                 return;
@@ -248,7 +247,7 @@ private:
     // The group of classes g..t, grown from the last one asked for when that started at g.
     const ClassGroup& grow(int g, int t) {
         if (!growing_ || growingFrom_ != g || grownTo_ > t) {
-            growing_.emplace(index_, roots_);
+            growing_.emplace(index_);
             growingFrom_ = g;
             grownTo_ = g - 1;
         }
@@ -286,7 +285,6 @@ private:
     }
 
     const ClassIndex& index_;
-    const InverseRoots& roots_;
     double z_;
     double threshold_;
     std::vector<Search> searches_;
@@ -355,10 +353,9 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Double, *A);
     const ClassIndex index = classify(first, last, b, K);
-    const InverseRoots roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
 
-    ArcPartitions arcs(index, roots, z, threshold);
+    ArcPartitions arcs(index, z, threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,
     // so a start whose score provably exceeds the least found so far need not be partitioned
     // in full. The most promising starts go first; `margin` covers the rounding of the scores
