@@ -1,5 +1,8 @@
 #include "band_count.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 namespace quorvel {
 
 std::int64_t passingCount(int n, double threshold) {
@@ -8,14 +11,13 @@ std::int64_t passingCount(int n, double threshold) {
     };
     if (!passes(n)) return std::int64_t{n} + 1;
     if (passes(0)) return 0;
-    // The fraction grows with the count: bisect for the least passing count.
-    std::int64_t failing = 0;
-    std::int64_t passing = n;
-    while (passing - failing > 1) {
-        const std::int64_t mid = failing + (passing - failing) / 2;
-        (passes(mid) ? passing : failing) = mid;
-    }
-    return passing;
+    // The fraction grows with the count, so the least passing count lies next to
+    // threshold * n; the exact comparison settles the rounding either side.
+    const double guess = std::ceil(threshold * static_cast<double>(n));
+    auto count = static_cast<std::int64_t>(std::clamp(guess, 1.0, static_cast<double>(n)));
+    while (count > 1 && passes(count - 1)) --count;
+    while (!passes(count)) ++count;
+    return count;
 }
 
 }  // namespace quorvel

@@ -42,6 +42,12 @@ inline BandGoal verdictGoal(int n, double threshold) {
     return BandGoal{needed, needed};
 }
 
+// 1/sqrt(i), worked out where a judgement needs it: a band test reads it at few positions, far
+// fewer than a table over the window would cost to fill and to bring into memory.
+inline double inverseRoot(int i) {
+    return 1.0 / std::sqrt(static_cast<double>(i));
+}
+
 // The band around the last element c of a running sequence.
 class Band {
 public:
@@ -106,7 +112,7 @@ private:
 // at most one a position, so count/i is highest no earlier than the position where it may
 // first reach `most`, and lowest no later than the last one where it may still be `fewest`.
 inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32_t most, int lo,
-                               int hi, bool complement, const InverseRoots& inverseRoots) {
+                               int hi, bool complement) {
     const auto element = [complement](std::int32_t count, int i) {
         const double p = static_cast<double>(count) / static_cast<double>(i);
         return complement ? 1.0 - p : p;
@@ -114,8 +120,7 @@ inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32
     const int rise = most - fewest;
     const double a = element(fewest, std::max(lo, hi - rise));
     const double b = element(most, std::max(lo, lo + rise - 1));
-    return band.judge(std::min(a, b), std::max(a, b), inverseRoots[static_cast<std::size_t>(lo)],
-                      inverseRoots[static_cast<std::size_t>(hi)]);
+    return band.judge(std::min(a, b), std::max(a, b), inverseRoot(lo), inverseRoot(hi));
 }
 
 // In-band count of the positions of one block, the count of the block's first position being
@@ -124,8 +129,7 @@ inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32
 // evaluated exactly, with the exact evaluator brought up to date lazily.
 template <typename Exact>
 std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int highest,
-                        std::int32_t fewest, const InverseRoots& inverseRoots, const Band& band,
-                        bool complement, Exact& exact) {
+                        std::int32_t fewest, const Band& band, bool complement, Exact& exact) {
     constexpr int kChunk = 32;
     const int lo = block * sequence.blockSize + 1;
     const int hi = std::min(lo + sequence.blockSize - 1, sequence.n);
@@ -161,8 +165,7 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
         // A full chunk's fixed length lets the compiler unroll its count completely.
         const int length = stop - start + 1;
         const std::int32_t added = length == kChunk ? countedFrom(kChunk) : countedFrom(length);
-        const Band::Verdict chunk =
-            judgeSpan(band, count, count + added, start, stop, complement, inverseRoots);
+        const Band::Verdict chunk = judgeSpan(band, count, count + added, start, stop, complement);
         if (chunk != Band::Verdict::Unsure) {
             if (chunk == Band::Verdict::Inside) inside += stop - start + 1;
             count += added;
@@ -171,8 +174,7 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
         for (int i = start; i <= stop; ++i) {
             if (counted(i)) ++count;
             const double m = static_cast<double>(complement ? i - count : count);
-            const Band::Verdict verdict =
-                band.judgeAt(m, i, inverseRoots[static_cast<std::size_t>(i)]);
+            const Band::Verdict verdict = band.judgeAt(m, i, inverseRoot(i));
             if (verdict == Band::Verdict::Inside ||
                 (verdict == Band::Verdict::Unsure && band.contains(exactAt(i, count), i)))
                 ++inside;
@@ -197,18 +199,17 @@ struct BlockRun {
 // In-band count of a running proportion over a classified sequence: element i is
 // (positions among the first i whose class lies in lowest..highest) / i, or one minus that for
 // the complement, up to the rounding that the exact evaluator reproduces; the index gives that
-// count before every block boundary, and inverseRoots[i] = 1/sqrt(i). Runs of blocks whose range of
-// elements lies clearly inside or outside the band are decided at once; blocks that stay
-// unsure are walked position by position.
+// count before every block boundary. Runs of blocks whose range of elements lies clearly inside
+// or outside the band are decided at once; blocks that stay unsure are walked position by
+// position.
 //
 // Exact interface (a template parameter, no virtual calls):
 //   void enter(int block);                     state before the block's first position
 //   void take(int c);                          a counted position, of class c
 //   double value(int i, std::int32_t count);   element i, as the definition computes it
 template <typename Exact>
-BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
-                        const InverseRoots& inverseRoots, const Band& band, bool complement,
-                        const BandGoal& goal, Exact& exact) {
+BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest, const Band& band,
+                        bool complement, const BandGoal& goal, Exact& exact) {
     const int n = sequence.n;
     const int B = sequence.blockSize;
     BandCount result;
@@ -236,7 +237,7 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
         const auto [first, end, fewest, most] = runs[next];
         const int lo = first * B + 1;  // 1-based positions lo..hi
         const int hi = std::min(end * B, n);
-        switch (judgeSpan(band, fewest, most, lo, hi, complement, inverseRoots)) {
+        switch (judgeSpan(band, fewest, most, lo, hi, complement)) {
             case Band::Verdict::Inside:
                 result.inside += hi - lo + 1;
                 break;
@@ -259,8 +260,8 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest,
     // The latest first: in measurements that settled verdicts with fewer walks than the earliest.
     for (auto next = unsure.rbegin(); next != unsure.rend(); ++next) {
         const auto [block, fewest] = *next;
-        result.inside += countBlock(sequence, block, lowest, highest, fewest, inverseRoots, band,
-                                    complement, exact);
+        result.inside +=
+            countBlock(sequence, block, lowest, highest, fewest, band, complement, exact);
         const int lo = block * B + 1;
         if (reached(lo, std::min(lo + B - 1, n))) return result;
     }

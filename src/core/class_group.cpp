@@ -14,14 +14,8 @@ void ClassGroup::add(int c) {
     // empty classes (K far above the window length) as cheap as their values.
     if (index_->count(c) == 0) return;
     classes_.push_back(c);
+    share_ += static_cast<double>(index_->count(c)) / static_cast<double>(index_->n);
     last_.reset();
-}
-
-double ClassGroup::share() const {
-    const double n = static_cast<double>(index_->n);
-    double v = 0.0;
-    for (const int c : classes_) v += static_cast<double>(index_->count(c)) / n;
-    return v;
 }
 
 // The group's running proportion as the definition sums it: per-class counts over i, added in
@@ -78,9 +72,9 @@ BandCount ClassGroup::count(double z, const BandGoal& goal) const {
     // Each class's term carries one rounding, and each addition another.
     const double slack =
         (static_cast<double>(classes_.size()) + 1.0) * std::numeric_limits<double>::epsilon();
-    const Band band(share(), z, slack);
+    const Band band(share_, z, slack);
     ExactSum exact(*this);
-    return countInBlocks(*index_, lowest_, highest_, *inverseRoots_, band, false, goal, exact);
+    return countInBlocks(*index_, lowest_, highest_, band, false, goal, exact);
 }
 
 bool ClassGroup::passes(double z, double threshold) const {

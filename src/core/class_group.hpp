@@ -17,15 +17,14 @@ namespace quorvel {
 // in blocks where the band edge may pass.
 class ClassGroup {
 public:
-    // `inverseRoots` holds 1/sqrt(i) for the positions of the window.
-    ClassGroup(const ClassIndex& index, const InverseRoots& inverseRoots)
-        : index_(&index), inverseRoots_(&inverseRoots) {}
+    explicit ClassGroup(const ClassIndex& index) : index_(&index) {}
 
     // Takes in class c, adjacent to the classes already in; its share is added after theirs.
     void add(int c);
 
-    // The group's share of the window: the last element of its running proportion.
-    double share() const;
+    // The group's share of the window: the last element of its running proportion, its
+    // classes' shares summed in the order they were added.
+    double share() const { return share_; }
 
     // The band test of the running proportion: its in-band count, possibly stopped early.
     BandCount countInBand(double z, const BandGoal& goal) const;
@@ -47,9 +46,9 @@ private:
     };
 
     const ClassIndex* index_;
-    const InverseRoots* inverseRoots_;
     mutable std::optional<Evaluation> last_;
-    std::vector<int> classes_;                      // the non-empty ones, in summation order
+    std::vector<int> classes_;  // the non-empty ones, in summation order
+    double share_ = 0.0;
     int lowest_ = std::numeric_limits<int>::max();  // the classes span lowest_..highest_
     int highest_ = std::numeric_limits<int>::min();
 };

@@ -45,7 +45,7 @@ struct ClassIndex {
 // Indexes a sequence of labels in lowest..K.
 ClassIndex indexLabels(Labels labels, int lowest, int K);
 
-// 1/sqrt(i) for i = 1..n, to within an ulp (entry 0 unused).
+// 1/sqrt(i) for i = 1..n, to within 3 ulps (entry 0 unused).
 InverseRoots inverseRoots(int n);
 
 // Classifies the window [first, last) into the classes (b[c-1], b[c]], c = 1..K.

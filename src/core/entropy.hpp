@@ -5,10 +5,14 @@
 
 namespace quorvel {
 
-// total - ln(p)*p, leaving the total untouched for an empty share (0*ln 0 is taken as 0).
+// ln(p)*p, taken as 0 for an empty share.
+inline double entropyProduct(double p) {
+    return p == 0.0 ? 0.0 : std::log(p) * p;
+}
+
+// total - ln(p)*p. Subtracting 0 for an empty share leaves any total as it was.
 inline double subtractEntropyTerm(double total, double p) {
-    if (p == 0.0) return total;
-    return total - std::log(p) * p;
+    return total - entropyProduct(p);
 }
 
 }  // namespace quorvel

@@ -40,12 +40,12 @@ public:
         bool done() const { return next > last; }
     };
 
-    ArcPartitions(const ClassIndex& index, const InverseRoots& roots, double z, double threshold)
+    ArcPartitions(const ClassIndex& index, double z, double threshold)
         : index_(index),
-          roots_(roots),
           z_(z),
           threshold_(threshold),
           searches_(static_cast<std::size_t>(index.K) + 1),
+          closed_(static_cast<std::size_t>(index.K) + 1),
           nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1),
           countUpTo_(static_cast<std::size_t>(index.K) + 1, 0) {
         for (int c = index.K; c >= 1; --c)
@@ -58,7 +58,7 @@ public:
         // Every empty class alone has the same all-zero running proportion.
         for (int c = 1; c <= index.K; ++c) {
             if (!isEmpty(c)) continue;
-            ClassGroup alone(index_, roots_);
+            ClassGroup alone(index_);
             alone.add(c);
             emptyClassPasses_ = alone.passes(z_, threshold_);
             break;
@@ -90,9 +90,11 @@ public:
                 if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess)
                     continue;
                 ++search.guesses;
-                ClassGroup group(index_, roots_);
-                for (int c = g; c <= t; c = nextNonEmpty(c + 1)) group.add(c);
-                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = t;
+                const int tried =
+                    settledNear(g, t, search.failedThrough + 2, walk.last - 1, search.failedGuess);
+                ClassGroup group(index_);
+                for (int c = g; c <= tried; c = nextNonEmpty(c + 1)) group.add(c);
+                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = tried;
                 return;
             }
         }
@@ -142,7 +144,7 @@ private:
         }
         const int t = knownEnd(g, walk.last);
         if (t == 0) return false;
-        walk.entropy = subtractEntropyTerm(walk.entropy, groupShare(g, t));
+        walk.entropy -= groupProduct(g, t);
         walk.next = t + 1;
         return true;
     }
@@ -155,9 +157,19 @@ private:
         int failedGuess = 0;    // the last guess that failed
         int guesses = 0;
     };
+    // The group last closed from a class: its end and ln(p)*p of its share.
+    struct ClosedGroup {
+        int end = 0;
+        double product = 0.0;
+    };
+
     static constexpr int kGuesses = 2;
     static constexpr int kPatience = 2;  // candidates failed in order before a guess
     static constexpr int kReach = 6;     // how far from a group to look for passes to guess from
+    static constexpr int kBefore = 4;    // how far before and after a likely pass to look for a
+    static constexpr int kAfter = 8;     // more settled end
+    static constexpr int kSamples = 64;
+    static constexpr double kSettled = 0.75;
 
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
@@ -203,16 +215,53 @@ private:
                 line(1, firstPass, 2), line(-1, anyPass, 0), line(1, anyPass, 0)};
     }
 
+    // Near a likely pass t, the end whose group looks most settled at a sample of block
+    // boundaries, within kSettled of its band's half-width: a test of a group well inside its
+    // band is decided from far fewer blocks than one that only just passes.
+    int settledNear(int g, int t, int lowest, int highest, int avoided) const {
+        const double n = static_cast<double>(index_.n);
+        int best = t;
+        int bestSettled = -1;
+        for (int end = std::max(lowest, t - kBefore); end <= std::min(highest, t + kAfter); ++end) {
+            if (end == avoided) continue;
+            const double c = static_cast<double>(index_.rangeCount(g, end)) / n;
+            const double scale = kSettled * z_ * std::sqrt(c * (1.0 - c));
+            int settled = 0;
+            for (int k = 1; k <= kSamples; ++k) {
+                const int j =
+                    static_cast<int>(static_cast<std::int64_t>(index_.blocks) * k / kSamples);
+                if (j == 0) continue;
+                const double at = std::min(static_cast<double>(j) * index_.blockSize, n);
+                const double deviation = index_.rangeBefore(g, end, j) / at - c;
+                settled += std::fabs(deviation) <= scale / std::sqrt(at);
+            }
+            if (settled > bestSettled ||
+                (settled == bestSettled && std::abs(end - t) < std::abs(best - t))) {
+                best = end;
+                bestSettled = settled;
+            }
+        }
+        return best;
+    }
+
     // The group of classes g..t, grown from the last one asked for when that started at g.
     const ClassGroup& grow(int g, int t) {
         if (!growing_ || growingFrom_ != g || grownTo_ > t) {
-            growing_.emplace(index_, roots_);
+            growing_.emplace(index_);
             growingFrom_ = g;
             grownTo_ = g - 1;
         }
         for (int c = nextNonEmpty(grownTo_ + 1); c <= t; c = nextNonEmpty(c + 1)) growing_->add(c);
         grownTo_ = t;
         return *growing_;
+    }
+
+    // ln(p)*p for the share p of classes g..t. Most starts close the same groups, so the last
+    // one closed from each class is remembered.
+    double groupProduct(int g, int t) {
+        ClosedGroup& closed = closed_[static_cast<std::size_t>(g)];
+        if (closed.end != t) closed = {t, entropyProduct(groupShare(g, t))};
+        return closed.product;
     }
 
     // The share of classes g..t, summed in ascending class order (an empty class adds 0).
@@ -236,10 +285,10 @@ private:
     }
 
     const ClassIndex& index_;
-    const InverseRoots& roots_;
     double z_;
     double threshold_;
     std::vector<Search> searches_;
+    std::vector<ClosedGroup> closed_;
     std::vector<int> nextNonEmpty_;
     std::vector<std::int64_t> countUpTo_;  // values in classes 1..c
     bool emptyClassPasses_ = false;
@@ -304,10 +353,9 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Double, *A);
     const ClassIndex index = classify(first, last, b, K);
-    const InverseRoots roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
 
-    ArcPartitions arcs(index, roots, z, threshold);
+    ArcPartitions arcs(index, z, threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,
     // so a start whose score provably exceeds the least found so far need not be partitioned
     // in full. The most promising starts go first; `margin` covers the rounding of the scores

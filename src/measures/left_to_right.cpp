@@ -40,13 +40,12 @@ double NSLefttoRight(const double* first, const double* last, int K, double z, d
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Single, *A);
     const ClassIndex index = classify(first, last, b, K);
-    const InverseRoots roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
 
     *Hout = 0.0;
     for (int s = 1; s <= K;) {
         // The group s..e grows one class at a time until it settles or reaches class K.
-        ClassGroup group(index, roots);
+        ClassGroup group(index);
         for (int e = s;; ++e) {
             group.add(e);
             if (e == K) {

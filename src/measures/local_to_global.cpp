@@ -35,7 +35,6 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
                                                   PositionPrecision::Single, *A);
     const ClassIndex index = classify(first, last, b, K);
-    const InverseRoots roots = inverseRoots(index.n);
     classFrequencies(index, H0out, *A);
     const auto joined = [](ClassGroup group, int c) {
         group.add(c);
@@ -46,7 +45,7 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     const int m = static_cast<int>(std::floor(static_cast<double>(K) * 0.5) + 1.0);
     int lo = m;
     int hi = m;
-    ClassGroup S(index, roots);
+    ClassGroup S(index);
     bool haveCore = false;
     // Only a candidate that reaches the acceptance count needs its exact fraction, to compare
     // it with the other one; below that count the band walks may stop early.
@@ -87,7 +86,7 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     TailResult upperResult = TailResult::NotTested;
     double u = 0.0;
     for (int h = hi; h <= K;) {
-        ClassGroup T(index, roots);
+        ClassGroup T(index);
         for (int c = h;; ++c) {
             T.add(c);
             const bool passed = T.passes(z, threshold);
@@ -116,7 +115,7 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     TailResult lowerResult = TailResult::NotTested;
     double v = 0.0;
     while (lo >= 2) {
-        ClassGroup T(index, roots);
+        ClassGroup T(index);
         for (int c = lo - 1;; --c) {
             T.add(c);
             const bool passed = T.passes(z, threshold);
