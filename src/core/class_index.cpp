@@ -171,32 +171,6 @@ ClassIndex indexLabels(Labels labels, int lowest, int K) {
     return index;
 }
 
-namespace {
-
-// A single-precision estimate of 1/sqrt(i), refined twice by Newton's step for 1/sqrt in double
-// precision, is within 3 ulps of 1/sqrt(i) for every int i (checked for all i up to 10^7 and
-// sampled beyond). It needs no double-precision division or square root, whose throughput
-// bounded the plain loop; with AVX2 its vectorised form is twice as fast.
-#if defined(__x86_64__) && defined(__GNUC__)
-[[gnu::target_clones("avx2", "default")]]
-#endif
-void fillInverseRoots(double* roots, int n) {
-    for (int i = 1; i <= n; ++i) {
-        const double x = static_cast<double>(i);
-        double y = static_cast<double>(1.0f / std::sqrt(static_cast<float>(i)));
-        y = y * (1.5 - 0.5 * x * y * y);
-        roots[i] = y * (1.5 - 0.5 * x * y * y);
-    }
-}
-
-}  // namespace
-
-InverseRoots inverseRoots(int n) {
-    InverseRoots roots(static_cast<std::size_t>(n) + 1, 0.0);
-    fillInverseRoots(roots.data(), n);
-    return roots;
-}
-
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K) {
     const auto n = static_cast<std::size_t>(last - first);
     Labels labels(n);

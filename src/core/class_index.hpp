@@ -45,9 +45,6 @@ struct ClassIndex {
 // Indexes a sequence of labels in lowest..K.
 ClassIndex indexLabels(Labels labels, int lowest, int K);
 
-// 1/sqrt(i) for i = 1..n, to within 3 ulps (entry 0 unused).
-InverseRoots inverseRoots(int n);
-
 // Classifies the window [first, last) into the classes (b[c-1], b[c]], c = 1..K.
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K);
 

@@ -39,8 +39,7 @@ struct RunAllocator {
 template <typename T>
 using RunBuffer = std::vector<T, RunAllocator<T>>;
 
-// Class labels of a sequence, and 1/sqrt(i) for its positions.
+// Class labels of a sequence.
 using Labels = RunBuffer<std::int32_t>;
-using InverseRoots = RunBuffer<double>;
 
 }  // namespace quorvel

@@ -8,15 +8,6 @@
 #include <limits>
 
 namespace quorvel {
-namespace {
-
-// 1/sqrt(t), computed as a table of roots over the window would hold it: a scorer needs few of
-// them, fewer than such a table costs to fill.
-double inverseRoot(std::int32_t t) {
-    return 1.0 / std::sqrt(static_cast<double>(t));
-}
-
-}  // namespace
 
 // Series 0 is the running share, series 1 its complement; a mask bit per series still open.
 class StretchScorer::Boundary {
