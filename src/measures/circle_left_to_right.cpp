@@ -46,15 +46,11 @@ public:
           threshold_(threshold),
           searches_(static_cast<std::size_t>(index.K) + 1),
           closed_(static_cast<std::size_t>(index.K) + 1),
-          nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1),
-          countUpTo_(static_cast<std::size_t>(index.K) + 1, 0) {
+          nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1) {
         for (int c = index.K; c >= 1; --c)
             nextNonEmpty_[static_cast<std::size_t>(c)] = isEmpty(c) ? nextNonEmpty(c + 1) : c;
-        for (int c = 1; c <= index.K; ++c) {
-            countUpTo_[static_cast<std::size_t>(c)] =
-                countUpTo_[static_cast<std::size_t>(c) - 1] + index.count(c);
+        for (int c = 1; c <= index.K; ++c)
             searches_[static_cast<std::size_t>(c)].failedThrough = c - 1;
-        }
         // Every empty class alone has the same all-zero running proportion.
         for (int c = 1; c <= index.K; ++c) {
             if (!isEmpty(c)) continue;
@@ -276,9 +272,8 @@ private:
     // The term of the classes g..t plus that of t+1..b, from their counts.
     double splitEntropy(int g, int t, int b) const {
         const auto share = [&](int first, int last) {
-            const std::int64_t count = countUpTo_[static_cast<std::size_t>(last)] -
-                                       countUpTo_[static_cast<std::size_t>(first) - 1];
-            return static_cast<double>(count) / static_cast<double>(index_.n);
+            return static_cast<double>(index_.rangeCount(first, last)) /
+                   static_cast<double>(index_.n);
         };
         const double whole = subtractEntropyTerm(0.0, share(g, t));
         return t < b ? subtractEntropyTerm(whole, share(t + 1, b)) : whole;
@@ -290,7 +285,6 @@ private:
     std::vector<Search> searches_;
     std::vector<ClosedGroup> closed_;
     std::vector<int> nextNonEmpty_;
-    std::vector<std::int64_t> countUpTo_;  // values in classes 1..c
     bool emptyClassPasses_ = false;
     std::optional<ClassGroup> growing_;
     int growingFrom_ = 0;
