@@ -107,20 +107,27 @@ private:
     double margin_;
 };
 
+// The least and the greatest of the running shares count/i over positions first..last, the
+// count being `fewest` before first and `most` at last. The count grows by at most one a
+// position, so the share is lowest no later than the last position where the count may still
+// be `fewest`, and highest no earlier than the first where it may have reached `most`.
+inline std::pair<double, double> runningShareRange(std::int32_t fewest, std::int32_t most,
+                                                   std::int32_t first, std::int32_t last) {
+    const std::int32_t gain = most - fewest;
+    const double a =
+        static_cast<double>(fewest) / static_cast<double>(std::max(first, last - gain));
+    const double b =
+        static_cast<double>(most) / static_cast<double>(std::max(first, first + gain - 1));
+    return {std::min(a, b), std::max(a, b)};
+}
+
 // Where the running elements count/i, or 1 - count/i for the complement, stand over positions
-// lo..hi while the count grows from `fewest` (before lo) to `most` (at hi). The count grows by
-// at most one a position, so count/i is highest no earlier than the position where it may
-// first reach `most`, and lowest no later than the last one where it may still be `fewest`.
+// lo..hi while the count grows from `fewest` (before lo) to `most` (at hi).
 inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32_t most, int lo,
                                int hi, bool complement) {
-    const auto element = [complement](std::int32_t count, int i) {
-        const double p = static_cast<double>(count) / static_cast<double>(i);
-        return complement ? 1.0 - p : p;
-    };
-    const int rise = most - fewest;
-    const double a = element(fewest, std::max(lo, hi - rise));
-    const double b = element(most, std::max(lo, lo + rise - 1));
-    return band.judge(std::min(a, b), std::max(a, b), inverseRoot(lo), inverseRoot(hi));
+    const auto [least, greatest] = runningShareRange(fewest, most, lo, hi);
+    return complement ? band.judge(1.0 - greatest, 1.0 - least, inverseRoot(lo), inverseRoot(hi))
+                      : band.judge(least, greatest, inverseRoot(lo), inverseRoot(hi));
 }
 
 // In-band count of the positions of one block, the count of the block's first position being

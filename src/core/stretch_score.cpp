@@ -78,24 +78,16 @@ private:
     // Where positions first..last stand for the series in `open`, the counts before and after
     // them being `fewest` and `most`, and rootLast ~ 1/sqrt(last), rootFirst at least about
     // 1/sqrt(first) (a larger one only widens the band that a verdict "outside" must clear).
-    // The count grows by at most one per position, so the running share m_i / i peaks where the
-    // count may first have reached `most`, and bottoms where it may last have stood at `fewest`;
-    // the complement is one minus it.
+    // The complement's range is one minus the share's.
     Verdicts judge(std::int32_t first, std::int32_t last, std::int32_t fewest, std::int32_t most,
                    double rootFirst, double rootLast, unsigned open) const {
-        const std::int32_t gain = most - fewest;
-        const std::int32_t rise = std::clamp(first - 1 + std::max(gain, 1), first, last);
-        const std::int32_t fall = std::clamp(last - gain, first, last);
-        const double a =
-            static_cast<double>(std::max(fewest, most - last + fall)) / static_cast<double>(fall);
-        const double b = static_cast<double>(std::min(fewest + rise - first + 1, most)) /
-                         static_cast<double>(rise);
+        const auto [least, greatest] = runningShareRange(fewest, most, first, last);
         Verdicts verdicts;
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
-            const double x = k == 1 ? 1.0 - a : a;
-            const double y = k == 1 ? 1.0 - b : b;
-            switch (bands_[k].judge(std::min(x, y), std::max(x, y), rootFirst, rootLast)) {
+            const double low = k == 1 ? 1.0 - greatest : least;
+            const double high = k == 1 ? 1.0 - least : greatest;
+            switch (bands_[k].judge(low, high, rootFirst, rootLast)) {
                 case Band::Verdict::Inside:
                     verdicts.inside |= 1U << k;
                     break;
