@@ -261,21 +261,23 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
         int bits = 0;
         while ((1 << bits) < blocks) ++bits;
         ++probeRound_;
-        Boundary& probe = boundary;
         int probes = 0;
-        // Judges block j unless judged already in this round; whether it lay outside.
-        const auto outside = [&](int j) {
-            std::uint32_t& round = probedIn_[static_cast<std::size_t>(j)];
-            if (round == probeRound_ || empty(j)) return false;
-            round = probeRound_;
-            ++probes;
-            const Boundary::Verdicts verdicts =
-                probe.judgeBlocks(j, j + 1, probe.countedBefore(j), probe.countedBefore(j + 1));
-            probe.settle(
+        // Judges block j whole in this round, tallying its positions found outside.
+        const auto judgeBlock = [&](int j) {
+            probedIn_[static_cast<std::size_t>(j)] = probeRound_;
+            const Boundary::Verdicts verdicts = boundary.judgeBlocks(
+                j, j + 1, boundary.countedBefore(j), boundary.countedBefore(j + 1));
+            boundary.settle(
                 verdicts,
                 position_[static_cast<std::size_t>(j) + 1] - position_[static_cast<std::size_t>(j)],
                 false);
-            return verdicts.outside != 0;
+            return verdicts;
+        };
+        // Judges block j unless judged already in this round; whether it lay outside.
+        const auto outside = [&](int j) {
+            if (probedIn_[static_cast<std::size_t>(j)] == probeRound_ || empty(j)) return false;
+            ++probes;
+            return judgeBlock(j).outside != 0;
         };
         // The block where this boundary strayed before is walked where judging it whole is
         // unsure: its values often settle just short of the band there.
@@ -283,22 +285,16 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
         if (strayed >= 0.0) {
             const int j = blockAt(strayed);
             if (!empty(j)) {
-                probedIn_[static_cast<std::size_t>(j)] = probeRound_;
-                const std::int32_t fewest = probe.countedBefore(j);
-                const Boundary::Verdicts verdicts =
-                    probe.judgeBlocks(j, j + 1, fewest, probe.countedBefore(j + 1));
-                probe.settle(verdicts,
-                             position_[static_cast<std::size_t>(j) + 1] -
-                                 position_[static_cast<std::size_t>(j)],
-                             false);
+                const Boundary::Verdicts verdicts = judgeBlock(j);
                 const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
-                if (unsure != 0 && probe.mostOutside() <= allowed)
-                    probe.countBlock(j, unsure, fewest, allowed);
-                if (probe.mostOutside() > allowed) return outOfReach(q, j, probe.mostOutside());
+                if (unsure != 0 && boundary.mostOutside() <= allowed)
+                    boundary.countBlock(j, unsure, boundary.countedBefore(j), allowed);
+                if (boundary.mostOutside() > allowed)
+                    return outOfReach(q, j, boundary.mostOutside());
             }
         }
         // What the probes of whole blocks have to find, the walked block aside.
-        const std::int64_t walked = probe.mostOutside();
+        const std::int64_t walked = boundary.mostOutside();
         for (int p = -1; p < (1 << bits); ++p) {
             int j = lastOutside_;
             if (p >= 0) {
@@ -306,11 +302,11 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
                 for (int bit = 0; bit < bits; ++bit) j = j << 1 | (p >> bit & 1);
             }
             if (j >= blocks) continue;
-            while (j < blocks && outside(j) && probe.mostOutside() <= allowed) ++j;
-            if (probe.mostOutside() > allowed)
-                return outOfReach(q, std::min(j, blocks - 1), probe.mostOutside());
+            while (j < blocks && outside(j) && boundary.mostOutside() <= allowed) ++j;
+            if (boundary.mostOutside() > allowed)
+                return outOfReach(q, std::min(j, blocks - 1), boundary.mostOutside());
             if (probes >= kProbes &&
-                (probe.mostOutside() - walked) * blocks <= (allowed - walked) * probes)
+                (boundary.mostOutside() - walked) * blocks <= (allowed - walked) * probes)
                 break;
         }
     }
