@@ -85,6 +85,22 @@ def subtract_terms(shares, start=0.0):
     return total
 
 
+def running_shares(window, b):
+    """Row c-1 is the running proportion of class c (b[c-1] < x <= b[c]) along the window."""
+    j = np.arange(1, len(window) + 1, dtype=float)
+    inside = (b[:-1, None] < window[None, :]) & (window[None, :] <= b[1:, None])
+    return np.cumsum(inside, axis=1, dtype=float) / j
+
+
+def in_band_fraction(v, z):
+    """The band test's fraction of v inside c +- z*sqrt(c(1-c)/i), c = v[-1], as it evaluates it."""
+    c = v[-1]
+    f = (1.0 - c) * c
+    with np.errstate(invalid="ignore"):
+        half = z * np.sqrt(f / np.arange(1, len(v) + 1, dtype=float))
+        return np.count_nonzero((v >= c - half) & (half + c >= v)) / len(v)
+
+
 def load_jsonl(name):
     with open(DATA / name) as handle:
         return [json.loads(line) for line in handle if line.strip()]

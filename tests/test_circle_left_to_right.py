@@ -12,7 +12,9 @@ from helpers import (
     EQUAL_WIDTH,
     assert_column,
     assert_same,
+    in_band_fraction,
     run,
+    running_shares,
     subtract_terms,
     term,
 )
@@ -163,28 +165,13 @@ def test_empty_class_closes_a_group_alone():
 # --- longer windows against a plain NumPy evaluation of every start score ---
 
 
-def _running_shares(window, b):
-    j = np.arange(1, len(window) + 1, dtype=float)
-    inside = (b[:-1, None] < window[None, :]) & (window[None, :] <= b[1:, None])
-    return np.cumsum(inside, axis=1, dtype=float) / j
-
-
-def _passes(v, z, accept):
-    c = v[-1]
-    f = (1.0 - c) * c
-    with np.errstate(invalid="ignore"):
-        half = z * np.sqrt(f / np.arange(1, len(v) + 1, dtype=float))
-        count = np.count_nonzero((v >= c - half) & (half + c >= v))
-    return count / len(v) >= accept
-
-
 def _arc_entropy(P, a, b, z, accept):
     entropy, g = 0.0, a
     while g <= b:
         v = np.zeros(P.shape[1])
         for t in range(g, b + 1):
             v = v + P[t - 1]
-            if t == b or _passes(v, z, accept):
+            if t == b or in_band_fraction(v, z) >= accept:
                 break
         if v[-1] != 0:
             entropy = entropy - math.log(v[-1]) * v[-1]
@@ -221,7 +208,7 @@ def _shifted(kind, n=2500):
 def test_least_start_score_matches_every_start_partitioned(kind, K, z, accept, mode):
     window = _shifted(kind)
     result, H0, H, A = run(NAME, window, K, z=z, accept=accept, mode=mode)
-    P = _running_shares(window, A[:, 0])
+    P = running_shares(window, A[:, 0])
     scores = [_arc_entropy(P, 1, K, z, accept)]
     scores += [
         _arc_entropy(P, 1, s - 1, z, accept) + _arc_entropy(P, s, K, z, accept)

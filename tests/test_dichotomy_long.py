@@ -6,10 +6,9 @@ import math
 
 import numpy as np
 import pytest
+from helpers import ACCEPT, Z, in_band_fraction
 
 import quorvel
-
-Z, ACCEPT = 1.96, 0.925845
 
 
 def autoregressive(n: int, coefficient: float, seed: int) -> np.ndarray:
@@ -22,20 +21,13 @@ def autoregressive(n: int, coefficient: float, seed: int) -> np.ndarray:
     return out
 
 
-def in_band_fraction(v: np.ndarray) -> float:
-    c = v[-1]
-    f = (1.0 - c) * c
-    half = Z * np.sqrt(f / np.arange(1, len(v) + 1, dtype=float))
-    return np.count_nonzero((v >= c - half) & (half + c >= v)) / len(v)
-
-
 def split(values, s, e, level, K, marks, b, accept):
     """One split step; returns how many marks it set."""
     t = np.arange(1, len(values) + 1, dtype=float)
     scores = []
     for q in range(s + 1, e):
         p = np.cumsum(values <= b[q]) / t
-        f1, f2 = in_band_fraction(p), in_band_fraction(1.0 - p)
+        f1, f2 = in_band_fraction(p, Z), in_band_fraction(1.0 - p, Z)
         scores.append(min(f1, f2))
     best = max(scores)
     if best > accept:

@@ -6,10 +6,9 @@ import math
 
 import numpy as np
 import pytest
+from helpers import ACCEPT, Z, in_band_fraction, running_shares
 
 import quorvel
-
-Z, ACCEPT = 1.96, 0.925845
 
 
 def series(kind: str, n: int) -> np.ndarray:
@@ -30,27 +29,13 @@ def series(kind: str, n: int) -> np.ndarray:
     return x
 
 
-def table(window: np.ndarray, b: np.ndarray) -> np.ndarray:
-    j = np.arange(1, len(window) + 1, dtype=float)
-    inside = (b[:-1, None] < window[None, :]) & (window[None, :] <= b[1:, None])
-    return np.cumsum(inside, axis=1, dtype=float) / j
-
-
-def passes(v: np.ndarray, threshold: float) -> bool:
-    c = v[-1]
-    f = (1.0 - c) * c
-    half = Z * np.sqrt(f / np.arange(1, len(v) + 1, dtype=float))
-    count = np.count_nonzero((v >= c - half) & (half + c >= v))
-    return count / len(v) >= threshold
-
-
 def arc_entropy(P: np.ndarray, a: int, b: int) -> float:
     entropy, g = 0.0, a
     while g <= b:
         v = np.zeros(P.shape[1])
         for t in range(g, b + 1):
             v = v + P[t - 1]
-            if t == b or passes(v, ACCEPT):
+            if t == b or in_band_fraction(v, Z) >= ACCEPT:
                 break
         if v[-1] != 0:
             entropy = entropy - math.log(v[-1]) * v[-1]
@@ -65,11 +50,11 @@ def test_sweeps_match_the_table(kind, mode):
     est = quorvel.NonStationary()
     est.setup(40, Z, ACCEPT, mode)
     est.nsFunc("NSLefttoRight", window)
-    P = table(window, est.getA()[:, 0])
+    P = running_shares(window, est.getA()[:, 0])
     K = P.shape[0]
     assert est.getH() == arc_entropy(P, 1, K)
     est.nsFunc("NSCircleLefttoRight", window)
-    P = table(window, est.getA()[:, 0])
+    P = running_shares(window, est.getA()[:, 0])
     scores = [arc_entropy(P, 1, K)]
     scores += [arc_entropy(P, 1, s - 1) + arc_entropy(P, s, K) for s in range(2, K + 1)]
     assert est.getH() == min(scores)
