@@ -101,6 +101,23 @@ def in_band_fraction(v, z):
         return np.count_nonzero((v >= c - half) & (half + c >= v)) / len(v)
 
 
+def arc_entropy(P, a, b, z=Z, accept=ACCEPT):
+    """Entropy of the left-to-right partition of classes a..b, from the running shares P: a
+    group grows until it passes the band test or reaches b, and the terms are subtracted in
+    order."""
+    entropy, g = 0.0, a
+    while g <= b:
+        v = np.zeros(P.shape[1])
+        for t in range(g, b + 1):
+            v = v + P[t - 1]
+            if t == b or in_band_fraction(v, z) >= accept:
+                break
+        if v[-1] != 0:
+            entropy = entropy - math.log(v[-1]) * v[-1]
+        g = t + 1
+    return entropy
+
+
 def load_jsonl(name):
     with open(DATA / name) as handle:
         return [json.loads(line) for line in handle if line.strip()]

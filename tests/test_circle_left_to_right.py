@@ -10,9 +10,9 @@ import pytest
 from helpers import (
     EQUAL_FREQUENCY,
     EQUAL_WIDTH,
+    arc_entropy,
     assert_column,
     assert_same,
-    in_band_fraction,
     run,
     running_shares,
     subtract_terms,
@@ -165,20 +165,6 @@ def test_empty_class_closes_a_group_alone():
 # --- longer windows against a plain NumPy evaluation of every start score ---
 
 
-def _arc_entropy(P, a, b, z, accept):
-    entropy, g = 0.0, a
-    while g <= b:
-        v = np.zeros(P.shape[1])
-        for t in range(g, b + 1):
-            v = v + P[t - 1]
-            if t == b or in_band_fraction(v, z) >= accept:
-                break
-        if v[-1] != 0:
-            entropy = entropy - math.log(v[-1]) * v[-1]
-        g = t + 1
-    return entropy
-
-
 def _shifted(kind, n=2500):
     rng = np.random.default_rng(7)
     x = rng.normal(size=n)
@@ -209,9 +195,9 @@ def test_least_start_score_matches_every_start_partitioned(kind, K, z, accept, m
     window = _shifted(kind)
     result, H0, H, A = run(NAME, window, K, z=z, accept=accept, mode=mode)
     P = running_shares(window, A[:, 0])
-    scores = [_arc_entropy(P, 1, K, z, accept)]
+    scores = [arc_entropy(P, 1, K, z, accept)]
     scores += [
-        _arc_entropy(P, 1, s - 1, z, accept) + _arc_entropy(P, s, K, z, accept)
+        arc_entropy(P, 1, s - 1, z, accept) + arc_entropy(P, s, K, z, accept)
         for s in range(2, K + 1)
     ]
     assert_same(H, min(scores))

@@ -2,11 +2,10 @@
 a NumPy evaluation that does, position by position, with the same floating-point operations."""
 
 import itertools
-import math
 
 import numpy as np
 import pytest
-from helpers import ACCEPT, Z, in_band_fraction, running_shares
+from helpers import ACCEPT, Z, arc_entropy, running_shares
 
 import quorvel
 
@@ -27,20 +26,6 @@ def series(kind: str, n: int) -> np.ndarray:
         # at all, which tests the judgement of a block by its ends at its extremes.
         return np.sort(x.reshape(-1, 1500), axis=1).ravel()
     return x
-
-
-def arc_entropy(P: np.ndarray, a: int, b: int) -> float:
-    entropy, g = 0.0, a
-    while g <= b:
-        v = np.zeros(P.shape[1])
-        for t in range(g, b + 1):
-            v = v + P[t - 1]
-            if t == b or in_band_fraction(v, Z) >= ACCEPT:
-                break
-        if v[-1] != 0:
-            entropy = entropy - math.log(v[-1]) * v[-1]
-        g = t + 1
-    return entropy
 
 
 @pytest.mark.parametrize("kind", ["noise", "walk", "level", "variance", "ties", "stretches"])
