@@ -327,10 +327,15 @@ def test_setupDS_zero_on_new_object_leaves_it_unconfigured(est):
         est.getA()
 
 
-def test_nan_acceptance_fraction_rejected():
+@pytest.mark.parametrize(
+    ("z", "accept", "message"),
+    [(math.nan, ACCEPT, "band multiplier"), (Z, math.nan, "acceptance fraction")],
+)
+def test_nan_band_multiplier_or_acceptance_fraction_rejected(z, accept, message):
+    # A NaN band multiplier would let every band test fail silently: 1.0 on pure noise.
     est, before = _prepared()
-    with pytest.raises(ValueError):
-        est.setup(3, Z, math.nan, 1)
+    with pytest.raises(ValueError, match=message):
+        est.setup(3, z, accept, 1)
     _still_works(est, before)
 
 

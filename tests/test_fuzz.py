@@ -65,7 +65,7 @@ valid_modes = st.one_of(
 modes = st.one_of(valid_modes, valid_modes, valid_modes, st.sampled_from([2**31, -(2**31) - 1]))
 valid_configs = st.tuples(
     st.one_of(st.integers(0, 40), st.sampled_from([500, 5000])),
-    reals,
+    reals.filter(lambda z: not math.isnan(z)),
     reals.filter(lambda threshold: not math.isnan(threshold)),
     valid_modes,
 )
@@ -163,7 +163,7 @@ class EstimatorUnderFire(RuleBasedStateMachine):
             assert K + 1 > MAX_ROWS
             self.K = None  # the table is released; setup again to go on
         elif isinstance(outcome, ValueError):
-            assert K > 2**31 - 1 or math.isnan(threshold)
+            assert K > 2**31 - 1 or math.isnan(z) or math.isnan(threshold)
         else:
             assert isinstance(outcome, TypeError)
             assert not (0 <= K < 2**64 and -(2**31) <= mode < 2**31)

@@ -16,7 +16,7 @@ NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight
         (10**6, 1.96, 0.925845, 1),
         (10**6, 1.96, 0.925845, 0),
         (10**6, 1.96, 2.0, 0),
-        (10**6, math.nan, 0.9, 1),
+        (10**6, -math.inf, 0.9, 1),
         (10**6, math.inf, 0.9, 0),
     ],
 )

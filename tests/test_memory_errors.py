@@ -121,3 +121,33 @@ def test_a_run_that_runs_out_of_memory_keeps_the_last_results():
         est.setup(3, 1.96, 0.925845, 1)
         assert est.nsFunc("NSLocaltoGlobal", [float(v) for v in range(1, 11)]) == 0.0
     """)
+
+
+def test_reading_or_converting_a_series_when_memory_runs_out_raises_and_leaks_nothing():
+    # 2*10^7 values: reading them back needs a list and 2*10^7 floats (about 640 MB); a float64
+    # buffer of the same length needs a 160 MB copy. Neither fits under the cap.
+    run_capped("""
+        import array, time
+        def resident():
+            with open("/proc/self/statm") as statm:
+                return int(statm.read().split()[1]) * 4096
+        n = 20_000_000
+        est = quorvel.NonStationary()
+        est.data = numpy.arange(float(n))
+        doubles = array.array("d", bytes(8 * n))
+        cap(100 * 2**20)
+        before = resident()
+        for attempt in (lambda: est.data, lambda: est.nsFunc("NSLefttoRight", doubles)):
+            start = time.perf_counter()
+            try:
+                attempt()
+            except MemoryError:
+                pass
+            else:
+                raise AssertionError("no MemoryError")
+            assert time.perf_counter() - start < 10
+        assert resident() - before < 20 * 2**20, resident() - before
+        doubles.append(1.0)  # the buffer is no longer exported
+        cap(2 * 2**30)
+        assert len(est.data) == n
+    """)

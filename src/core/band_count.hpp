@@ -10,6 +10,7 @@
 #pragma once
 
 #include "class_index.hpp"
+#include "interrupt.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -140,6 +141,7 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     constexpr int kChunk = 32;
     const int lo = block * sequence.blockSize + 1;
     const int hi = std::min(lo + sequence.blockSize - 1, sequence.n);
+    pollInterrupt(hi - lo + 1);
     // One unsigned comparison per label tells lowest <= c <= highest, and lets the compiler
     // vectorise the chunk counts.
     const std::int32_t* labels = sequence.label.data();
@@ -219,6 +221,8 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest, con
                         bool complement, const BandGoal& goal, Exact& exact) {
     const int n = sequence.n;
     const int B = sequence.blockSize;
+    // Counted as if every block were judged: a test costs at most about that.
+    pollInterrupt(sequence.blocks);
     BandCount result;
     // Runs of blocks are judged from the counts at their ends and halved while unsure, the
     // coarsest first: a verdict often follows from a few long runs, wherever they lie. Blocks

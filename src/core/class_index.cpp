@@ -1,6 +1,7 @@
 #include "class_index.hpp"
 
 #include "classes.hpp"
+#include "interrupt.hpp"
 #include "monotone_buckets.hpp"
 
 #include <algorithm>
@@ -40,6 +41,7 @@ public:
         std::int32_t buckets[kChunk];
         for (std::size_t from = 0; from < count; from += kChunk) {
             const std::size_t size = std::min(kChunk, count - from);
+            pollInterrupt(static_cast<std::int64_t>(size));
             levels_.front().map.map(x + from, size, buckets);
             for (std::size_t i = 0; i < size; ++i)
                 out[from + i] = label(x[from + i], static_cast<std::size_t>(buckets[i]));

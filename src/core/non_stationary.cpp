@@ -57,6 +57,7 @@ void NonStationary::setup(std::uint64_t K, double z, double threshold, int mode)
     if (K > kMaxClassCount)
         throw std::invalid_argument("K = " + std::to_string(K) +
                                     " is too large: at most 2147483647 classes are accepted");
+    if (std::isnan(z)) throw std::invalid_argument("the band multiplier z must not be NaN");
     if (std::isnan(threshold))
         throw std::invalid_argument("the acceptance fraction must not be NaN");
     A.reset();

@@ -1,5 +1,6 @@
 #include "order_statistics.hpp"
 
+#include "interrupt.hpp"
 #include "monotone_buckets.hpp"
 #include "sort.hpp"
 
@@ -59,6 +60,7 @@ void forEachBucket(const MonotoneBuckets& bucketOf, const double* first, const d
     while (first != last) {
         const std::size_t count =
             std::min<std::size_t>(kChunk, static_cast<std::size_t>(last - first));
+        pollInterrupt(static_cast<std::int64_t>(count));
         bucketOf.map(first, count, buckets);
         for (std::size_t i = 0; i < count; ++i) visit(first[i], buckets[i]);
         first += count;

@@ -1,6 +1,7 @@
 #include "stretch_score.hpp"
 
 #include "band_count.hpp"
+#include "interrupt.hpp"
 
 #include <algorithm>
 #include <array>
@@ -55,6 +56,7 @@ public:
         constexpr int kChunk = 32;
         const ClassIndex& source = *scorer_.stretch_.source;
         const int begin = j * source.blockSize;
+        pollInterrupt(source.blockSize);
         const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
         Walk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
         countLabels(begin, std::min(begin + source.blockSize, source.n), kChunk, open, walk);
@@ -245,6 +247,8 @@ std::int64_t StretchScorer::outOfReach(int q, int j, std::int64_t mostOutside) {
 std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
     Boundary boundary(*this, q);
     const int blocks = stretch_.source->blocks;
+    // Counted as if every block were judged: a score costs at most about that, walks aside.
+    pollInterrupt(blocks);
     const auto empty = [&](int j) {
         return position_[static_cast<std::size_t>(j) + 1] == position_[static_cast<std::size_t>(j)];
     };
