@@ -1,5 +1,7 @@
 #include "class_group.hpp"
 
+#include "interrupt.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -41,6 +43,8 @@ public:
         ++counts_[slot->second];
     }
     double value(int i, std::int32_t) const {
+        // A term per class: in a wide group these evaluations are most of a band test's work.
+        pollInterrupt(static_cast<std::int64_t>(counts_.size()));
         const double at = static_cast<double>(i);
         double v = 0.0;
         for (const std::int32_t m : counts_)

@@ -166,6 +166,7 @@ ClassIndex indexLabels(Labels labels, int lowest, int K) {
         const auto from = static_cast<std::size_t>(j) * static_cast<std::size_t>(index.blockSize);
         const std::size_t to =
             std::min(from + static_cast<std::size_t>(index.blockSize), index.label.size());
+        pollInterrupt(static_cast<std::int64_t>(to - from));
         for (std::size_t i = from; i < to; ++i)
             ++index.counts[static_cast<std::size_t>(index.label[i] - lowest)];
     }
