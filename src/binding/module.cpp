@@ -138,8 +138,8 @@ private:
         const auto masked = mask.attr("sum")().cast<Py_ssize_t>();
         if (masked == 0) return;
         const auto first = mask.attr("argmax")().cast<Py_ssize_t>();
-        const std::string where = masked == 1 ? " masked value, at position "
-                                              : " masked values, the first at position ";
+        const std::string where =
+            masked == 1 ? " masked value, at position " : " masked values, the first at position ";
         throw value_error("series contains " + std::to_string(masked) + where +
                           std::to_string(first) +
                           ": the module has no notion of missing values; drop them "

@@ -32,8 +32,7 @@ void runInterruptCheck();
 // Installs `check` for the calling thread while it lives, restoring the previous one after.
 class InterruptScope {
 public:
-    explicit InterruptScope(InterruptCheck check)
-        : previous_(detail::interruptState.check) {
+    explicit InterruptScope(InterruptCheck check) : previous_(detail::interruptState.check) {
         detail::interruptState.check = check;
         detail::interruptState.workSinceCheck = 0;
     }
