@@ -161,10 +161,10 @@ def test_missing_cells_are_omitted_on_request(tmp_path):
             "",
             "window (500 values) is longer than the series (120 values)",
         ),
-        (["--window", "0"], "", "expected a positive integer"),
+        (["--window", "0"], "", "--window must be an integer of at least 1, not 0"),
         (["--method", "NSUpward"], "", "invalid choice"),
         (["{csv}", "--window", "50", "--permutations", "9"], "", "cannot be combined"),
-        (["{csv}", "--plot", "/no/such/folder/out.png"], "", "no folder"),
+        (["{csv}", "--plot", "/no/such/folder/out.png"], "", "no such file or directory"),
         (["{npy}", "--column", "3"], "", "no column '3'"),
     ],
 )
