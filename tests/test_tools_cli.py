@@ -8,30 +8,17 @@ import re
 import shlex
 import shutil
 import struct
-import subprocess
-import sys
 from pathlib import Path
 
 import numpy as np
 import pytest
 
+from helpers import run_quorvel
 from quorvel_tools import METHODS, analyze, permutation_test, rolling
 
-SCRIPT = Path(sys.executable).with_name("quorvel")
 VALUES = np.random.default_rng(6).normal(size=120).cumsum().round(6)
 TEXT = [repr(float(v)) for v in VALUES]
-
-
-def quorvel(*args, stdin="", env=None):
-    return subprocess.run(
-        [str(SCRIPT), *map(str, args)],
-        input=stdin,
-        capture_output=True,
-        text=True,
-        env=env,
-        check=False,
-        timeout=120,
-    )
+quorvel = run_quorvel
 
 
 def values_by_method(text):
@@ -220,12 +207,6 @@ def test_readme_commands_work_as_written(tmp_path):
     (tmp_path / "examples").mkdir()
     shutil.copy(root / "examples" / "prices.csv", tmp_path / "examples")
     for command in commands:
-        run = subprocess.run(
-            [str(SCRIPT), *shlex.split(command)[1:]],
-            cwd=tmp_path,
-            capture_output=True,
-            text=True,
-            check=False,
-        )
+        run = quorvel(*shlex.split(command)[1:], cwd=tmp_path)
         assert run.returncode == 0, f"{command}: {run.stderr}"
     assert (tmp_path / "shares.png").exists() and (tmp_path / "profile.png").exists()

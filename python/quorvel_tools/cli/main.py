@@ -229,15 +229,15 @@ def _run(arguments: argparse.Namespace) -> int:
         rows, results = whole_series(named, settings, arguments.permutations, arguments.seed)
         if arguments.plot:
             figures.save_shares(arguments.plot, results)
+    if source is None and arguments.form is None:
+        sys.stdout.write(DEMO_NOTE)
+    sys.stdout.write(render(rows, arguments.form or "table") + "\n")
+    sys.stdout.flush()
     # Said once the run has succeeded, so that a failing run still ends with one line.
     if note:
         print(f"quorvel: {note}", file=sys.stderr)
     if arguments.plot:
         print(f"quorvel: wrote the plot to {arguments.plot}", file=sys.stderr)
-    if source is None and arguments.form is None:
-        sys.stdout.write(DEMO_NOTE)
-    sys.stdout.write(render(rows, arguments.form or "table") + "\n")
-    sys.stdout.flush()
     return 0
 
 

@@ -22,6 +22,7 @@ import numpy.typing as npt
 
 from .errors import UsageError, os_error_text
 from .layout import (
+    SAMPLE_ROWS,
     Layout,
     data_lines,
     is_row_order,
@@ -113,8 +114,17 @@ def _read_text(
     want_labels: bool,
 ) -> Column:
     blocks = _blocks(stream)
-    first = next(blocks, "")
-    layout = sniff(data_lines(first), column, delimiter, decimal, where)
+    # The layout is judged from the first SAMPLE_ROWS lines of data, whatever the block size.
+    head: list[str] = []
+    sample: list[tuple[int, str]] = []
+    for block in blocks:
+        head.append(block)
+        sample += data_lines(block, 1 + sum(text.count("\n") for text in head[:-1]))
+        if len(sample) >= SAMPLE_ROWS:
+            break
+    first = "".join(head)
+    del head
+    layout = sniff(sample, column, delimiter, decimal, where)
     # The header's line is left out of the first block; numbering goes on after it.
     body = "\n".join(first.split("\n")[layout.header_line :])
     line = layout.header_line + 1
