@@ -85,6 +85,8 @@ def resolve(
     """`classes=None` takes K from the data size as the module's setupDS does for n values;
     K is at least 2 and at most n, since a class needs values for its share to mean anything."""
     check_settings(classes, z, accept, binning)
+    if n < MIN_CLASSES:
+        raise ValueError(f"{n} value(s) are too few to analyse; at least {MIN_CLASSES} are needed")
     if classes is None:
         count = classes_for_size(n)
         if count < MIN_CLASSES:

@@ -127,10 +127,11 @@ def _is_real_dtype(dtype: np.dtype[Any]) -> bool:
 def _as_float_array(raw: Any) -> npt.NDArray[np.float64]:
     if isinstance(raw, (str, bytes)) or np.isscalar(raw) or raw is None:
         raise TypeError(f"expected {ACCEPTED}; got {type(raw).__name__}")
-    if np.ma.isMaskedArray(raw):
+    if isinstance(raw, np.ma.MaskedArray):
         # Masked elements are missing values: they meet nan_policy, whatever their data holds.
-        values = _as_float_array(np.ma.getdata(raw)).copy()
-        values[np.ma.getmaskarray(raw)] = np.nan
+        values = _as_float_array(np.asarray(raw.data)).copy()
+        mask = np.asarray(raw.mask, dtype=bool)  # a single False when nothing is masked
+        values[np.broadcast_to(mask, values.shape)] = np.nan
         return values
     array = np.asarray(raw)
     if array.dtype == object:

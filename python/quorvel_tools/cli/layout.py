@@ -7,6 +7,7 @@ import csv
 import math
 import re
 from collections import Counter
+from collections.abc import Iterator
 from dataclasses import dataclass
 
 import numpy as np
@@ -55,15 +56,28 @@ class Layout:
         return text + "; choose another with --column"
 
 
-def data_lines(text: str, first_number: int = 1) -> Lines:
+def data_lines(text: str, first_number: int = 1, limit: int | None = None) -> Lines:
     """(line number, line) of the lines holding data, without their # comments; blank lines
-    and whole-line comments are left out, as NumPy's reader leaves them out."""
-    found = []
-    for number, line in enumerate(text.split("\n"), start=first_number):
+    and whole-line comments are left out, as NumPy's reader leaves them out. `limit` stops
+    after that many."""
+    found: Lines = []
+    for number, line in enumerate(_lines(text), first_number):
         content = line.split("#", 1)[0].rstrip("\r")
         if content.strip():
             found.append((number, content))
+            if len(found) == limit:
+                break
     return found
+
+
+def _lines(text: str) -> Iterator[str]:
+    """One line at a time, so that a sample of a large block copies only what it reads."""
+    start = 0
+    while start < len(text):
+        end = text.find("\n", start)
+        end = len(text) if end < 0 else end
+        yield text[start:end]
+        start = end + 1
 
 
 def split_cells(line: str, delimiter: str | None) -> list[str]:
