@@ -49,3 +49,22 @@ def test_plots_name_the_series_label_their_axis_and_write_boundaries_alike():
     many = analyze(pd.Series(series.to_numpy(), index=index.rename(None)), classes=27).plot()
     assert many.get_xlabel() == "date"
     assert all("e+" not in tick.get_text() for tick in many.get_yticklabels())
+
+
+def test_profiles_that_coincide_stay_visible_and_say_so(tmp_path, monkeypatch):
+    from quorvel_tools.cli import figures
+
+    methods = ("NSLefttoRight", "NSCircleLefttoRight", "NSdichotomy")
+    found = [rolling(np.arange(300.0), 100, 20, method) for method in methods]
+    captured = {}
+    monkeypatch.setattr(figures, "_save", lambda figure, path: captured.update(figure=figure))
+    figures.save_profiles(str(tmp_path / "p.png"), {"walk": found})
+    axes = captured["figure"].axes[0]
+    styles = {(line.get_linestyle(), line.get_linewidth()) for line in axes.get_lines()}
+    assert len(styles) == 3
+    legend = [text.get_text() for text in axes.get_legend().get_texts()]
+    assert legend == [
+        "NSLefttoRight (same as NSCircleLefttoRight)",
+        "NSCircleLefttoRight (same as NSLefttoRight)",
+        "NSdichotomy",
+    ]

@@ -25,6 +25,8 @@ def save_shares(path: str, results: Mapping[str, Analysis]) -> None:
 
 # Measures often agree window for window; wide solid lines under thin dashed ones keep each seen.
 LINE_STYLES = (("-", 3.2), ("--", 2.2), (":", 1.8), ("-.", 1.0))
+# Profiles this close draw as one line, whatever the last bits of their figures.
+SAME = 1e-9
 
 
 def save_profiles(path: str, profiles: Mapping[str, Sequence[RollingProfile]]) -> None:
@@ -45,7 +47,8 @@ def _legend_entry(profile: RollingProfile, found: Sequence[RollingProfile]) -> s
     same = [
         other.method
         for other in found
-        if other is not profile and np.array_equal(other.values, profile.values, equal_nan=True)
+        if other is not profile
+        and np.allclose(other.values, profile.values, rtol=0, atol=SAME, equal_nan=True)
     ]
     return profile.method + (f" (same as {', '.join(same)})" if same else "")
 
