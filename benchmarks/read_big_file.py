@@ -61,7 +61,8 @@ def measure(code: str, repeats: int) -> tuple[float, float]:
     times, peaks = [], []
     for _ in range(repeats):
         start = time.perf_counter()
-        run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+        command = [sys.executable, "-c", code]
+        run = subprocess.run(command, capture_output=True, text=True, check=True)
         times.append(time.perf_counter() - start)
         peaks.append(int(run.stdout.split()[-1]) / 1024)
     return min(times), min(peaks)

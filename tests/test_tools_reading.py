@@ -14,6 +14,7 @@ from helpers import run_quorvel as quorvel
 
 VOLUME = np.random.default_rng(3).gamma(2.0, 20.0, size=60).round(1)
 YEARS = np.arange(1700, 1760)
+FEW = VOLUME[:28]
 
 
 def values_by_method(text):
@@ -48,7 +49,8 @@ def test_a_ragged_row_is_a_missing_cell_of_the_series(tmp_path):
     lines[10] = str(YEARS[10])  # a year without its value
     path = tmp_path / "ragged.csv"
     path.write_text("year,volume\n" + "\n".join(lines) + "\n")
-    assert_one_error_line(quorvel(path), "1 missing cell(s) in column 'volume', the first at line 12")
+    message = "1 missing cell(s) in column 'volume', the first at line 12"
+    assert_one_error_line(quorvel(path), message)
     run = quorvel(path, "--nan", "omit", "--json")
     assert values_by_method(run.stdout) == expected(np.delete(VOLUME, 10))
 
@@ -56,14 +58,14 @@ def test_a_ragged_row_is_a_missing_cell_of_the_series(tmp_path):
 @pytest.mark.parametrize(
     "text, options",
     [
-        ("date;value\n" + "".join(f"2024-01-{i + 1:02d};{v}\n" for i, v in enumerate(VOLUME[:28])), []),
-        ("value\tother\n" + "".join(f"{v}\t1\n" for v in VOLUME[:28]), []),
-        ("a|value\n" + "".join(f"x|{v}\n" for v in VOLUME[:28]), []),
-        ("value;b\n" + "".join(f"{v};1\n".replace(".", ",", 1) for v in VOLUME[:28]), []),
-        ("value b\n" + "".join(f"{v}  7\n" for v in VOLUME[:28]), []),
-        ('value,b\n' + "".join(f'"{v}",1\n'.replace(".", ",", 1) for v in VOLUME[:28]),
+        ("date;value\n" + "".join(f"2024-01-{i + 1:02d};{v}\n" for i, v in enumerate(FEW)), []),
+        ("value\tother\n" + "".join(f"{v}\t1\n" for v in FEW), []),
+        ("a|value\n" + "".join(f"x|{v}\n" for v in FEW), []),
+        ("value;b\n" + "".join(f"{v};1\n".replace(".", ",", 1) for v in FEW), []),
+        ("value b\n" + "".join(f"{v}  7\n" for v in FEW), []),
+        ('value,b\n' + "".join(f'"{v}",1\n'.replace(".", ",", 1) for v in FEW),
          ["--decimal", ","]),
-        ("value:b\n" + "".join(f"{v}:1\n" for v in VOLUME[:28]), ["--delimiter", ":"]),
+        ("value:b\n" + "".join(f"{v}:1\n" for v in FEW), ["--delimiter", ":"]),
     ],
     ids=["semicolon", "tab", "pipe", "decimal-comma", "spaces", "quoted-comma", "option"],
 )
@@ -72,7 +74,7 @@ def test_delimiter_and_decimal_mark_come_from_the_content_or_the_options(tmp_pat
     path.write_text(text)
     run = quorvel(path, "--json", "--column", "value", *options)
     assert run.returncode == 0, run.stderr
-    assert values_by_method(run.stdout) == expected(VOLUME[:28])
+    assert values_by_method(run.stdout) == expected(FEW)
 
 
 def test_standard_input_is_read_when_it_is_not_a_terminal():
@@ -86,7 +88,8 @@ def test_rolling_rows_carry_the_dates_of_the_file(tmp_path):
     path.write_text("date,v\n" + "".join(f"{d},{v}\n" for d, v in zip(dates, VOLUME)))
     run = quorvel(path, "--window", "30", "--step", "15", "--json", "--method", "NSLefttoRight")
     rows = json.loads(run.stdout)
-    assert [(r["end"], r["date"]) for r in rows] == [(29, "2024-01-30"), (44, "2024-02-14"), (59, "2024-02-29")]
+    ends = [(row["end"], row["date"]) for row in rows]
+    assert ends == [(29, "2024-01-30"), (44, "2024-02-14"), (59, "2024-02-29")]
 
 
 def test_block_boundaries_lose_no_line_and_keep_line_numbers(tmp_path, monkeypatch):
@@ -111,18 +114,26 @@ def test_block_boundaries_lose_no_line_and_keep_line_numbers(tmp_path, monkeypat
     assert list(column.labels) == list(range(60))
 
 
+def three_values(folder):
+    (folder / "x.csv").write_text("1\n2\n3\n")
+
+
 @pytest.mark.parametrize(
     "make, args, message",
     [
         (lambda p: np.save(p / "empty.npy", np.zeros((5, 0))), ["empty.npy"], "holds no data"),
-        (lambda p: (p / "text.npy").write_text("1\n2\n"), ["text.npy"], "is not a NumPy .npy file"),
+        (lambda p: (p / "t.npy").write_text("1\n2\n"), ["t.npy"], "is not a NumPy .npy file"),
         (lambda p: (p / "d").mkdir(), ["d"], "d is a directory"),
         (lambda p: None, ["/proc/self/mem"], "cannot read /proc/self/mem"),
-        (lambda p: (p / "x.csv").write_text("1\n2\n3\n"), ["x.csv", "--plot", "."], "is a folder"),
-        (lambda p: (p / "x.csv").write_text("1\n2\n3\n"), ["x.csv", "--plot", "o.txt"], "unknown image format"),
-        (lambda p: (p / "x.csv").write_text("1\n2\n3\n"), ["x.csv", "--plot", "/proc/o.png"], "cannot write /proc/o.png"),
-        (lambda p: (p / "x.csv").write_text("year\n1\n2\n3\n"), ["x.csv", "--delimiter", "ab"], "one character"),
-        (lambda p: (p / "x.csv").write_text("y,v\n1,a\n2,b\n3,c\n"), ["x.csv"], "no column of numbers besides the row order ('y')"),
+        (three_values, ["x.csv", "--plot", "."], "is a folder"),
+        (three_values, ["x.csv", "--plot", "o.txt"], "unknown image format"),
+        (three_values, ["x.csv", "--plot", "/proc/o.png"], "cannot write /proc/o.png"),
+        (three_values, ["x.csv", "--delimiter", "ab"], "one character"),
+        (
+            lambda p: (p / "x.csv").write_text("y,v\n1,a\n2,b\n3,c\n"),
+            ["x.csv"],
+            "no column of numbers besides the row order ('y')",
+        ),
     ],
 )
 def test_unreadable_inputs_and_outputs_end_with_one_line(tmp_path, make, args, message):

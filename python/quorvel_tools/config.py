@@ -122,7 +122,9 @@ def check_integer(name: str, value: object, least: int = 1) -> int:
         else:
             if number >= least:
                 return number
-    raise SettingError(name, f"{{name}} must be an integer of at least {least}, not {_shown(value)}")
+    raise SettingError(
+        name, f"{{name}} must be an integer of at least {least}, not {_shown(value)}"
+    )
 
 
 def check_seed(seed: object) -> int | None:

@@ -196,7 +196,8 @@ def _sniff_decimal(rows: list[list[str]], delimiter: str | None) -> str:
     if delimiter == ",":
         return "."
     cells = [cell for cells in rows for cell in cells]
-    if any(DECIMAL_COMMA.match(c) for c in cells) and not any(DECIMAL_POINT.match(c) for c in cells):
+    commas = any(DECIMAL_COMMA.match(cell) for cell in cells)
+    if commas and not any(DECIMAL_POINT.match(cell) for cell in cells):
         return ","
     return "."
 
@@ -209,7 +210,8 @@ def _is_header(rows: list[list[str]], decimal: str) -> bool:
     below = rows[1 : 1 + 5]
     for i, cell in enumerate(first):
         if parse_number(cell, decimal) is None and not is_date(cell):
-            if any(i < len(cells) and parse_number(cells[i], decimal) is not None for cells in below):
+            below_cells = [cells[i] for cells in below if i < len(cells)]
+            if any(parse_number(cell, decimal) is not None for cell in below_cells):
                 return True
     return False
 

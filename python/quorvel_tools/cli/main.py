@@ -27,7 +27,7 @@ from .demo import demo_series
 from .errors import UsageError, os_error_text
 from .jobs import Named, Settings, rolling_profiles, whole_series
 from .output import render
-from .reading import read_column, stdin_is_empty
+from .reading import read_column, stdin_has_data
 
 DESCRIPTION = """\
 Measure how far a time series departs from stationarity in distribution. The series' value
@@ -211,7 +211,7 @@ def _run(arguments: argparse.Namespace) -> int:
     if arguments.plot:
         figures.check_target(arguments.plot)
     source = arguments.file
-    if source is None and sys.stdin is not None and not sys.stdin.isatty() and not stdin_is_empty():
+    if source is None and stdin_has_data():
         source = "-"
     named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
     settings = Settings(
@@ -269,8 +269,9 @@ def _series(source: str, arguments: argparse.Namespace) -> tuple[Named, str | No
         if arguments.nan == "raise":
             first = column.first_missing_line
             where = f" at line {first}" if first else f" at position {int(np.argmax(missing))}"
+            count = int(missing.sum())
             raise UsageError(
-                f"{int(missing.sum())} missing cell(s) in column {column.name!r}, the first{where}; "
+                f"{count} missing cell(s) in column {column.name!r}, the first{where}; "
                 "use --nan omit to skip them"
             )
         if missing.all():

@@ -70,9 +70,13 @@ def read_column(
             ) from None
 
 
-def stdin_is_empty() -> bool:
-    """True when standard input is not a terminal but holds nothing (e.g. /dev/null)."""
-    return sys.stdin.buffer.peek(1)[:1] == b"" if hasattr(sys.stdin.buffer, "peek") else False
+def stdin_has_data() -> bool:
+    """Standard input is piped or redirected and not empty: /dev/null, a closed input or a
+    terminal leave the command to its demonstration."""
+    if sys.stdin is None or sys.stdin.isatty():
+        return False
+    peek = getattr(sys.stdin.buffer, "peek", None)
+    return peek is None or peek(1)[:1] != b""
 
 
 @contextmanager
