@@ -2,6 +2,8 @@
 
 import json
 import math
+import subprocess
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -121,3 +123,22 @@ def arc_entropy(P, a, b, z=Z, accept=ACCEPT):
 def load_jsonl(name):
     with open(DATA / name) as handle:
         return [json.loads(line) for line in handle if line.strip()]
+
+
+# The installed console script, beside the interpreter running the tests.
+QUORVEL_SCRIPT = Path(sys.executable).with_name("quorvel")
+
+
+def run_quorvel(*args, stdin="", env=None, cwd=None, stdout=subprocess.PIPE):
+    """The command end to end in its own process; text in and out."""
+    return subprocess.run(
+        [str(QUORVEL_SCRIPT), *map(str, args)],
+        input=stdin,
+        stdout=stdout,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env,
+        cwd=cwd,
+        check=False,
+        timeout=120,
+    )

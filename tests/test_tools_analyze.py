@@ -92,6 +92,59 @@ def test_to_dict_is_json_and_repr_is_short():
     assert repr(result).startswith("Analysis(NSdichotomy: value=") and len(repr(result)) < 150
 
 
+@pytest.mark.parametrize(
+    "setting, value, accepted",
+    [
+        ("z", 0, "finite number above 0"),
+        ("z", -1.0, "finite number above 0"),
+        ("z", float("inf"), "finite number above 0"),
+        ("accept", 1.5, "above 0 and at most 1"),
+        ("accept", -1, "above 0 and at most 1"),
+        ("accept", 0.0, "above 0 and at most 1"),
+        ("classes", 1, "integer of at least 2"),
+        ("classes", 2.0, "integer of at least 2"),
+        ("classes", True, "integer of at least 2"),
+        ("classes", 10**30, "at most the number of values \\(300\\)"),
+        ("binning", "quantile", "'equal-frequency' or 'equal-width'"),
+    ],
+)
+def test_settings_outside_their_meaning_are_refused_everywhere(setting, value, accepted):
+    from quorvel_tools import analyze_many, permutation_test, rolling
+
+    series = SERIES["walk"]
+    calls = [
+        lambda **kw: analyze(series, **kw),
+        lambda **kw: analyze(series, "all", **kw),
+        lambda **kw: permutation_test(series, permutations=3, **kw),
+        lambda **kw: rolling(series, window=300, **kw),
+        lambda **kw: analyze_many({"a": series}, **kw),
+    ]
+    for call in calls:
+        with pytest.raises(ValueError, match=f"{setting} must be .*{accepted}"):
+            call(**{setting: value})
+
+
+def test_numpy_integers_and_floats_are_settings_like_any_number():
+    series = SERIES["walk"]
+    plain = analyze(series, classes=7, z=1.5, accept=0.9)
+    numpy = analyze(series, classes=np.int64(7), z=np.float64(1.5), accept=np.float32(0.9))
+    assert plain.value == analyze(series, classes=7, z=1.5, accept=float(np.float32(0.9))).value
+    assert numpy.classes == 7 and isinstance(numpy.classes, int)
+
+
+def test_results_keep_exact_figures_and_show_them_within_their_meaning():
+    # The README's random walk: the module gives 1 − H/H0 = 1.0000000000000002, H = −6.7e−16.
+    series = np.random.default_rng(0).normal(size=1000).cumsum()
+    estimator = quorvel.NonStationary()
+    estimator.setupDS(1000)
+    exact = estimator.nsFunc("NSLefttoRight", series)
+    result = analyze(series)
+    assert (result.value, result.H) == (exact, estimator.getH())
+    assert result.value > 1 and result.H < 0
+    assert "value=1, H=0, H0=3.36719," in repr(result)
+    assert "value=1, H=" in repr(analyze(np.arange(100.0)))
+
+
 def test_bad_configuration_is_refused_before_the_module_runs():
     with pytest.raises(ValueError, match="unknown method"):
         analyze([1.0, 2.0, 3.0], "NSRightToLeft")

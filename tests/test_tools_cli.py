@@ -8,30 +8,17 @@ import re
 import shlex
 import shutil
 import struct
-import subprocess
-import sys
 from pathlib import Path
 
 import numpy as np
 import pytest
 
+from helpers import run_quorvel
 from quorvel_tools import METHODS, analyze, permutation_test, rolling
 
-SCRIPT = Path(sys.executable).with_name("quorvel")
 VALUES = np.random.default_rng(6).normal(size=120).cumsum().round(6)
 TEXT = [repr(float(v)) for v in VALUES]
-
-
-def quorvel(*args, stdin="", env=None):
-    return subprocess.run(
-        [str(SCRIPT), *map(str, args)],
-        input=stdin,
-        capture_output=True,
-        text=True,
-        env=env,
-        check=False,
-        timeout=120,
-    )
+quorvel = run_quorvel
 
 
 def values_by_method(text):
@@ -161,10 +148,21 @@ def test_missing_cells_are_omitted_on_request(tmp_path):
             "",
             "window (500 values) is longer than the series (120 values)",
         ),
-        (["--window", "0"], "", "expected a positive integer"),
+        (["--window", "0"], "", "--window must be an integer of at least 1, not 0"),
         (["--method", "NSUpward"], "", "invalid choice"),
+        (["{csv}", "--z", "-1"], "", "--z must be a finite number above 0, not -1.0"),
+        (["{csv}", "--z", "nan"], "", "--z must be a finite number above 0"),
+        (["{csv}", "--accept", "1.5"], "", "--accept must be a fraction above 0 and at most 1"),
+        (["{csv}", "--classes", "1"], "", "--classes must be an integer of at least 2"),
+        (["{csv}", "--classes", str(10**30)], "", "--classes must be at most the number of values"),
+        (["{csv}", "--classes", "10**30"], "", "--classes: expected an integer, got '10**30'"),
+        (["{csv}", "--permutations", "0"], "", "--permutations must be an integer of at least 1"),
+        (["{csv}", "--permutations", "5", "--seed", "-1"], "", "--seed must be an integer of at"),
+        (["-"], "5\n", "1 value(s) are too few to analyse"),
+        (["-"], "5\n6\n", "2 value(s) are too few to choose the number of classes from the data"),
+        (["-"], "5\n6\n", "; give --classes (from 2 to 2)"),
         (["{csv}", "--window", "50", "--permutations", "9"], "", "cannot be combined"),
-        (["{csv}", "--plot", "/no/such/folder/out.png"], "", "no folder"),
+        (["{csv}", "--plot", "/no/such/folder/out.png"], "", "no such file or directory"),
         (["{npy}", "--column", "3"], "", "no column '3'"),
     ],
 )
@@ -220,12 +218,6 @@ def test_readme_commands_work_as_written(tmp_path):
     (tmp_path / "examples").mkdir()
     shutil.copy(root / "examples" / "prices.csv", tmp_path / "examples")
     for command in commands:
-        run = subprocess.run(
-            [str(SCRIPT), *shlex.split(command)[1:]],
-            cwd=tmp_path,
-            capture_output=True,
-            text=True,
-            check=False,
-        )
+        run = quorvel(*shlex.split(command)[1:], cwd=tmp_path)
         assert run.returncode == 0, f"{command}: {run.stderr}"
     assert (tmp_path / "shares.png").exists() and (tmp_path / "profile.png").exists()

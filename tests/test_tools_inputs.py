@@ -82,3 +82,23 @@ def test_input_series_is_not_modified_and_results_cannot_change_it():
     assert result.series.values[0] == 3.0
     with pytest.raises(ValueError):
         result.series.values[0] = 0.0
+
+
+def test_masked_elements_are_missing_values():
+    data = np.arange(330.0)
+    mask = np.arange(330) % 11 == 0
+    data[mask] = np.inf  # what lies under the mask is never read
+    masked = np.ma.masked_array(data, mask=mask)
+    with pytest.raises(ValueError, match="30 missing value.*first at position 0"):
+        analyze(masked)
+    result = analyze(masked, nan_policy="omit")
+    assert result.n == 300 and result.value == analyze(np.arange(330.0)[~mask]).value
+
+
+def test_messages_write_labels_as_a_person_does():
+    dates = pd.date_range("1958-03-29", periods=8, freq="W-SAT")
+    with pytest.raises(ValueError, match=r"\(index label 1958-05-10\)"):
+        analyze(pd.Series([1.0] * 6 + [np.nan, 2.0], index=dates))
+    numbered = pd.Series([1.0, np.nan, 2.0], index=np.array([5, 2, 9]))
+    with pytest.raises(ValueError, match=r"\(index label 2\)"):
+        analyze(numbered)

@@ -6,6 +6,7 @@ import dask
 import dask.bag
 import numpy as np
 import pandas as pd
+import pytest
 
 from quorvel_tools import RESULT_SCHEMA, analyze, analyze_many
 
@@ -56,3 +57,16 @@ def test_grouped_apply_as_spark_or_ray_would_call_it():
     per_group = functools.partial(analyze_many, method="NSLefttoRight")
     applied = pd.concat([per_group(group) for _, group in frame.groupby("id")], ignore_index=True)
     pd.testing.assert_frame_equal(applied, analyze_many(SERIES, method="NSLefttoRight"))
+
+
+def test_rows_without_an_id_are_refused_not_dropped():
+    frame = long_frame()
+    frame.loc[[3, 90, 91], "id"] = [None, np.nan, None]
+    with pytest.raises(ValueError, match="3 row"):
+        analyze_many(frame)
+
+
+def test_a_failing_series_is_named_by_its_id():
+    data = {np.int64(2): [1.0, np.nan, 3.0, 4.0]}
+    with pytest.raises(ValueError, match="^series 2: .*1 missing value"):
+        analyze_many(data)

@@ -4,6 +4,7 @@ import sys
 
 import matplotlib
 import numpy as np
+import pandas as pd
 import pytest
 
 from quorvel_tools import MissingDependencyError, analyze, rolling
@@ -36,3 +37,34 @@ def test_missing_matplotlib_is_named_with_the_install_command(monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
     with pytest.raises(MissingDependencyError, match="pip install matplotlib"):
         analyze(np.arange(20.0), classes=3).plot()
+
+
+def test_plots_name_the_series_label_their_axis_and_write_boundaries_alike():
+    index = pd.date_range("2024-01-01", periods=300, name="day")
+    series = pd.Series(np.linspace(900, 1500, 300), index=index, name="close")
+    axes = analyze(series, classes=5).plot()
+    assert axes.get_title().startswith("close: NSLefttoRight") and axes.get_xlabel() == "day"
+    legend = [text.get_text() for text in axes.get_legend().get_texts()]
+    assert legend[1] == "(1020, 1140]" and all("e+" not in label for label in legend)
+    many = analyze(pd.Series(series.to_numpy(), index=index.rename(None)), classes=27).plot()
+    assert many.get_xlabel() == "date"
+    assert all("e+" not in tick.get_text() for tick in many.get_yticklabels())
+
+
+def test_profiles_that_coincide_stay_visible_and_say_so(tmp_path, monkeypatch):
+    from quorvel_tools.cli import figures
+
+    methods = ("NSLefttoRight", "NSCircleLefttoRight", "NSdichotomy")
+    found = [rolling(np.arange(300.0), 100, 20, method) for method in methods]
+    captured = {}
+    monkeypatch.setattr(figures, "_save", lambda figure, path: captured.update(figure=figure))
+    figures.save_profiles(str(tmp_path / "p.png"), {"walk": found})
+    axes = captured["figure"].axes[0]
+    styles = {(line.get_linestyle(), line.get_linewidth()) for line in axes.get_lines()}
+    assert len(styles) == 3
+    legend = [text.get_text() for text in axes.get_legend().get_texts()]
+    assert legend == [
+        "NSLefttoRight (same as NSCircleLefttoRight)",
+        "NSCircleLefttoRight (same as NSLefttoRight)",
+        "NSdichotomy",
+    ]

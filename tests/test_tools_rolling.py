@@ -1,6 +1,7 @@
 """Rolling windows give what separate calls on the slices give."""
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import quorvel
@@ -36,3 +37,12 @@ def test_profile_frame_is_indexed_by_window_end():
     profile = rolling(np.arange(40.0) % 5, window=20, step=10)
     frame = profile.to_frame()
     assert list(frame.index) == [19, 29, 39] and list(frame.columns) == ["end", "NSLefttoRight"]
+
+
+def test_numpy_integers_are_windows_and_the_repr_is_a_summary():
+    series = pd.Series(np.arange(400.0) % 13, index=pd.date_range("2024-01-01", periods=400))
+    profile = rolling(series, window=np.int64(100), step=np.int32(50))
+    assert np.array_equal(profile.values, rolling(series, 100, 50).values)
+    text = repr(profile)
+    assert "7 windows of 100 values, step 50, K=11, ends 2024-04-09 to 2025-02-03" in text
+    assert len(text) < 200

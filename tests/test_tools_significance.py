@@ -1,6 +1,7 @@
 """Permutation p-values: small for ordered series, not for shuffled noise, and reproducible."""
 
 import numpy as np
+import pytest
 
 from quorvel_tools import permutation_test
 
@@ -32,3 +33,18 @@ def test_input_is_not_shuffled_in_place():
 
 def test_constant_series_gives_nan_p_value():
     assert np.isnan(permutation_test(np.ones(40), permutations=5, seed=0).p_value)
+
+
+def test_seed_and_count_accept_numpy_integers_and_refuse_the_rest():
+    series = np.random.default_rng(4).normal(size=80).cumsum()
+    first = permutation_test(series, permutations=np.int64(20), seed=np.uint8(3))
+    assert np.array_equal(first.null, permutation_test(series, permutations=20, seed=3).null)
+    for seed in ("a", -1, 1.5):
+        with pytest.raises(ValueError, match="^seed must be an integer of at least 0"):
+            permutation_test(series, permutations=5, seed=seed)
+
+
+def test_repr_is_a_summary():
+    text = repr(permutation_test(np.arange(100.0), permutations=999, seed=0))
+    assert text.startswith("PermutationResult(NSLefttoRight: value=1, p_value=0.001,")
+    assert len(text) < 200

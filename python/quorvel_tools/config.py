@@ -1,12 +1,17 @@
-"""The measure names and the configuration shared by every analysis, checked before the module runs."""
+"""The measure names and the settings shared by every analysis and by the command, checked
+once here before the module runs: the module itself stores whatever it is given."""
 
 from __future__ import annotations
 
 import math
+import numbers
+import operator
 from dataclasses import dataclass
-from typing import Literal
+from typing import Any, Literal
 
 import quorvel
+
+from .labels import plain
 
 METHODS: tuple[str, ...] = (
     "NSLocaltoGlobal",
@@ -18,6 +23,20 @@ Binning = Literal["equal-frequency", "equal-width"]
 BINNING_MODES: dict[str, int] = {"equal-frequency": 1, "equal-width": 2}
 DEFAULT_Z = 1.96
 DEFAULT_ACCEPT = 0.925845
+MIN_CLASSES = 2
+
+
+class SettingError(ValueError):
+    """A setting outside its meaning. The text names the setting as the caller wrote it: the
+    command rephrases it with its option (`--classes`) through `naming`."""
+
+    def __init__(self, setting: str, template: str) -> None:
+        self.setting = setting
+        self.template = template
+        super().__init__(self.naming(setting))
+
+    def naming(self, name: str) -> str:
+        return self.template.format(name=name)
 
 
 @dataclass(frozen=True)
@@ -35,6 +54,27 @@ class Config:
         return estimator
 
 
+def check_settings(
+    classes: int | None = None,
+    z: float = DEFAULT_Z,
+    accept: float = DEFAULT_ACCEPT,
+    binning: Binning = "equal-frequency",
+) -> None:
+    """The checks that need no data; `resolve` adds the bound of K by the number of values."""
+    if not isinstance(binning, str) or binning not in BINNING_MODES:
+        names = " or ".join(repr(name) for name in BINNING_MODES)
+        raise SettingError("binning", f"{{name}} must be {names}, not {_shown(binning)}")
+    if not (_real(z) and z > 0):
+        raise SettingError("z", f"{{name}} must be a finite number above 0, not {_shown(z)}")
+    if not (_real(accept) and 0 < accept <= 1):
+        raise SettingError(
+            "accept",
+            f"{{name}} must be a fraction above 0 and at most 1, not {_shown(accept)}",
+        )
+    if classes is not None:
+        check_integer("classes", classes, MIN_CLASSES)
+
+
 def resolve(
     n: int,
     classes: int | None = None,
@@ -42,25 +82,27 @@ def resolve(
     accept: float = DEFAULT_ACCEPT,
     binning: Binning = "equal-frequency",
 ) -> Config:
-    """`classes=None` takes K from the data size as the module's setupDS does for n values."""
-    if binning not in BINNING_MODES:
-        raise ValueError(f"binning must be one of {sorted(BINNING_MODES)}, not {binning!r}")
-    for name, value in (("z", z), ("accept", accept)):
-        if (
-            isinstance(value, bool)
-            or not isinstance(value, (int, float))
-            or not math.isfinite(value)
-        ):
-            raise ValueError(f"{name} must be a finite number, not {value!r}")
+    """`classes=None` takes K from the data size as the module's setupDS does for n values;
+    K is at least 2 and at most n, since a class needs values for its share to mean anything."""
+    check_settings(classes, z, accept, binning)
+    if n < MIN_CLASSES:
+        raise ValueError(f"{n} value(s) are too few to analyse; at least {MIN_CLASSES} are needed")
     if classes is None:
-        classes = classes_for_size(n)
-        if classes < 1:
-            raise ValueError(
-                f"{n} value(s) are too few to choose the number of classes; give classes"
+        count = classes_for_size(n)
+        if count < MIN_CLASSES:
+            raise SettingError(
+                "classes",
+                f"{n} value(s) are too few to choose the number of classes from the data size; "
+                f"give {{name}} (from {MIN_CLASSES} to {n})",
             )
     else:
-        check_positive_int("classes", classes)
-    return Config(classes, float(z), float(accept), binning)
+        count = operator.index(classes)
+        if count > n:
+            raise SettingError(
+                "classes",
+                f"{{name}} must be at most the number of values ({n}), not {count}",
+            )
+    return Config(count, float(z), float(accept), binning)
 
 
 def classes_for_size(n: int) -> int:
@@ -70,12 +112,39 @@ def classes_for_size(n: int) -> int:
     return int(estimator.getA().shape[0]) - 1
 
 
-def check_positive_int(name: str, value: object) -> None:
-    if isinstance(value, bool) or not isinstance(value, int) or value < 1:
-        raise ValueError(f"{name} must be a positive integer, not {value!r}")
+def check_integer(name: str, value: object, least: int = 1) -> int:
+    """Any integral number (int, NumPy integers), never a bool or a float; returns it as int."""
+    if not isinstance(value, bool):
+        try:
+            number = operator.index(value)  # type: ignore[arg-type]
+        except TypeError:
+            pass
+        else:
+            if number >= least:
+                return number
+    raise SettingError(
+        name, f"{{name}} must be an integer of at least {least}, not {_shown(value)}"
+    )
+
+
+def check_seed(seed: object) -> int | None:
+    """None (fresh entropy) or a non-negative integer, as NumPy's generators take it."""
+    return None if seed is None else check_integer("seed", seed, 0)
 
 
 def check_method(method: str) -> str:
     if method not in METHODS:
         raise ValueError(f"unknown method {method!r}; choose one of {', '.join(METHODS)}")
     return method
+
+
+def _real(value: Any) -> bool:
+    return (
+        not isinstance(value, bool)
+        and isinstance(value, numbers.Real)
+        and math.isfinite(float(value))
+    )
+
+
+def _shown(value: object) -> str:
+    return repr(plain(value))

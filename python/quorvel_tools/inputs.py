@@ -9,31 +9,52 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
+from .labels import label_text
+
 NanPolicy = Literal["raise", "omit"]
 
 ACCEPTED = (
-    "a 1-D sequence of real numbers: a list, a tuple, a NumPy array, "
+    "a 1-D sequence of real numbers: a list, a tuple, a NumPy (or masked) array, "
     "a pandas Series or a one-column DataFrame"
 )
 
 
 @dataclass(frozen=True, eq=False)
 class Series:
-    """Finite float64 values in order, with the labels of their positions (None: 0, 1, 2, ...)."""
+    """Values in order, with the labels of their positions (None: 0, 1, 2, ...), the series'
+    name and the name of its labels (a pandas Series gives its name and its index's name).
+    analyze() and the others take one as input too; the Series they keep is checked: finite
+    float64 values."""
 
     values: npt.NDArray[np.float64]
     labels: npt.NDArray[Any] | None
+    name: str | None = None
+    label_name: str | None = None
 
     def label(self, position: int) -> Any:
         """The index label of a position, or the position itself for unlabelled input."""
         return position if self.labels is None else self.labels[position]
+
+    @property
+    def axis(self) -> str:
+        """What the positions are, for an axis: the labels' name, "date" or "position"."""
+        if self.label_name:
+            return self.label_name
+        if self.labels is not None and self.labels.dtype.kind == "M":
+            return "date"
+        return "position"
 
 
 def to_series(data: Any, nan_policy: NanPolicy = "raise") -> Series:
     """Validates and converts `data`; raises TypeError/ValueError naming what is accepted."""
     if nan_policy not in ("raise", "omit"):
         raise ValueError(f"nan_policy must be 'raise' or 'omit', not {nan_policy!r}")
-    raw, labels = _unwrap_pandas(data)
+    name = label_name = None
+    if isinstance(data, Series):
+        raw, labels, name, label_name = data.values, data.labels, data.name, data.label_name
+    else:
+        raw, labels = _unwrap_pandas(data)
+        name, label_name = _pandas_names(data)
     values = _as_float_array(raw)
     missing = np.isnan(values)
     if missing.any():
@@ -41,7 +62,7 @@ def to_series(data: Any, nan_policy: NanPolicy = "raise") -> Series:
             first = int(np.argmax(missing))
             where = f"position {first}"
             if labels is not None:
-                where += f" (index label {labels[first]!r})"
+                where += f" (index label {label_text(labels[first])})"
             raise ValueError(
                 f"the series has {int(missing.sum())} missing value(s) (NaN), the first at "
                 f"{where}; pass nan_policy='omit' to drop them"
@@ -56,7 +77,7 @@ def to_series(data: Any, nan_policy: NanPolicy = "raise") -> Series:
     # An own read-only copy: the caller's array stays writable and results cannot alias it.
     values = np.array(values, dtype=np.float64, copy=True)
     values.flags.writeable = False
-    return Series(values, labels)
+    return Series(values, labels, name, label_name)
 
 
 def _unwrap_pandas(data: Any) -> tuple[Any, npt.NDArray[Any] | None]:
@@ -78,6 +99,18 @@ def _unwrap_pandas(data: Any) -> tuple[Any, npt.NDArray[Any] | None]:
     return values, np.asarray(data.index)
 
 
+def _pandas_names(data: Any) -> tuple[str | None, str | None]:
+    """The Series' (or one column's) name and its index's name, as text."""
+    if not type(data).__module__.startswith("pandas"):
+        return None, None
+    name = data.columns[0] if hasattr(data, "columns") else getattr(data, "name", None)
+    index_name = getattr(getattr(data, "index", None), "name", None)
+    return (
+        None if name is None else str(name),
+        None if index_name is None else str(index_name),
+    )
+
+
 def _is_real_pandas_dtype(data: Any) -> bool:
     # Nullable pandas dtypes (Int64, Float64) expose their NumPy kind as numpy_dtype;
     # extension dtypes without one (strings, categories) are not numbers.
@@ -94,6 +127,12 @@ def _is_real_dtype(dtype: np.dtype[Any]) -> bool:
 def _as_float_array(raw: Any) -> npt.NDArray[np.float64]:
     if isinstance(raw, (str, bytes)) or np.isscalar(raw) or raw is None:
         raise TypeError(f"expected {ACCEPTED}; got {type(raw).__name__}")
+    if isinstance(raw, np.ma.MaskedArray):
+        # Masked elements are missing values: they meet nan_policy, whatever their data holds.
+        values = _as_float_array(np.asarray(raw.data)).copy()
+        mask = np.asarray(raw.mask, dtype=bool)  # a single False when nothing is masked
+        values[np.broadcast_to(mask, values.shape)] = np.nan
+        return values
     array = np.asarray(raw)
     if array.dtype == object:
         array = _objects_to_float(array)

@@ -40,7 +40,10 @@ def _class_lines(shares: RunningShares, title: str, axes: Axes) -> Axes:
     for c in range(shares.shares.shape[1]):
         lower, upper = shares.boundaries[c], shares.boundaries[c + 1]
         (line,) = axes.plot(
-            x, shares.shares[:, c], linewidth=1, label=f"({lower:.3g}, {upper:.3g}]"
+            x,
+            shares.shares[:, c],
+            linewidth=1,
+            label=f"({boundary_text(lower)}, {boundary_text(upper)}]",
         )
         axes.fill_between(
             x, shares.lower[:, c], shares.upper[:, c], color=line.get_color(), alpha=0.15
@@ -48,7 +51,7 @@ def _class_lines(shares: RunningShares, title: str, axes: Axes) -> Axes:
     # The first few positions have bands far wider than the shares; scale to the rest.
     settled = shares.upper[len(x) // 50 :]
     axes.set_ylim(0, min(1.0, float(np.max(settled, initial=0.0)) * 1.2 + 0.01))
-    axes.set_xlabel("position")
+    axes.set_xlabel(shares.axis)
     axes.set_ylabel("running share of class")
     axes.set_title(f"{title}: running class shares and their bands")
     axes.legend(fontsize="small", ncol=2, title="class values")
@@ -74,11 +77,19 @@ def _deviation_map(shares: RunningShares, title: str, axes: Axes) -> Axes:
     axes.set_xticks(ticks, _tick_labels(shares.labels[ticks]), fontsize="small")
     step = max(1, classes // 10)
     rows = np.arange(1, classes + 1, step)
-    axes.set_yticks(rows, [f"≤ {shares.boundaries[c]:.3g}" for c in rows], fontsize="small")
-    axes.set_xlabel("position")
+    axes.set_yticks(
+        rows, [f"≤ {boundary_text(shares.boundaries[c])}" for c in rows], fontsize="small"
+    )
+    axes.set_xlabel(shares.axis)
     axes.set_ylabel("class (upper boundary)")
     axes.set_title(f"{title}: where each class's running share leaves its band")
     return axes
+
+
+def boundary_text(value: float) -> str:
+    """Every class boundary in one positional notation with three significant digits: 986, 1120,
+    0.0123 (not 986 beside 1.12e+03)."""
+    return np.format_float_positional(value, precision=3, unique=False, fractional=False, trim="-")
 
 
 def _tick_labels(labels: Any) -> list[str]:

@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
+from . import shown
 from .groups import Group
 from .inputs import Series
 from .running import DEFAULT_MAX_POINTS, RunningShares, running_shares
@@ -20,7 +21,12 @@ if TYPE_CHECKING:
 @dataclass(frozen=True, repr=False, eq=False)
 class Analysis:
     """value = 1 − H/H0 of `method`; 0 when every class's share settles, towards 1 the more
-    classes had to be merged; NaN when H0 is 0 (all values in one class)."""
+    classes had to be merged; NaN when H0 is 0 (all values in one class).
+
+    `value`, `H` and `H0` are exactly the module's figures (to_dict() and to_frame() too), so
+    they can land a rounding step outside their meaning (1.0000000000000002, H = -6.7e-16);
+    the repr shows them as they read: the value within [0, 1], entropies never below 0.
+    """
 
     method: str
     value: float
@@ -40,7 +46,8 @@ class Analysis:
     def __repr__(self) -> str:
         merged = sum(1 for g in self.groups if g.last > g.first)
         return (
-            f"Analysis({self.method}: value={self.value:.6g}, H={self.H:.6g}, H0={self.H0:.6g}, "
+            f"Analysis({self.method}: value={shown.fraction(self.value)}, "
+            f"H={shown.entropy(self.H)}, H0={shown.entropy(self.H0)}, "
             f"K={self.classes}, n={self.n}, groups={len(self.groups)} ({merged} merged))"
         )
 
@@ -86,11 +93,17 @@ class Analysis:
         """Each class's running share along the series with its band (positions thinned to
         about `max_points` for long series; None keeps every position)."""
         return running_shares(
-            self.series.values, self.boundaries, self.z, self.series.labels, max_points
+            self.series.values,
+            self.boundaries,
+            self.z,
+            self.series.labels,
+            max_points,
+            self.series.axis,
         )
 
     def plot(self, ax: Axes | None = None, max_points: int | None = DEFAULT_MAX_POINTS) -> Axes:
         """Draws the running shares and bands with matplotlib; returns the axes."""
         from .plotting import plot_running_shares
 
-        return plot_running_shares(self.running_shares(max_points), self.method, ax)
+        title = self.method if self.series.name is None else f"{self.series.name}: {self.method}"
+        return plot_running_shares(self.running_shares(max_points), title, ax)

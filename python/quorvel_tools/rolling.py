@@ -2,14 +2,17 @@
 
 from __future__ import annotations
 
+import math
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_method, check_positive_int, resolve
+from . import shown
+from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_integer, check_method, resolve
 from .inputs import NanPolicy, to_series
+from .labels import label_text
 from .progress import progress
 
 if TYPE_CHECKING:
@@ -20,7 +23,8 @@ if TYPE_CHECKING:
 @dataclass(frozen=True, eq=False)
 class RollingProfile:
     """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based);
-    labels[i] is that position's index label (the position itself for unlabelled input)."""
+    labels[i] is that position's index label (the position itself for unlabelled input).
+    `values` are the module's exact figures; the repr summarises them within [0, 1]."""
 
     method: str
     window: int
@@ -29,6 +33,18 @@ class RollingProfile:
     ends: npt.NDArray[np.int64]
     labels: npt.NDArray[Any]
     values: npt.NDArray[np.float64]
+
+    def __repr__(self) -> str:
+        span = ""
+        if len(self.ends):
+            span = f", ends {label_text(self.labels[0])} to {label_text(self.labels[-1])}"
+        finite = self.values[~np.isnan(self.values)]
+        low, high = (finite.min(), finite.max()) if finite.size else (math.nan, math.nan)
+        return (
+            f"RollingProfile({self.method}: {len(self.values)} windows of {self.window} values, "
+            f"step {self.step}, K={self.classes}{span}, "
+            f"values {shown.fraction(low)} to {shown.fraction(high)})"
+        )
 
     def to_frame(self) -> pd.DataFrame:
         from .optional import require
@@ -60,10 +76,10 @@ def rolling(
     """classes=None takes K from the window length. The series is handed to the module once;
     each window is then a range of it, so no Python work is done per value."""
     check_method(method)
+    window = check_integer("window", window)
+    step = check_integer("step", step)
     clean = to_series(series, nan_policy)
     n = len(clean.values)
-    check_positive_int("window", window)
-    check_positive_int("step", step)
     if window > n:
         raise ValueError(f"the window ({window} values) is longer than the series ({n} values)")
     config = resolve(window, classes, z, accept, binning)

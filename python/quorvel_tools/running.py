@@ -26,6 +26,7 @@ class RunningShares:
     upper: npt.NDArray[np.float64]
     final: npt.NDArray[np.float64]
     boundaries: npt.NDArray[np.float64]
+    axis: str = "position"
 
     def in_band(self) -> npt.NDArray[np.float64]:
         """Per class, the fraction of the listed positions whose share lies inside the band."""
@@ -50,6 +51,7 @@ def running_shares(
     z: float,
     labels: npt.NDArray[Any] | None = None,
     max_points: int | None = DEFAULT_MAX_POINTS,
+    axis: str = "position",
 ) -> RunningShares:
     """Computed class by class, so memory stays O(n + points·K) for long series."""
     n = len(values)
@@ -70,6 +72,7 @@ def running_shares(
         upper=final + half,
         final=final.astype(np.float64),
         boundaries=boundaries,
+        axis=axis,
     )
 
 

@@ -8,7 +8,16 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_method, check_positive_int, resolve
+from . import shown
+from .config import (
+    DEFAULT_ACCEPT,
+    DEFAULT_Z,
+    Binning,
+    check_integer,
+    check_method,
+    check_seed,
+    resolve,
+)
 from .inputs import NanPolicy, to_series
 from .progress import progress
 
@@ -18,7 +27,9 @@ NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
 @dataclass(frozen=True, eq=False)
 class PermutationResult:
     """p_value = (1 + shuffled values >= observed) / (1 + permutations); NaN when the
-    observed value is NaN. Shuffles whose measure is NaN never count as >= observed."""
+    observed value is NaN. Shuffles whose measure is NaN never count as >= observed.
+    `value` and `null` are the module's exact figures; the repr shows a summary, with the
+    value within [0, 1]."""
 
     method: str
     value: float
@@ -26,6 +37,14 @@ class PermutationResult:
     permutations: int
     seed: int | None
     null: npt.NDArray[np.float64]
+
+    def __repr__(self) -> str:
+        median = self.quantiles()[0.5]
+        return (
+            f"PermutationResult({self.method}: value={shown.fraction(self.value)}, "
+            f"p_value={shown.fraction(self.p_value)}, permutations={self.permutations}, "
+            f"seed={self.seed}, null median={shown.fraction(median)})"
+        )
 
     def quantiles(self) -> dict[float, float]:
         finite = self.null[~np.isnan(self.null)]
@@ -58,7 +77,8 @@ def permutation_test(
 ) -> PermutationResult:
     """Shuffling keeps the distribution and removes any order: the stationary reference."""
     check_method(method)
-    check_positive_int("permutations", permutations)
+    permutations = check_integer("permutations", permutations)
+    seed = check_seed(seed)
     clean = to_series(series, nan_policy)
     config = resolve(len(clean.values), classes, z, accept, binning)
     estimator = config.estimator()

@@ -6,17 +6,17 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-import numpy as np
-import numpy.typing as npt
-
 from ..analysis import analyze
 from ..config import Binning
+from ..inputs import Series
+from ..labels import plain
 from ..result import Analysis
 from ..rolling import RollingProfile, rolling
 from ..significance import permutation_test
 from .output import Row
 
-Named = Mapping[str, npt.NDArray[np.float64]]
+# Each series by name, with the labels of its positions when the file has a row-order column.
+Named = Mapping[str, Series]
 
 
 @dataclass(frozen=True)
@@ -66,6 +66,8 @@ def rolling_profiles(
         profiles[name] = found
         for i, end in enumerate(found[0].ends):
             row: Row = {"series": name, "end": int(end)}
+            if values.labels is not None:
+                row[values.axis] = plain(found[0].labels[i])
             row |= {profile.method: float(profile.values[i]) for profile in found}
             rows.append(row)
     return rows, profiles

@@ -10,14 +10,24 @@ from typing import NoReturn
 
 import numpy as np
 
-from ..config import BINNING_MODES, DEFAULT_ACCEPT, DEFAULT_Z, METHODS
+from ..config import (
+    BINNING_MODES,
+    DEFAULT_ACCEPT,
+    DEFAULT_Z,
+    METHODS,
+    SettingError,
+    check_integer,
+    check_seed,
+    check_settings,
+)
+from ..inputs import Series
 from ..optional import MissingDependencyError
 from . import figures
 from .demo import demo_series
-from .errors import UsageError
+from .errors import UsageError, os_error_text
 from .jobs import Named, Settings, rolling_profiles, whole_series
 from .output import render
-from .reading import read_column
+from .reading import read_column, stdin_has_data
 
 DESCRIPTION = """\
 Measure how far a time series departs from stationarity in distribution. The series' value
@@ -33,7 +43,8 @@ examples:
   quorvel data.csv --window 200 --step 20  the measures over sliding windows
   quorvel data.csv --permutations 199 --seed 1 --method NSLefttoRight
   quorvel data.csv --plot shares.png       running class shares and their bands
-  seq 1 100 | quorvel -                    read standard input"""
+  quorvel data.csv --delimiter ';' --decimal ,   semicolons and decimal commas
+  seq 1 100 | quorvel                      read standard input (also with FILE -)"""
 
 DEMO_NOTE = (
     "Demonstration series of 500 values (run `quorvel FILE` on your own data; --help for more).\n"
@@ -46,6 +57,9 @@ class _Parser(argparse.ArgumentParser):
         _fail(f"{message} (see quorvel --help)")
 
 
+DELIMITER_NAMES = {"tab": "\t", "\\t": "\t", "space": None, "whitespace": None}
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog="quorvel",
@@ -54,13 +68,28 @@ def build_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument(
-        "file", nargs="?", metavar="FILE", help="CSV/TSV/text or .npy file; - reads standard input"
+        "file",
+        nargs="?",
+        metavar="FILE",
+        help="CSV/TSV/text or .npy file; - (or a pipe without FILE) reads standard input",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {version('quorvel')}")
     parser.add_argument(
         "--column",
         metavar="NAME|N",
-        help="column by header name or position from 1 (default: the first numeric one)",
+        help="column by header name or position from 1 (default: the first column of numbers "
+        "that is not the row order, such as years or dates)",
+    )
+    parser.add_argument(
+        "--delimiter",
+        type=_delimiter,
+        metavar="CHAR",
+        help="cell delimiter: one character, 'tab' or 'space' (default: from the content)",
+    )
+    parser.add_argument(
+        "--decimal",
+        choices=(".", ","),
+        help="decimal mark (default: from the content; a comma when cells read 1,5)",
     )
     parser.add_argument(
         "--nan",
@@ -77,18 +106,21 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--classes",
-        type=_positive,
+        type=_integer,
         metavar="K",
-        help="number of classes (default: from the data size)",
+        help="number of classes, from 2 to the number of values (default: from the data size)",
     )
     parser.add_argument(
-        "--z", type=float, default=DEFAULT_Z, help="band multiplier (default: %(default)s)"
+        "--z",
+        type=_real,
+        default=DEFAULT_Z,
+        help="band multiplier, above 0 (default: %(default)s)",
     )
     parser.add_argument(
         "--accept",
-        type=float,
+        type=_real,
         default=DEFAULT_ACCEPT,
-        help="least in-band fraction for a class to settle (default: %(default)s)",
+        help="least in-band fraction for a class to settle, in (0, 1] (default: %(default)s)",
     )
     parser.add_argument(
         "--binning",
@@ -98,21 +130,23 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--window",
-        type=_positive,
+        type=_integer,
         metavar="W",
         help="measure each window of W values (a rolling profile)",
     )
     parser.add_argument(
         "--step",
-        type=_positive,
+        type=_integer,
         default=1,
         metavar="S",
         help="distance between windows (default: 1)",
     )
     parser.add_argument(
-        "--permutations", type=_positive, metavar="N", help="p-values from N shuffles of the series"
+        "--permutations", type=_integer, metavar="N", help="p-values from N shuffles of the series"
     )
-    parser.add_argument("--seed", type=int, help="seed of the shuffles, for reproducible p-values")
+    parser.add_argument(
+        "--seed", type=_integer, help="seed of the shuffles, for reproducible p-values"
+    )
     parser.add_argument(
         "--plot",
         metavar="OUT.png",
@@ -124,20 +158,38 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _positive(text: str) -> int:
+# Option values are only parsed here; what they may be is checked by the analysis layer.
+def _integer(text: str) -> int:
     try:
-        number = int(text)
+        return int(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}") from None
-    if number < 1:
-        raise argparse.ArgumentTypeError(f"expected a positive integer, got {text!r}")
-    return number
+        raise argparse.ArgumentTypeError(f"expected an integer, got {text!r}") from None
+
+
+def _real(text: str) -> float:
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+
+
+def _delimiter(text: str) -> str | None:
+    if text.lower() in DELIMITER_NAMES:
+        return DELIMITER_NAMES[text.lower()]
+    if len(text) != 1 or text in "\"\r\n.0123456789":
+        raise argparse.ArgumentTypeError(
+            f"expected one character, 'tab' or 'space', got {text!r}"
+        )
+    return text
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     arguments = build_parser().parse_args(argv)
     try:
         return _run(arguments)
+    except SettingError as error:
+        # The layer names its parameter (classes); here the person typed an option (--classes).
+        _fail(error.naming(f"--{error.setting}"))
     except (UsageError, ValueError, TypeError, MissingDependencyError) as error:
         _fail(str(error))
     except MemoryError:
@@ -148,14 +200,20 @@ def main(argv: Sequence[str] | None = None) -> int:
         # The reader (head, less) went away; nothing is left to say.
         sys.stderr.close()
         return 0
+    except OSError as error:
+        _fail(os_error_text(error, "write", error.filename or "standard output"))
 
 
 def _run(arguments: argparse.Namespace) -> int:
     if arguments.permutations is not None and arguments.window is not None:
         raise UsageError("--permutations and --window cannot be combined")
+    _check_options(arguments)
     if arguments.plot:
         figures.check_target(arguments.plot)
-    named = _series(arguments)
+    source = arguments.file
+    if source is None and stdin_has_data():
+        source = "-"
+    named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
     settings = Settings(
         methods=arguments.method or METHODS,
         classes=arguments.classes,
@@ -171,28 +229,56 @@ def _run(arguments: argparse.Namespace) -> int:
         rows, results = whole_series(named, settings, arguments.permutations, arguments.seed)
         if arguments.plot:
             figures.save_shares(arguments.plot, results)
-    if arguments.file is None and arguments.form is None:
+    if source is None and arguments.form is None:
         sys.stdout.write(DEMO_NOTE)
-    print(render(rows, arguments.form or "table"))
+    sys.stdout.write(render(rows, arguments.form or "table") + "\n")
+    sys.stdout.flush()
+    # Said once the run has succeeded, so that a failing run still ends with one line.
+    if note:
+        print(f"quorvel: {note}", file=sys.stderr)
+    if arguments.plot:
+        print(f"quorvel: wrote the plot to {arguments.plot}", file=sys.stderr)
     return 0
 
 
-def _series(arguments: argparse.Namespace) -> Named:
-    if arguments.file is None:
-        return demo_series()
-    column = read_column(arguments.file, arguments.column)
-    missing = np.isnan(column.values)
+def _check_options(arguments: argparse.Namespace) -> None:
+    """Every setting before any reading or work, with the checks of the analysis layer."""
+    check_settings(arguments.classes, arguments.z, arguments.accept, arguments.binning)
+    for name in ("window", "step", "permutations"):
+        if getattr(arguments, name) is not None:
+            check_integer(name, getattr(arguments, name))
+    check_seed(arguments.seed)
+
+
+def demo_series_named() -> Named:
+    return {name: Series(values, None) for name, values in demo_series().items()}
+
+
+def _series(source: str, arguments: argparse.Namespace) -> tuple[Named, str | None]:
+    """The chosen column, and which one it is when the command chose it."""
+    column = read_column(
+        source,
+        arguments.column,
+        arguments.delimiter,
+        arguments.decimal,
+        labels=arguments.window is not None or arguments.plot is not None,
+    )
+    values, labels = column.values, column.labels
+    missing = np.isnan(values)
     if missing.any():
         if arguments.nan == "raise":
-            first = int(column.lines[np.argmax(missing)])
+            first = column.first_missing_line
             where = f" at line {first}" if first else f" at position {int(np.argmax(missing))}"
+            count = int(missing.sum())
             raise UsageError(
-                f"{int(missing.sum())} missing cell(s) in column {column.name!r}, the first{where}; "
+                f"{count} missing cell(s) in column {column.name!r}, the first{where}; "
                 "use --nan omit to skip them"
             )
         if missing.all():
             raise UsageError(f"column {column.name!r} has no values besides missing cells")
-    return {column.name: column.values[~missing]}
+        values = values[~missing]
+        labels = None if labels is None else labels[~missing]
+    return {column.name: Series(values, labels, column.name, column.label_name)}, column.note
 
 
 def _fail(message: str) -> NoReturn:

@@ -1,167 +1,270 @@
-"""Reading one series from a CSV/TSV/plain-text file, a .npy file or standard input."""
+"""Reading one series from a CSV/TSV/plain-text file, a .npy file or standard input.
+
+Text is read in blocks of whole lines: the first block tells the layout, and each block's
+column is parsed by NumPy's C reader, so memory stays near the parsed values however large the
+file. A block that reader refuses (missing or text cells, ragged rows) is parsed again line by
+line, which names the line at fault."""
 
 from __future__ import annotations
 
-import csv
 import io
-import math
+import itertools
 import sys
+import warnings
+from collections.abc import Iterator
+from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
+from typing import IO, Any
 
 import numpy as np
 import numpy.typing as npt
 
-from .errors import UsageError
+from .errors import UsageError, os_error_text
+from .layout import (
+    SAMPLE_ROWS,
+    Layout,
+    data_lines,
+    is_row_order,
+    parse_number,
+    sniff,
+    split_cells,
+)
 
-MISSING = {"", "nan", "na", "n/a", "null", "none"}
+# About a megabyte of text at a time: NumPy's reader is as fast as on the whole file.
+BLOCK_CHARS = 1 << 20
+NPY_MAGIC = b"\x93NUMPY"
 
 
 @dataclass(frozen=True, eq=False)
 class Column:
-    """The values of the chosen column and the file line of each (0 where lines do not apply)."""
+    """The values of the chosen column; `labels` the row-order column's cells for each value
+    (dates or numbers) when asked for and present; `first_missing_line` the file line of the
+    first missing cell (0 when there is none or lines do not apply)."""
 
     name: str
     values: npt.NDArray[np.float64]
-    lines: npt.NDArray[np.int64]
+    labels: npt.NDArray[Any] | None = None
+    label_name: str | None = None
+    first_missing_line: int = 0
+    note: str | None = None
 
 
-def read_column(source: str, column: str | None) -> Column:
+def read_column(
+    source: str,
+    column: str | None = None,
+    delimiter: str | None = None,
+    decimal: str | None = None,
+    labels: bool = False,
+) -> Column:
+    """`source` "-" is standard input; `delimiter`/`decimal` None are taken from the content."""
     if source != "-" and source.lower().endswith(".npy"):
         return _read_npy(Path(source), column)
-    text = sys.stdin.read() if source == "-" else _read_text(Path(source))
-    return _parse_text(
-        text, _delimiter_for(source), column, "standard input" if source == "-" else source
+    where = "standard input" if source == "-" else source
+    with _text_stream(source) as stream:
+        try:
+            return _read_text(stream, where, column, delimiter, decimal, labels)
+        except UnicodeDecodeError:
+            raise UsageError(
+                f"{where} is not UTF-8 text (give .npy files the .npy extension)"
+            ) from None
+
+
+def stdin_has_data() -> bool:
+    """Standard input is piped or redirected and not empty: /dev/null, a closed input or a
+    terminal leave the command to its demonstration."""
+    if sys.stdin is None or sys.stdin.isatty():
+        return False
+    peek = getattr(sys.stdin.buffer, "peek", None)
+    return peek is None or peek(1)[:1] != b""
+
+
+@contextmanager
+def _text_stream(source: str) -> Iterator[IO[str]]:
+    if source == "-":
+        stream = io.TextIOWrapper(sys.stdin.buffer, encoding="utf-8-sig", newline="")
+        try:
+            yield stream
+        finally:
+            stream.detach()
+        return
+    try:
+        handle = open(source, encoding="utf-8-sig", newline="")
+    except OSError as error:
+        raise UsageError(os_error_text(error, "read", source)) from None
+    with handle:
+        yield handle
+
+
+def _blocks(stream: IO[str]) -> Iterator[str]:
+    while True:
+        try:
+            block = stream.read(BLOCK_CHARS)
+            if block and not block.endswith("\n"):
+                block += stream.readline()
+        except OSError as error:
+            name = str(getattr(stream, "name", "input"))
+            raise UsageError(os_error_text(error, "read", name)) from None
+        if not block:
+            return
+        yield block
+
+
+def _read_text(
+    stream: IO[str],
+    where: str,
+    column: str | None,
+    delimiter: str | None,
+    decimal: str | None,
+    want_labels: bool,
+) -> Column:
+    blocks = _blocks(stream)
+    # The layout is judged from the first SAMPLE_ROWS lines of data, whatever the block size.
+    head: list[str] = []
+    sample: list[tuple[int, str]] = []
+    for block in blocks:
+        head.append(block)
+        first_line = 1 + sum(text.count("\n") for text in head[:-1])
+        sample += data_lines(block, first_line, SAMPLE_ROWS - len(sample))
+        if len(sample) >= SAMPLE_ROWS:
+            break
+    first = "".join(head)
+    del head
+    layout = sniff(sample, column, delimiter, decimal, where)
+    # The header's line is left out of the first block; numbering goes on after it.
+    offset = 0
+    for _ in range(layout.header_line):
+        offset = first.find("\n", offset) + 1 or len(first)
+    body = first[offset:]
+    del first
+    line = layout.header_line + 1
+    parts: list[npt.NDArray[np.float64]] = []
+    label_parts: list[npt.NDArray[Any]] | None = None
+    if want_labels and layout.index is not None:
+        label_parts = []
+    first_missing = 0
+    for text in itertools.chain([body], blocks):
+        values, missing_line = _block_values(text, line, layout, where)
+        parts.append(values)
+        first_missing = first_missing or missing_line
+        if label_parts is not None:
+            found = _block_labels(text, layout)
+            # Labels are a help for reading results; a cell they cannot use drops them all.
+            label_parts = None if found is None or len(found) != len(values) else label_parts
+            if label_parts is not None and found is not None:
+                label_parts.append(found)
+        line += text.count("\n")
+    values = np.concatenate(parts) if parts else np.empty(0)
+    del parts
+    if values.size == 0:
+        raise UsageError(f"{where} has a header but no data rows")
+    labels = np.concatenate(label_parts) if label_parts else None
+    return Column(
+        name=layout.name,
+        values=values,
+        labels=labels,
+        label_name=None if labels is None or layout.index is None else layout.names[layout.index],
+        first_missing_line=first_missing,
+        note=layout.note(),
     )
 
 
-def _read_text(path: Path) -> str:
-    if not path.exists():
-        raise UsageError(f"no such file: {path}")
-    if path.is_dir():
-        raise UsageError(f"{path} is a directory, not a file")
-    try:
-        return path.read_text(encoding="utf-8-sig")
-    except UnicodeDecodeError:
-        raise UsageError(
-            f"{path} is not a UTF-8 text file (give .npy files the .npy extension)"
-        ) from None
-
-
-def _delimiter_for(source: str) -> str | None:
-    suffix = Path(source).suffix.lower()
-    return {".csv": ",", ".tsv": "\t", ".tab": "\t"}.get(suffix)
-
-
-def _parse_text(text: str, delimiter: str | None, column: str | None, where: str) -> Column:
-    numbered = [
-        (number, line)
-        for number, line in enumerate(text.splitlines(), start=1)
-        if line.strip() and not line.lstrip().startswith("#")
-    ]
-    if not numbered:
-        raise UsageError(f"{where} holds no data")
-    delimiter = delimiter or _sniff(numbered[0][1])
-    rows = [(number, _split(line, delimiter)) for number, line in numbered]
-    header = _header(rows)
-    if header is not None:
-        rows = rows[1:]
-    if not rows:
-        raise UsageError(f"{where} has a header but no data rows")
-    index, name = _choose_column(rows, header, column, where)
+def _block_values(
+    text: str, line: int, layout: Layout, where: str
+) -> tuple[npt.NDArray[np.float64], int]:
+    """The series cells of one block, and the line of its first missing cell (or 0)."""
+    fast = _loadtxt(text, layout, layout.series, np.float64)
+    if fast is not None and not np.isnan(fast).any():
+        return fast, 0
     values, lines = [], []
-    for number, cells in rows:
-        if index >= len(cells):
-            raise UsageError(f"line {number} of {where} has no column {name!r}")
-        value = _number(cells[index])
+    for number, content in data_lines(text, line):
+        cells = split_cells(content, layout.delimiter)
+        # A short row has no cell for the column: a missing value, not a reason to switch columns.
+        cell = cells[layout.series] if layout.series < len(cells) else ""
+        value = parse_number(cell, layout.decimal)
         if value is None:
             raise UsageError(
-                f"non-numeric cell {cells[index]!r} in column {name!r} at line {number} of {where}"
+                f"non-numeric cell {cell!r} in column {layout.name!r} at line {number} of {where}"
             )
         values.append(value)
         lines.append(number)
-    return Column(name, np.array(values, dtype=np.float64), np.array(lines, dtype=np.int64))
+    array = np.array(values, dtype=np.float64)
+    missing = np.isnan(array)
+    return array, (lines[int(np.argmax(missing))] if missing.any() else 0)
 
 
-def _sniff(line: str) -> str | None:
-    for delimiter in ("\t", ",", ";"):
-        if delimiter in line:
-            return delimiter
-    return None
+def _block_labels(text: str, layout: Layout) -> npt.NDArray[Any] | None:
+    """Dates as datetime64, row numbers as integers; None when a cell does not parse."""
+    assert layout.index is not None
+    if layout.index_is_date:
+        return _loadtxt(text, layout, layout.index, np.dtype("datetime64[s]"))
+    numbers = _loadtxt(text, layout, layout.index, np.float64)
+    return None if numbers is None else np.rint(numbers).astype(np.int64)
 
 
-def _split(line: str, delimiter: str | None) -> list[str]:
-    if delimiter is None:
-        return line.split()
-    return [cell.strip() for cell in next(csv.reader(io.StringIO(line), delimiter=delimiter))]
-
-
-def _number(cell: str) -> float | None:
-    """A float, NaN for a missing cell, or None for text."""
-    if cell.strip().lower() in MISSING:
-        return math.nan
+def _loadtxt(text: str, layout: Layout, column: int, dtype: Any) -> npt.NDArray[Any] | None:
+    """NumPy's C reader on one column of a block; None when it refuses a cell or a row."""
+    if layout.decimal != ".":
+        if layout.delimiter == ",":
+            return None
+        text = text.replace(layout.decimal, ".")
     try:
-        return float(cell)
+        with warnings.catch_warnings():
+            # A block of comments only is no data, which is not worth a warning.
+            warnings.simplefilter("ignore", UserWarning)
+            array: npt.NDArray[Any] = np.loadtxt(
+                io.StringIO(text),
+                dtype=dtype,
+                delimiter=layout.delimiter,
+                usecols=[column],
+                comments="#",
+                quotechar='"',
+                ndmin=1,
+            )
     except ValueError:
         return None
-
-
-def _header(rows: list[tuple[int, list[str]]]) -> list[str] | None:
-    """The first row is a header when some column holds text there and a number below it."""
-    first = rows[0][1]
-    if len(rows) == 1:
-        return first if all(_number(cell) is None for cell in first) else None
-    second = rows[1][1]
-    for i, cell in enumerate(first):
-        if _number(cell) is None and i < len(second) and _number(second[i]) is not None:
-            return first
-    return None
-
-
-def _choose_column(
-    rows: list[tuple[int, list[str]]], header: list[str] | None, column: str | None, where: str
-) -> tuple[int, str]:
-    width = len(rows[0][1])
-    names = header or [f"column {i}" for i in range(1, width + 1)]
-    if column is None and width == 1:
-        return 0, names[0]
-    if column is None:
-        # The first column whose cells are all numbers (or missing): dates and labels are skipped.
-        for i in range(width):
-            if all(i < len(cells) and _number(cells[i]) is not None for _, cells in rows):
-                return i, names[i]
-        raise UsageError(f"{where} has no column of numbers; choose one with --column")
-    if header is not None and column in header:
-        return header.index(column), column
-    if column.isdigit() and 1 <= int(column) <= width:
-        return int(column) - 1, names[int(column) - 1]
-    available = ", ".join(repr(n) for n in header) if header else f"positions 1 to {width}"
-    raise UsageError(f"no column {column!r} in {where}; available: {available}")
+    return array
 
 
 def _read_npy(path: Path, column: str | None) -> Column:
-    if not path.exists():
-        raise UsageError(f"no such file: {path}")
     try:
-        array = np.load(path, allow_pickle=False)
-    except (ValueError, OSError, EOFError) as error:
+        with open(path, "rb") as handle:
+            magic = handle.read(len(NPY_MAGIC))
+        # A memory map reads only the column that is used.
+        array = np.load(path, mmap_mode="r", allow_pickle=False) if magic == NPY_MAGIC else None
+    except OSError as error:
+        raise UsageError(os_error_text(error, "read", str(path))) from None
+    except (ValueError, EOFError) as error:
         raise UsageError(f"cannot read {path} as a .npy array: {error}") from None
-    if array.ndim == 2:
-        array = array[:, _npy_column(column, array.shape[1], path)]
-    if array.ndim != 1:
+    if array is None:
+        raise UsageError(
+            f"{path} is not a NumPy .npy file; give a text file an extension such as .csv or .txt"
+        )
+    if array.dtype.kind not in "iuf" or array.dtype.fields is not None:
+        raise UsageError(f"{path} holds values of dtype {array.dtype}; expected real numbers")
+    if array.ndim not in (1, 2):
         raise UsageError(
             f"{path} holds an array of shape {array.shape}; expected one or two dimensions"
         )
-    if array.dtype.kind not in "iuf":
-        raise UsageError(f"{path} holds values of dtype {array.dtype}; expected real numbers")
     if array.size == 0:
-        raise UsageError(f"{path} holds no data")
-    return Column(path.name, array.astype(np.float64), np.zeros(array.size, dtype=np.int64))
+        raise UsageError(f"{path} holds no data (an array of shape {array.shape})")
+    if array.ndim == 1:
+        return Column(path.name, np.array(array, dtype=np.float64))
+    index = _npy_column(array, column, path)
+    note = None
+    if column is None and array.shape[1] > 1:
+        note = f"analysing column {index + 1} of {path.name}; choose another with --column"
+    return Column(f"column {index + 1}", np.array(array[:, index], dtype=np.float64), note=note)
 
 
-def _npy_column(column: str | None, width: int, path: Path) -> int:
+def _npy_column(array: npt.NDArray[Any], column: str | None, path: Path) -> int:
+    width = array.shape[1]
     if column is None:
-        return 0
+        # As in text files, the row order itself is never the default series.
+        for index in range(width):
+            if not is_row_order(np.asarray(array[:, index], dtype=np.float64)):
+                return index
+        raise UsageError(f"{path} has no column besides the row order; choose one with --column")
     if column.isdigit() and 1 <= int(column) <= width:
         return int(column) - 1
     raise UsageError(f"no column {column!r} in {path}; available: positions 1 to {width}")

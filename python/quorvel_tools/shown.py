@@ -1,0 +1,21 @@
+"""How result objects show their figures. The figures themselves stay exactly what the module
+returned; 1 − H/H0 can land an ulp outside [0, 1] and an entropy an ulp below 0, which reads as
+a meaning that is not there, so printing clamps them."""
+
+from __future__ import annotations
+
+import math
+
+
+def fraction(value: float) -> str:
+    """A measure or a p-value, clamped to [0, 1]; NaN stays NaN."""
+    if math.isnan(value):
+        return "nan"
+    return f"{0.0 if value <= 0 else min(value, 1.0):.6g}"
+
+
+def entropy(value: float) -> str:
+    """An entropy, never below 0 (and never "-0")."""
+    if math.isnan(value):
+        return "nan"
+    return f"{value if value > 0 else 0.0:.6g}"

@@ -1,0 +1,166 @@
+"""The command reads the files people have: layouts, the row order, missing cells, failures."""
+
+import json
+import os
+
+import numpy as np
+import pytest
+
+from quorvel_tools import METHODS, analyze
+from quorvel_tools.cli import reading
+from quorvel_tools.cli.reading import read_column
+
+from helpers import run_quorvel as quorvel
+
+VOLUME = np.random.default_rng(3).gamma(2.0, 20.0, size=60).round(1)
+YEARS = np.arange(1700, 1760)
+FEW = VOLUME[:28]
+
+
+def values_by_method(text):
+    return {row["method"]: row["value"] for row in json.loads(text)}
+
+
+def expected(values):
+    return {method: analyze(values, method).value for method in METHODS}
+
+
+def assert_one_error_line(run, message):
+    assert run.returncode == 2, run.stderr
+    assert run.stderr.startswith("quorvel: error: ") and run.stderr.count("\n") == 1
+    assert "Traceback" not in run.stderr and run.stdout == ""
+    assert message in run.stderr
+
+
+def test_a_column_of_years_is_the_row_order_not_the_series(tmp_path):
+    path = tmp_path / "sunspots.csv"
+    path.write_text("YEAR,SUNACTIVITY\n" + "".join(f"{y},{v}\n" for y, v in zip(YEARS, VOLUME)))
+    run = quorvel(path, "--json")
+    assert run.returncode == 0, run.stderr
+    assert values_by_method(run.stdout) == expected(VOLUME)
+    assert "'SUNACTIVITY'" in run.stderr and "'YEAR' is the row order" in run.stderr
+    picked = quorvel(path, "--json", "--column", "YEAR")
+    assert values_by_method(picked.stdout) == expected(YEARS.astype(float))
+    assert picked.stderr == ""
+
+
+def test_a_ragged_row_is_a_missing_cell_of_the_series(tmp_path):
+    lines = [f"{y},{v}" for y, v in zip(YEARS, VOLUME)]
+    lines[10] = str(YEARS[10])  # a year without its value
+    path = tmp_path / "ragged.csv"
+    path.write_text("year,volume\n" + "\n".join(lines) + "\n")
+    message = "1 missing cell(s) in column 'volume', the first at line 12"
+    assert_one_error_line(quorvel(path), message)
+    run = quorvel(path, "--nan", "omit", "--json")
+    assert values_by_method(run.stdout) == expected(np.delete(VOLUME, 10))
+
+
+@pytest.mark.parametrize(
+    "text, options",
+    [
+        ("date;value\n" + "".join(f"2024-01-{i + 1:02d};{v}\n" for i, v in enumerate(FEW)), []),
+        ("value\tother\n" + "".join(f"{v}\t1\n" for v in FEW), []),
+        ("a|value\n" + "".join(f"x|{v}\n" for v in FEW), []),
+        ("value;b\n" + "".join(f"{v};1\n".replace(".", ",", 1) for v in FEW), []),
+        ("value b\n" + "".join(f"{v}  7\n" for v in FEW), []),
+        ('value,b\n' + "".join(f'"{v}",1\n'.replace(".", ",", 1) for v in FEW),
+         ["--decimal", ","]),
+        ("value:b\n" + "".join(f"{v}:1\n" for v in FEW), ["--delimiter", ":"]),
+    ],
+    ids=["semicolon", "tab", "pipe", "decimal-comma", "spaces", "quoted-comma", "option"],
+)
+def test_delimiter_and_decimal_mark_come_from_the_content_or_the_options(tmp_path, text, options):
+    path = tmp_path / "data.csv"  # the extension says comma; the content does not
+    path.write_text(text)
+    run = quorvel(path, "--json", "--column", "value", *options)
+    assert run.returncode == 0, run.stderr
+    assert values_by_method(run.stdout) == expected(FEW)
+
+
+def test_standard_input_is_read_when_it_is_not_a_terminal():
+    run = quorvel("--json", stdin="\n".join(map(str, VOLUME)))
+    assert values_by_method(run.stdout) == expected(VOLUME)
+
+
+def test_rolling_rows_carry_the_dates_of_the_file(tmp_path):
+    path = tmp_path / "daily.csv"
+    dates = np.datetime64("2024-01-01") + np.arange(60)
+    path.write_text("date,v\n" + "".join(f"{d},{v}\n" for d, v in zip(dates, VOLUME)))
+    run = quorvel(path, "--window", "30", "--step", "15", "--json", "--method", "NSLefttoRight")
+    rows = json.loads(run.stdout)
+    ends = [(row["end"], row["date"]) for row in rows]
+    assert ends == [(29, "2024-01-30"), (44, "2024-02-14"), (59, "2024-02-29")]
+
+
+def test_block_boundaries_lose_no_line_and_keep_line_numbers(tmp_path, monkeypatch):
+    # Tiny blocks: every fall-back to line-by-line parsing meets a block edge somewhere.
+    monkeypatch.setattr(reading, "BLOCK_CHARS", 40)
+    values = VOLUME.copy()
+    lines = ["# made by a logger", "t,value"]
+    for i, v in enumerate(values):
+        lines.append(f"{i},{v}")
+        if i % 17 == 5:
+            lines.append("")  # blank lines are skipped wherever they are
+        if i % 23 == 7:
+            lines.append("# a note")
+    lines[lines.index("40," + str(values[40]))] = "40,NA"
+    path = tmp_path / "long.csv"
+    path.write_text("\n".join(lines) + "\n")
+    column = read_column(str(path), labels=True)
+    assert column.name == "value" and column.label_name == "t"
+    assert np.isnan(column.values[40])
+    assert np.array_equal(np.delete(column.values, 40), np.delete(values, 40))
+    assert column.first_missing_line == lines.index("40,NA") + 1
+    assert list(column.labels) == list(range(60))
+
+
+def three_values(folder):
+    (folder / "x.csv").write_text("1\n2\n3\n")
+
+
+@pytest.mark.parametrize(
+    "make, args, message",
+    [
+        (lambda p: np.save(p / "empty.npy", np.zeros((5, 0))), ["empty.npy"], "holds no data"),
+        (lambda p: (p / "t.npy").write_text("1\n2\n"), ["t.npy"], "is not a NumPy .npy file"),
+        (lambda p: (p / "d").mkdir(), ["d"], "d is a directory"),
+        (lambda p: None, ["/proc/self/mem"], "cannot read /proc/self/mem"),
+        (three_values, ["x.csv", "--plot", "."], "is a folder"),
+        (three_values, ["x.csv", "--plot", "o.txt"], "unknown image format"),
+        (three_values, ["x.csv", "--plot", "/proc/o.png"], "cannot write /proc/o.png"),
+        (three_values, ["x.csv", "--delimiter", "ab"], "one character"),
+        (
+            lambda p: (p / "x.csv").write_text("y,v\n1,a\n2,b\n3,c\n"),
+            ["x.csv"],
+            "no column of numbers besides the row order ('y')",
+        ),
+    ],
+)
+def test_unreadable_inputs_and_outputs_end_with_one_line(tmp_path, make, args, message):
+    make(tmp_path)
+    assert_one_error_line(quorvel(*args, cwd=tmp_path), message)
+    assert not (tmp_path / "o.txt").exists()
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="permissions do not bind root")
+def test_a_file_without_read_permission(tmp_path):
+    path = tmp_path / "secret.csv"
+    path.write_text("1\n2\n3\n")
+    path.chmod(0)
+    assert_one_error_line(quorvel(path), "permission denied")
+
+
+def test_a_failed_write_of_the_results_is_one_line(tmp_path):
+    with open("/dev/full", "w") as full:
+        run = quorvel("-", stdin="1\n2\n3\n4\n", stdout=full)
+    assert run.returncode == 2 and run.stderr.count("\n") == 1
+    assert "cannot write standard output: no space left on device" in run.stderr
+
+
+def test_plot_is_written_where_it_was_asked_and_said(tmp_path):
+    path = tmp_path / "x.csv"
+    path.write_text("\n".join(map(str, VOLUME)))
+    run = quorvel(path, "--plot", tmp_path / "figure", "--method", "NSLefttoRight")
+    assert run.returncode == 0, run.stderr
+    assert (tmp_path / "figure").read_bytes()[:4] == b"\x89PNG"
+    assert f"wrote the plot to {tmp_path / 'figure'}" in run.stderr
