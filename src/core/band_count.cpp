@@ -5,6 +5,13 @@
 
 namespace quorvel {
 
+// Entry 0 is never read.
+const std::array<double, kTabledRoots> kInverseRoots = [] {
+    std::array<double, kTabledRoots> roots{};
+    for (int i = 1; i < kTabledRoots; ++i) roots[static_cast<std::size_t>(i)] = 1.0 / std::sqrt(static_cast<double>(i));
+    return roots;
+}();
+
 std::int64_t passingCount(int n, double threshold) {
     const auto passes = [&](std::int64_t count) {
         return static_cast<double>(count) / static_cast<double>(n) >= threshold;
