@@ -1,6 +1,7 @@
-"""Time each measure against numpy.sort of the same window, with the peak memory of each run.
+"""Time each measure against numpy.sort of the same window, with its cost per value, its ratio
+to NSLefttoRight on the same window and the peak memory of each run.
 
-Usage: python benchmarks/bench_measures.py [--sizes 1000 10000 ...] [--kinds noise walk ...]
+Usage: python benchmarks/bench_measures.py [--sizes 100 500 ...] [--kinds noise int10 ...]
                                            [--measures NSLefttoRight ...] [--huge]
 """
 
@@ -48,12 +49,35 @@ def variance_shift(rng: np.random.Generator, n: int) -> np.ndarray:
     return x
 
 
+# Tied and rounded series: their equal-frequency boundaries coincide, leaving empty classes.
+def integers(top: int) -> Callable[[np.random.Generator, int], np.ndarray]:
+    return lambda rng, n: rng.integers(0, top, n).astype(float)
+
+
+def rounded(decimals: int) -> Callable[[np.random.Generator, int], np.ndarray]:
+    return lambda rng, n: np.round(rng.normal(size=n), decimals)
+
+
+def half_at_one_level(rng: np.random.Generator, n: int) -> np.ndarray:
+    return np.where(rng.random(n) < 0.5, 0.5, rng.normal(size=n))
+
+
+def poisson(rng: np.random.Generator, n: int) -> np.ndarray:
+    return rng.poisson(2.0, n).astype(float)
+
+
 KINDS: dict[str, Callable[[np.random.Generator, int], np.ndarray]] = {
     "noise": noise,
     "ar1": ar1,
     "walk": walk,
     "level": level_shift,
     "variance": variance_shift,
+    "int10": integers(10),
+    "int100": integers(100),
+    "round0.1": rounded(1),
+    "round0.01": rounded(2),
+    "half": half_at_one_level,
+    "poisson2": poisson,
 }
 
 
@@ -76,11 +100,16 @@ def rss_kib(field: str) -> int:
 
 
 def best_time(fn: Callable[[], object], repeat: int) -> float:
+    """The best of `repeat` timings of one call; short calls are timed in loops of about 20 ms."""
+    start = time.perf_counter()
+    fn()
+    calls = max(1, int(0.02 / max(time.perf_counter() - start, 1e-7)))
     best = float("inf")
     for _ in range(repeat):
         start = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - start)
+        for _ in range(calls):
+            fn()
+        best = min(best, (time.perf_counter() - start) / calls)
     return best
 
 
@@ -90,15 +119,23 @@ def bench(kind: str, n: int, measures: list[str], repeat: int) -> None:
     est = quorvel.NonStationary()
     est.setupDS(n)
     K = est.getA().shape[0] - 1
-    cells = []
+    times = {}
+    peaks = {}
     for name in measures:
         reset_peak_rss()
         base = rss_kib("VmRSS")
-        t = best_time(lambda: est.nsFunc(name, series), repeat)
-        peak_mib = (rss_kib("VmHWM") - base) / 1024
-        cells.append(f"{t * 1e3:9.1f} ms {t / sort_time:6.1f}x {peak_mib:7.1f} MiB")
+        times[name] = best_time(lambda: est.nsFunc(name, series), repeat)
+        peaks[name] = (rss_kib("VmHWM") - base) / 1024
+    cells = []
+    for name in measures:
+        t = times[name]
+        versus = f"{t / times['NSLefttoRight']:5.1f}x" if "NSLefttoRight" in times else "    -"
+        cells.append(
+            f"{t * 1e3:9.3f} ms {t * 1e9 / n:6.1f} ns {versus} {t / sort_time:6.1f}x"
+            f" {peaks[name]:6.1f} MiB"
+        )
     print(
-        f"{n:>9} {kind:<9} {K:>5} {sort_time * 1e3:8.2f} ms | " + " | ".join(cells),
+        f"{n:>9} {kind:<9} {K:>5} {sort_time * 1e3:9.3f} ms | " + " | ".join(cells),
         flush=True,
     )
 
@@ -107,17 +144,27 @@ def main() -> None:
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawTextHelpFormatter
     )
-    parser.add_argument("--sizes", type=int, nargs="+", default=[10**3, 10**4, 10**5, 10**6])
+    parser.add_argument(
+        "--sizes", type=int, nargs="+", default=[100, 500, 2000, 10**4, 10**5, 10**6]
+    )
     parser.add_argument("--kinds", nargs="+", default=list(KINDS), choices=list(KINDS))
     parser.add_argument("--measures", nargs="+", default=list(MEASURES), choices=list(MEASURES))
     parser.add_argument("--repeat", type=int, default=3, help="runs per measure (best is shown)")
     parser.add_argument("--huge", action="store_true", help="add one line for n = 10^7 (noise)")
     args = parser.parse_args()
 
-    print("per measure: best time, ratio to numpy.sort of the same window, peak memory of the run")
     print(
-        f"{'n':>9} {'kind':<9} {'K':>5} {'np.sort':>11} | "
-        + " | ".join(f"{m:^32}" for m in args.measures)
+        "per measure: best time, cost per value, ratio to NSLefttoRight and to numpy.sort of the"
+        " same window, peak memory of the run"
+    )
+    fixed = quorvel.NonStationary()
+    fixed.setupDS(2)
+    two = np.array([0.0, 1.0])
+    call = best_time(lambda: fixed.nsFunc("NSLefttoRight", two), args.repeat)
+    print(f"a call on a window of two values (about the binding's fixed cost): {call * 1e6:.2f} us")
+    print(
+        f"{'n':>9} {'kind':<9} {'K':>5} {'np.sort':>12} | "
+        + " | ".join(f"{m:^47}" for m in args.measures)
     )
     for n in args.sizes:
         for kind in args.kinds:

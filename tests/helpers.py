@@ -22,6 +22,25 @@ EQUAL_FREQUENCY = 1
 EQUAL_WIDTH = 2
 
 
+def tied(kind, n, seed):
+    """Rounded and counted series, whose equal-frequency boundaries coincide (empty classes)."""
+    rng = np.random.default_rng(seed)
+    if kind == "integers-10":
+        return rng.integers(0, 10, n).astype(float)
+    if kind == "integers-100":
+        return rng.integers(0, 100, n).astype(float)
+    if kind == "rounded-0.1":
+        return np.round(rng.normal(size=n), 1)
+    if kind == "rounded-0.01":
+        return np.round(rng.normal(size=n), 2)
+    if kind == "half-at-one-level":
+        return np.where(rng.random(n) < 0.5, 0.5, rng.normal(size=n))
+    return rng.poisson(2.0, n).astype(float)  # counts with a small mean
+
+
+TIED = ["integers-10", "integers-100", "rounded-0.1", "rounded-0.01", "half-at-one-level", "poisson"]
+
+
 def estimator(K, z=Z, accept=ACCEPT, mode=EQUAL_FREQUENCY):
     """A NonStationary configured with setup(K, z, accept, mode)."""
     est = quorvel.NonStationary()

@@ -6,7 +6,7 @@ import math
 
 import numpy as np
 import pytest
-from helpers import ACCEPT, Z, in_band_fraction
+from helpers import ACCEPT, TIED, Z, in_band_fraction, tied
 
 import quorvel
 
@@ -83,6 +83,7 @@ WINDOWS = {
     # best score wins; and whole-number boundaries, some exactly 1.0 from the centre.
     "ar-0.9-wide": lambda: autoregressive(8000, 0.9, 5) * 20.0,
     "steps": lambda: np.round(autoregressive(8000, 0.9, 6)),
+    **{kind: lambda kind=kind: tied(kind, 8000, 8) for kind in TIED},
 }
 
 
@@ -110,6 +111,21 @@ def test_many_classes_peeled_from_below(coefficient):
     est.nsFunc("NSdichotomy", window)
     A = est.getA()
     marks, H = dichotomy(window, A[:, 0], 0.5)
+    assert est.getH() == H
+    K = len(marks) - 1
+    assert np.array_equal(A[:, 3], np.where(marks == K, 0.0, A[:, 0]))
+
+
+@pytest.mark.parametrize("kind", TIED)
+def test_tied_values_with_many_empty_classes(kind):
+    # Many more classes than levels: most boundaries coincide, and a stretch split there keeps
+    # empty classes at its bottom, whose boundaries have no value of it below them.
+    window = tied(kind, 6000, 9)
+    est = quorvel.NonStationary()
+    est.setup(120, Z, ACCEPT, 1)
+    est.nsFunc("NSdichotomy", window)
+    A = est.getA()
+    marks, H = dichotomy(window, A[:, 0], ACCEPT)
     assert est.getH() == H
     K = len(marks) - 1
     assert np.array_equal(A[:, 3], np.where(marks == K, 0.0, A[:, 0]))

@@ -5,7 +5,7 @@ import itertools
 
 import numpy as np
 import pytest
-from helpers import ACCEPT, Z, arc_entropy, running_shares
+from helpers import ACCEPT, TIED, Z, arc_entropy, running_shares, tied
 
 import quorvel
 
@@ -21,6 +21,8 @@ def series(kind: str, n: int) -> np.ndarray:
         x[n // 2 :] *= 2.0
     if kind == "ties":
         return np.round(x * 3.0)
+    if kind in TIED:
+        return tied(kind, n, 2024)
     if kind == "stretches":
         # Sorted stretches: a group's running count rises at every position of a block, or not
         # at all, which tests the judgement of a block by its ends at its extremes.
@@ -28,12 +30,15 @@ def series(kind: str, n: int) -> np.ndarray:
     return x
 
 
-@pytest.mark.parametrize("kind", ["noise", "walk", "level", "variance", "ties", "stretches"])
-@pytest.mark.parametrize("mode", [1, 0])
-def test_sweeps_match_the_table(kind, mode):
+@pytest.mark.parametrize(
+    "kind", ["noise", "walk", "level", "variance", "ties", "stretches", *TIED]
+)
+@pytest.mark.parametrize(("mode", "K"), [(1, 40), (0, 40), (1, 90)])
+def test_sweeps_match_the_table(kind, mode, K):
+    # K = 90 puts several equal-frequency boundaries on most levels of the tied series.
     window = series(kind, 6000)
     est = quorvel.NonStationary()
-    est.setup(40, Z, ACCEPT, mode)
+    est.setup(K, Z, ACCEPT, mode)
     est.nsFunc("NSLefttoRight", window)
     P = running_shares(window, est.getA()[:, 0])
     K = P.shape[0]

@@ -13,6 +13,7 @@
 #include "interrupt.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -43,9 +44,16 @@ inline BandGoal verdictGoal(int n, double threshold) {
     return BandGoal{needed, needed};
 }
 
-// 1/sqrt(i), worked out where a judgement needs it: a band test reads it at few positions, far
-// fewer than a table over the window would cost to fill and to bring into memory.
+// 1/sqrt(i) for the first positions, filled once for the process: short windows, and the first
+// blocks of every window, read it at most positions they judge.
+constexpr int kTabledRoots = 4096;
+extern const std::array<double, kTabledRoots> kInverseRoots;
+
+// 1/sqrt(i), worked out where a judgement needs it past the table: a band test of a long window
+// reads it at few positions, far fewer than a table over the window would cost to fill and to
+// bring into memory.
 inline double inverseRoot(int i) {
+    if (i < kTabledRoots) return kInverseRoots[static_cast<std::size_t>(i)];
     return 1.0 / std::sqrt(static_cast<double>(i));
 }
 
@@ -96,6 +104,19 @@ public:
         const double margin = margin_ * at;
         if (deviation <= reach - margin) return Verdict::Inside;
         if (deviation >= reach + margin) return Verdict::Outside;
+        return Verdict::Unsure;
+    }
+
+    // The same judgement with the root only known to lie in [rootLow, rootHigh] (computed
+    // roots of positions at or after i, and at or before it): a verdict here is the verdict
+    // of judgeAt with i's own root, which sits between them.
+    Verdict judgeAtWithin(double m, int i, double rootLow, double rootHigh) const {
+        if (!judged_) return Verdict::Unsure;
+        const double at = static_cast<double>(i);
+        const double deviation = std::fabs(m - c_ * at);
+        const double margin = margin_ * at;
+        if (deviation <= scale_ * rootLow * at - margin) return Verdict::Inside;
+        if (deviation >= scale_ * rootHigh * at + margin) return Verdict::Outside;
         return Verdict::Unsure;
     }
 
@@ -180,10 +201,15 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
             count += added;
             continue;
         }
+        // The roots at the chunk's ends bound every root within it, so most positions are
+        // judged without one of their own.
+        const double rootStart = inverseRoot(start);
+        const double rootStop = inverseRoot(stop);
         for (int i = start; i <= stop; ++i) {
             if (counted(i)) ++count;
             const double m = static_cast<double>(complement ? i - count : count);
-            const Band::Verdict verdict = band.judgeAt(m, i, inverseRoot(i));
+            Band::Verdict verdict = band.judgeAtWithin(m, i, rootStop, rootStart);
+            if (verdict == Band::Verdict::Unsure) verdict = band.judgeAt(m, i, inverseRoot(i));
             if (verdict == Band::Verdict::Inside ||
                 (verdict == Band::Verdict::Unsure && band.contains(exactAt(i, count), i)))
                 ++inside;

@@ -150,7 +150,10 @@ ClassIndex indexLabels(Labels labels, int lowest, int K) {
     index.label = std::move(labels);
     const auto classes = static_cast<std::size_t>(K - lowest + 1);
     index.counts.assign(classes, 0);
-    index.blockSize = std::max(256, static_cast<int>(classes));
+    // Blocks of a few hundred values would leave a short window a block or two, which every band
+    // test then walks position by position; blocks of K values keep the table near one count a
+    // position whatever n is.
+    index.blockSize = std::max(32, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
     index.upToBefore.assign(classes * stride, 0);

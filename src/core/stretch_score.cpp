@@ -245,6 +245,14 @@ std::int64_t StretchScorer::outOfReach(int q, int j, std::int64_t mostOutside) {
 }
 
 std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
+    // With no value of the stretch on one side of q (coinciding boundaries leave empty classes
+    // there), both series are exactly their last element c throughout, and the band around c has
+    // the same zero half-width z*sqrt(0/i) at every position: one evaluation decides them all.
+    const std::int32_t counted = stretch_.source->rangeCount(stretch_.first, q);
+    if (counted == 0 || counted == n_) {
+        const double c = counted == 0 ? 0.0 : 1.0;
+        return Band(c, z_, 0.0).contains(c, 1) ? n_ : 0;
+    }
     Boundary boundary(*this, q);
     const int blocks = stretch_.source->blocks;
     // Counted as if every block were judged: a score costs at most about that, walks aside.
