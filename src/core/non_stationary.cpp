@@ -1,6 +1,6 @@
 #include "non_stationary.hpp"
 
-#include "../measures/measures.hpp"
+#include "measure_run.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -12,31 +12,12 @@
 namespace quorvel {
 namespace {
 
-// Beyond this row count the 6-column table would exceed the largest signed 64-bit size.
-constexpr std::uint64_t kMaxRows = 0x1555555555555555ULL;
 constexpr std::uint64_t kMaxClassCount = std::numeric_limits<std::int32_t>::max();
 
 std::unique_ptr<Eigen::MatrixXd> zeroTable(std::uint64_t K) {
-    const std::uint64_t rows = K + 1;
-    if (rows > kMaxRows) throw std::bad_alloc();
-    return std::make_unique<Eigen::MatrixXd>(
-        Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(rows), 6));
-}
-
-// Windows are counted in 32 bits and their values ordered, so they must be short enough and
-// NaN-free.
-void requireValidWindow(const double* first, const double* last) {
-    const std::ptrdiff_t n = last - first;
-    if (n == 0) throw std::invalid_argument("empty window: a measure needs at least one value");
-    if (static_cast<std::uint64_t>(n) > kMaxClassCount)
-        throw std::invalid_argument("window too long: at most 2147483647 values are accepted");
-    // A branch-free scan first (it vectorises); the position only when there is one to name.
-    bool anyNaN = false;
-    for (const double* x = first; x != last; ++x) anyNaN |= std::isnan(*x);
-    if (!anyNaN) return;
-    const double* nan = std::find_if(first, last, [](double x) { return std::isnan(x); });
-    throw std::invalid_argument("window contains NaN at position " + std::to_string(nan - first) +
-                                ": remove or fill missing values first");
+    auto table = std::make_unique<Eigen::MatrixXd>();
+    shapeTable(*table, K);
+    return table;
 }
 
 }  // namespace
@@ -44,13 +25,10 @@ void requireValidWindow(const double* first, const double* last) {
 NonStationary::NonStationary()
     : H0(std::numeric_limits<double>::quiet_NaN()),
       H(std::numeric_limits<double>::quiet_NaN()),
-      methodRegistry{{"NSLocaltoGlobal", &quorvel::NSLocaltoGlobal},
-                     {"NSLefttoRight", &quorvel::NSLefttoRight},
-                     {"NSdichotomy", &quorvel::NSdichotomy},
-                     {"NSCircleLefttoRight", &quorvel::NSCircleLefttoRight}} {}
+      methodRegistry(measureRegistry()) {}
 
 void NonStationary::setup(std::uint64_t K, double z, double threshold, int mode) {
-    if (K + 1 > kMaxRows) {
+    if (K + 1 > kMaxTableRows) {
         A.reset();
         throw std::bad_alloc();
     }
@@ -70,8 +48,7 @@ void NonStationary::setup(std::uint64_t K, double z, double threshold, int mode)
 
 void NonStationary::setupDS(std::uint64_t n) {
     if (n == 0) throw std::invalid_argument("setupDS needs a data size n >= 1");
-    const auto K = static_cast<std::int32_t>(1.87 * std::pow(static_cast<double>(n - 1), 0.4));
-    classCount = static_cast<std::uint64_t>(static_cast<std::int64_t>(K));
+    classCount = classCountForSize(n);
     A.reset();
     A = zeroTable(classCount);
     zValue = 1.96;
@@ -105,32 +82,17 @@ void NonStationary::requireConfigured() const {
 
 double NonStationary::run(const std::string& name, const double* first, const double* last) {
     requireConfigured();
-    const auto entry = methodRegistry.find(name);
-    if (entry == methodRegistry.end()) {
-        std::string accepted;
-        for (const auto& [known, fn] : methodRegistry) {
-            (void)fn;
-            accepted += (accepted.empty() ? "" : ", ") + known;
-        }
-        // Echo at most a readable prefix of what was given.
-        constexpr std::size_t kShown = 60;
-        const std::string shown = name.size() > kShown ? name.substr(0, kShown) + "..." : name;
-        throw std::invalid_argument("unknown measure '" + shown + "'; accepted names: " + accepted);
-    }
-    requireValidWindow(first, last);
-
-    // The measure works on a fresh table and scalars; they replace the object's results only
-    // when it succeeds, so a failed run leaves the previous results intact.
-    auto table = zeroTable(classCount);
-    double h0 = std::numeric_limits<double>::quiet_NaN();
-    double h = std::numeric_limits<double>::quiet_NaN();
-    const double result =
-        entry->second(first, last, static_cast<int>(classCount), zValue, acceptFraction,
-                      static_cast<int>(binningMode), &h0, &h, table.get());
+    const AlgorithmFn measure = findMeasure(methodRegistry, name);
+    // The measure works on a fresh table; it and the scalars replace the object's results only
+    // when the run succeeds, so a failed run leaves the previous results intact.
+    auto table = std::make_unique<Eigen::MatrixXd>();
+    const MeasureResult result =
+        runMeasure(measure, first, last, static_cast<int>(classCount), zValue, acceptFraction,
+                   static_cast<int>(binningMode), *table);
     A = std::move(table);
-    H0 = h0;
-    H = h;
-    return result;
+    H0 = result.H0;
+    H = result.H;
+    return result.value;
 }
 
 }  // namespace quorvel

@@ -1,0 +1,167 @@
+// quorvel_tools._engine: batches of runs of one measure, on worker threads that do not hold
+// the interpreter lock. Arguments are checked and copied out of Python objects before the lock
+// is released; the lock is taken back only to look for Ctrl-C and to report progress.
+#include "batch.hpp"
+#include "shuffle.hpp"
+
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+using quorvel::engine::BatchResults;
+using quorvel::engine::MeasureSpec;
+using quorvel::engine::Scratch;
+
+namespace {
+
+using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using Integers = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
+using Progress = std::optional<std::function<void(std::size_t)>>;
+
+int checkedClasses(std::int64_t K) {
+    if (K < 0 || K > std::numeric_limits<std::int32_t>::max())
+        throw py::value_error("classes must lie in 0..2147483647, not " + std::to_string(K));
+    return static_cast<int>(K);
+}
+
+MeasureSpec spec(const std::string& method, double z, double accept, int mode) {
+    if (std::isnan(z)) throw py::value_error("the band multiplier z must not be NaN");
+    if (std::isnan(accept)) throw py::value_error("the acceptance fraction must not be NaN");
+    return MeasureSpec{quorvel::findMeasure(quorvel::measureRegistry(), method), z, accept, mode};
+}
+
+unsigned checkedWorkers(int workers) {
+    if (workers < 1) throw py::value_error("workers must be at least 1");
+    return static_cast<unsigned>(workers);
+}
+
+py::tuple toArrays(BatchResults&& results) {
+    const auto array = [](std::vector<double>& values) {
+        return py::array_t<double>(static_cast<py::ssize_t>(values.size()), values.data());
+    };
+    return py::make_tuple(array(results.value), array(results.H0), array(results.H));
+}
+
+// Runs the batch without the interpreter lock, taking it back between times to look for a
+// pending signal and to call `progress`.
+py::tuple runReleased(std::size_t count, unsigned workers, const quorvel::engine::Task& task,
+                      const Progress& progress) {
+    BatchResults results(0);
+    {
+        const py::gil_scoped_release released;
+        results = quorvel::engine::runTasks(count, workers, task, [&](std::size_t done) {
+            const py::gil_scoped_acquire held;
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+            if (progress) (*progress)(done);
+        });
+    }
+    return toArrays(std::move(results));
+}
+
+py::tuple windows(const std::string& method, const Doubles& series, const Integers& starts,
+                  const Integers& stops, std::int64_t classes, double z, double accept, int mode,
+                  int workers, const Progress& progress) {
+    const MeasureSpec measure = spec(method, z, accept, mode);
+    const int K = checkedClasses(classes);
+    if (series.ndim() != 1 || starts.ndim() != 1 || stops.ndim() != 1 ||
+        starts.size() != stops.size())
+        throw py::value_error("series, starts and stops must be one-dimensional, starts and "
+                              "stops of one length");
+    const auto n = static_cast<std::int64_t>(series.size());
+    const std::int64_t* first = starts.data();
+    const std::int64_t* last = stops.data();
+    for (py::ssize_t i = 0; i < starts.size(); ++i)
+        if (first[i] < 0 || first[i] > last[i] || last[i] > n)
+            throw py::index_error("window " + std::to_string(i) + " (" +
+                                  std::to_string(first[i]) + ", " + std::to_string(last[i]) +
+                                  ") is out of range for a series of length " +
+                                  std::to_string(n) + ": need 0 <= start <= stop <= n");
+    const double* x = series.data();
+    return runReleased(
+        static_cast<std::size_t>(starts.size()), checkedWorkers(workers),
+        [&](std::size_t i, Scratch& scratch) {
+            return measure.run(x + first[i], x + last[i], K, scratch.table);
+        },
+        progress);
+}
+
+py::tuple many(const std::string& method, const std::vector<Doubles>& series,
+               const Integers& classes, double z, double accept, int mode, int workers,
+               const Progress& progress) {
+    const MeasureSpec measure = spec(method, z, accept, mode);
+    if (classes.ndim() != 1 || static_cast<std::size_t>(classes.size()) != series.size())
+        throw py::value_error("classes must hold one K per series");
+    std::vector<std::pair<const double*, const double*>> windows(series.size());
+    std::vector<int> K(series.size());
+    for (std::size_t i = 0; i < series.size(); ++i) {
+        if (series[i].ndim() != 1) throw py::value_error("every series must be one-dimensional");
+        windows[i] = {series[i].data(), series[i].data() + series[i].size()};
+        K[i] = checkedClasses(classes.data()[i]);
+    }
+    return runReleased(
+        series.size(), checkedWorkers(workers),
+        [&](std::size_t i, Scratch& scratch) {
+            return measure.run(windows[i].first, windows[i].second, K[i], scratch.table);
+        },
+        progress);
+}
+
+py::tuple permutations(const std::string& method, const Doubles& series, std::int64_t count,
+                       std::uint64_t seed, std::int64_t classes, double z, double accept,
+                       int mode, int workers, const Progress& progress) {
+    const MeasureSpec measure = spec(method, z, accept, mode);
+    const int K = checkedClasses(classes);
+    if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
+    if (count < 0) throw py::value_error("the number of permutations must not be negative");
+    const double* x = series.data();
+    const auto n = static_cast<std::size_t>(series.size());
+    return runReleased(
+        static_cast<std::size_t>(count), checkedWorkers(workers),
+        [&](std::size_t i, Scratch& scratch) {
+            scratch.values.assign(x, x + n);
+            quorvel::engine::DrawStream stream(seed, i);
+            quorvel::engine::shuffle(scratch.values.data(), n, stream);
+            return measure.run(scratch.values.data(), scratch.values.data() + n, K,
+                               scratch.table);
+        },
+        progress);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_engine, m) {
+    m.doc() = "Batches of runs of one measure on worker threads, for quorvel_tools.";
+    m.def("windows", &windows, py::arg("method"), py::arg("series"), py::arg("starts"),
+          py::arg("stops"), py::arg("classes"), py::arg("z"), py::arg("accept"), py::arg("mode"),
+          py::arg("workers"), py::arg("progress") = py::none(),
+          "value, H0 and H of the measure on series[starts[i]:stops[i]] for every i.");
+    m.def("many", &many, py::arg("method"), py::arg("series"), py::arg("classes"), py::arg("z"),
+          py::arg("accept"), py::arg("mode"), py::arg("workers"),
+          py::arg("progress") = py::none(),
+          "value, H0 and H of the measure on every series, series i with classes[i] classes.");
+    m.def("permutations", &permutations, py::arg("method"), py::arg("series"), py::arg("count"),
+          py::arg("seed"), py::arg("classes"), py::arg("z"), py::arg("accept"), py::arg("mode"),
+          py::arg("workers"), py::arg("progress") = py::none(),
+          "value, H0 and H of the measure on shuffles 0..count-1 of the series for the seed.");
+    m.def(
+        "shuffled",
+        [](const Doubles& series, std::uint64_t seed, std::uint64_t draw) {
+            std::vector<double> values(series.data(), series.data() + series.size());
+            quorvel::engine::DrawStream stream(seed, draw);
+            quorvel::engine::shuffle(values.data(), values.size(), stream);
+            return py::array_t<double>(static_cast<py::ssize_t>(values.size()), values.data());
+        },
+        py::arg("series"), py::arg("seed"), py::arg("draw"),
+        "Shuffle `draw` of the series for the seed, as permutations() makes it.");
+}
