@@ -46,6 +46,17 @@ unsigned checkedWorkers(int workers) {
     return static_cast<unsigned>(workers);
 }
 
+// A run's refusal of its window, said of the window: "series 3: window contains NaN ...".
+template <typename Run>
+quorvel::MeasureResult saying(const char* what, std::size_t i, const Run& run) {
+    try {
+        return run();
+    } catch (const std::invalid_argument& error) {
+        throw std::invalid_argument(std::string(what) + " " + std::to_string(i) + ": " +
+                                    error.what());
+    }
+}
+
 py::tuple toArrays(BatchResults&& results) {
     const auto array = [](std::vector<double>& values) {
         return py::array_t<double>(static_cast<py::ssize_t>(values.size()), values.data());
@@ -91,7 +102,9 @@ py::tuple windows(const std::string& method, const Doubles& series, const Intege
     return runReleased(
         static_cast<std::size_t>(starts.size()), checkedWorkers(workers),
         [&](std::size_t i, Scratch& scratch) {
-            return measure.run(x + first[i], x + last[i], K, scratch.table);
+            return saying("window", i, [&] {
+                return measure.run(x + first[i], x + last[i], K, scratch.table);
+            });
         },
         progress);
 }
@@ -112,7 +125,9 @@ py::tuple many(const std::string& method, const std::vector<Doubles>& series,
     return runReleased(
         series.size(), checkedWorkers(workers),
         [&](std::size_t i, Scratch& scratch) {
-            return measure.run(windows[i].first, windows[i].second, K[i], scratch.table);
+            return saying("series", i, [&] {
+                return measure.run(windows[i].first, windows[i].second, K[i], scratch.table);
+            });
         },
         progress);
 }

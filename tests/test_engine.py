@@ -1,0 +1,179 @@
+"""The batch engine against the module: the same figures for every window, series and shuffle,
+whatever the number of workers."""
+
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import quorvel
+from helpers import ACCEPT, EQUAL_FREQUENCY, EQUAL_WIDTH, MEASURES, Z, estimator
+from quorvel_tools import _engine
+
+
+def series_of(kind, n, seed=0):
+    rng = np.random.default_rng(seed)
+    if kind == "walk":
+        return rng.normal(size=n).cumsum()
+    if kind == "ties":
+        return rng.integers(0, 5, size=n).astype(float)
+    return rng.normal(size=n)
+
+
+def module_runs(name, windows, K, mode):
+    est = estimator(K, Z, ACCEPT, mode)
+    out = []
+    for window in windows:
+        value = est.nsFunc(name, window)
+        out.append((value, est.getH0(), est.getH()))
+    return np.array(out).T
+
+
+def assert_exact(got, expected):
+    for g, e in zip(got, expected):
+        np.testing.assert_array_equal(g, e)
+
+
+@pytest.mark.parametrize("mode", [EQUAL_FREQUENCY, EQUAL_WIDTH])
+@pytest.mark.parametrize("name", MEASURES)
+def test_windows_equal_the_module_for_every_worker_count(name, mode):
+    x = series_of("walk", 3000)
+    starts = np.array([0, 5, 17, 400, 2999, 2998, 100, 1000, 0])
+    stops = np.array([3000, 6, 19, 1400, 3000, 3000, 350, 1031, 2000])
+    expected = module_runs(name, [x[a:b] for a, b in zip(starts, stops)], 9, mode)
+    for workers in (1, 2, 3):
+        got = _engine.windows(name, x, starts, stops, 9, Z, ACCEPT, mode, workers)
+        assert_exact(got, expected)
+
+
+@pytest.mark.parametrize("name", MEASURES)
+def test_many_series_equal_the_module(name):
+    series = [series_of(kind, n, seed) for seed, (kind, n) in
+              enumerate([("walk", 500), ("ties", 800), ("noise", 1), ("noise", 2), ("walk", 64)])]
+    classes = np.array([11, 7, 3, 1, 5])
+    expected = np.array(
+        [module_runs(name, [s], int(K), EQUAL_FREQUENCY)[:, 0] for s, K in zip(series, classes)]
+    ).T
+    for workers in (1, 3):
+        got = _engine.many(name, series, classes, Z, ACCEPT, EQUAL_FREQUENCY, workers)
+        assert_exact(got, expected)
+
+
+@pytest.mark.parametrize("name", MEASURES)
+def test_permutations_are_the_documented_shuffles_for_any_worker_count(name):
+    x = series_of("walk", 700)
+    shuffles = [_engine.shuffled(x, 2024, draw) for draw in range(12)]
+    for s in shuffles:
+        np.testing.assert_array_equal(np.sort(s), np.sort(x))
+    assert not np.array_equal(shuffles[0], shuffles[1])
+    expected = module_runs(name, shuffles, 14, EQUAL_FREQUENCY)
+    for workers in (1, 2, 3):
+        got = _engine.permutations(name, x, 12, 2024, 14, Z, ACCEPT, EQUAL_FREQUENCY, workers)
+        assert_exact(got, expected)
+    other = _engine.permutations(name, x, 12, 2025, 14, Z, ACCEPT, EQUAL_FREQUENCY, 2)
+    assert not np.array_equal(other[0], expected[0]) or name == "NSdichotomy"
+
+
+def test_shuffles_are_uniform_over_orders():
+    # Every order of three values comes up about as often as the others.
+    counts = {}
+    for draw in range(6000):
+        order = tuple(_engine.shuffled(np.array([0.0, 1.0, 2.0]), 5, draw))
+        counts[order] = counts.get(order, 0) + 1
+    assert len(counts) == 6
+    assert all(abs(c - 1000) < 150 for c in counts.values()), counts
+
+
+def test_a_refused_window_names_the_first_one_whatever_the_workers():
+    x = series_of("noise", 1000)
+    x[[300, 700]] = np.nan
+    starts = np.arange(0, 900, 10)
+    for workers in (1, 2, 3):
+        with pytest.raises(ValueError, match=r"^window 21: window contains NaN at position 90:"):
+            _engine.windows("NSLefttoRight", x, starts, starts + 100, 5, Z, ACCEPT, 1, workers)
+    with pytest.raises(ValueError, match="^series 1: empty window"):
+        _engine.many("NSLefttoRight", [x[:5], x[:0]], np.array([2, 2]), Z, ACCEPT, 1, 2)
+
+
+@pytest.mark.parametrize(
+    ("call", "error", "message"),
+    [
+        (lambda x: _engine.windows("NSLefttoRight", x, [0], [11], 3, Z, ACCEPT, 1, 1),
+         IndexError, "out of range"),
+        (lambda x: _engine.windows("NSLefttoRight", x, [5], [4], 3, Z, ACCEPT, 1, 1),
+         IndexError, "start <= stop"),
+        (lambda x: _engine.windows("nope", x, [0], [5], 3, Z, ACCEPT, 1, 1),
+         ValueError, "accepted names"),
+        (lambda x: _engine.windows("NSLefttoRight", x, [0], [5], 3, float("nan"), ACCEPT, 1, 1),
+         ValueError, "NaN"),
+        (lambda x: _engine.windows("NSLefttoRight", x, [0], [5], -1, Z, ACCEPT, 1, 1),
+         ValueError, "classes"),
+        (lambda x: _engine.permutations("NSLefttoRight", x, 3, 0, 3, Z, ACCEPT, 1, 0),
+         ValueError, "workers"),
+        (lambda x: _engine.many("NSLefttoRight", [x], np.array([3, 3]), Z, ACCEPT, 1, 1),
+         ValueError, "one K per series"),
+    ],
+)
+def test_arguments_are_checked_before_any_work(call, error, message):
+    with pytest.raises(error, match=message):
+        call(np.arange(10.0))
+
+
+def test_progress_is_reported_and_ends_at_the_count():
+    seen = []
+    x = series_of("walk", 20_000)
+    _engine.permutations("NSLefttoRight", x, 40, 1, 50, Z, ACCEPT, 1, 2, seen.append)
+    assert seen and seen[-1] == 40 and seen == sorted(seen)
+
+
+def test_other_python_threads_run_while_a_batch_runs():
+    import threading
+
+    ticks = []
+    stop = threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            ticks.append(1)
+            stop.wait(0.001)
+
+    thread = threading.Thread(target=tick)
+    thread.start()
+    x = series_of("walk", 200_000)
+    before = len(ticks)
+    _engine.permutations("NSLefttoRight", x, 30, 1, 200, Z, ACCEPT, 1, 1)
+    during = len(ticks) - before
+    stop.set()
+    thread.join()
+    assert during > 10
+
+
+def test_ctrl_c_stops_a_long_batch():
+    body = """
+        import os, subprocess, time
+        import numpy as np
+        from quorvel_tools import _engine
+        x = np.random.default_rng(0).normal(size=1_000_000).cumsum()
+        subprocess.Popen(["sh", "-c", f"sleep 0.5; kill -INT {os.getpid()}"])
+        start = time.perf_counter()
+        try:
+            _engine.permutations("NSdichotomy", x, 10_000, 1, 469, 1.96, 0.925845, 1, 2)
+        except KeyboardInterrupt:
+            print(time.perf_counter() - start - 0.5)
+        else:
+            raise AssertionError("ran to its end")
+    """
+    child = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(body)],
+        capture_output=True, text=True, timeout=120, check=False,
+    )
+    assert child.returncode == 0, child.stderr
+    assert float(child.stdout) < 0.5
+
+
+def test_the_module_itself_is_untouched_by_the_engine():
+    assert [n for n in vars(quorvel.NonStationary) if not n.startswith("_")] == [
+        "setup", "setupDS", "nsFunc", "getH", "getH0", "getA", "data", "nsFuncRange"
+    ]
