@@ -50,8 +50,12 @@ def test_windows_equal_the_module_for_every_worker_count(name, mode):
 
 @pytest.mark.parametrize("name", MEASURES)
 def test_many_series_equal_the_module(name):
-    series = [series_of(kind, n, seed) for seed, (kind, n) in
-              enumerate([("walk", 500), ("ties", 800), ("noise", 1), ("noise", 2), ("walk", 64)])]
+    series = [
+        series_of(kind, n, seed)
+        for seed, (kind, n) in enumerate(
+            [("walk", 500), ("ties", 800), ("noise", 1), ("noise", 2), ("walk", 64)]
+        )
+    ]
     classes = np.array([11, 7, 3, 1, 5])
     expected = np.array(
         [module_runs(name, [s], int(K), EQUAL_FREQUENCY)[:, 0] for s, K in zip(series, classes)]
@@ -100,20 +104,41 @@ def test_a_refused_window_names_the_first_one_whatever_the_workers():
 @pytest.mark.parametrize(
     ("call", "error", "message"),
     [
-        (lambda x: _engine.windows("NSLefttoRight", x, [0], [11], 3, Z, ACCEPT, 1, 1),
-         IndexError, "out of range"),
-        (lambda x: _engine.windows("NSLefttoRight", x, [5], [4], 3, Z, ACCEPT, 1, 1),
-         IndexError, "start <= stop"),
-        (lambda x: _engine.windows("nope", x, [0], [5], 3, Z, ACCEPT, 1, 1),
-         ValueError, "accepted names"),
-        (lambda x: _engine.windows("NSLefttoRight", x, [0], [5], 3, float("nan"), ACCEPT, 1, 1),
-         ValueError, "NaN"),
-        (lambda x: _engine.windows("NSLefttoRight", x, [0], [5], -1, Z, ACCEPT, 1, 1),
-         ValueError, "classes"),
-        (lambda x: _engine.permutations("NSLefttoRight", x, 3, 0, 3, Z, ACCEPT, 1, 0),
-         ValueError, "workers"),
-        (lambda x: _engine.many("NSLefttoRight", [x], np.array([3, 3]), Z, ACCEPT, 1, 1),
-         ValueError, "one K per series"),
+        (
+            lambda x: _engine.windows("NSLefttoRight", x, [0], [11], 3, Z, ACCEPT, 1, 1),
+            IndexError,
+            "out of range",
+        ),
+        (
+            lambda x: _engine.windows("NSLefttoRight", x, [5], [4], 3, Z, ACCEPT, 1, 1),
+            IndexError,
+            "start <= stop",
+        ),
+        (
+            lambda x: _engine.windows("nope", x, [0], [5], 3, Z, ACCEPT, 1, 1),
+            ValueError,
+            "accepted names",
+        ),
+        (
+            lambda x: _engine.windows("NSLefttoRight", x, [0], [5], 3, float("nan"), ACCEPT, 1, 1),
+            ValueError,
+            "NaN",
+        ),
+        (
+            lambda x: _engine.windows("NSLefttoRight", x, [0], [5], -1, Z, ACCEPT, 1, 1),
+            ValueError,
+            "classes",
+        ),
+        (
+            lambda x: _engine.permutations("NSLefttoRight", x, 3, 0, 3, Z, ACCEPT, 1, 0),
+            ValueError,
+            "workers",
+        ),
+        (
+            lambda x: _engine.many("NSLefttoRight", [x], np.array([3, 3]), Z, ACCEPT, 1, 1),
+            ValueError,
+            "one K per series",
+        ),
     ],
 )
 def test_arguments_are_checked_before_any_work(call, error, message):
@@ -167,7 +192,10 @@ def test_ctrl_c_stops_a_long_batch():
     """
     child = subprocess.run(
         [sys.executable, "-c", textwrap.dedent(body)],
-        capture_output=True, text=True, timeout=120, check=False,
+        capture_output=True,
+        text=True,
+        timeout=120,
+        check=False,
     )
     assert child.returncode == 0, child.stderr
     assert float(child.stdout) < 0.5
@@ -175,5 +203,12 @@ def test_ctrl_c_stops_a_long_batch():
 
 def test_the_module_itself_is_untouched_by_the_engine():
     assert [n for n in vars(quorvel.NonStationary) if not n.startswith("_")] == [
-        "setup", "setupDS", "nsFunc", "getH", "getH0", "getA", "data", "nsFuncRange"
+        "setup",
+        "setupDS",
+        "nsFunc",
+        "getH",
+        "getH0",
+        "getA",
+        "data",
+        "nsFuncRange",
     ]

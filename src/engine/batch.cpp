@@ -110,8 +110,7 @@ public:
     Workers(unsigned count, Batch& batch) {
         try {
             threads_.reserve(count);
-            for (unsigned k = 0; k < count; ++k)
-                threads_.emplace_back([&batch] { batch.work(); });
+            for (unsigned k = 0; k < count; ++k) threads_.emplace_back([&batch] { batch.work(); });
         } catch (...) {
             batch.stop();
             joinAll();
@@ -134,8 +133,8 @@ private:
 
 BatchResults runTasks(std::size_t count, unsigned workers, const Task& task, const Wait& wait) {
     Batch batch(count, task);
-    const auto threads = static_cast<unsigned>(
-        std::max<std::size_t>(1, std::min<std::size_t>(workers, count)));
+    const auto threads =
+        static_cast<unsigned>(std::max<std::size_t>(1, std::min<std::size_t>(workers, count)));
     {
         Workers running(threads, batch);
         try {

@@ -87,24 +87,24 @@ py::tuple windows(const std::string& method, const Doubles& series, const Intege
     const int K = checkedClasses(classes);
     if (series.ndim() != 1 || starts.ndim() != 1 || stops.ndim() != 1 ||
         starts.size() != stops.size())
-        throw py::value_error("series, starts and stops must be one-dimensional, starts and "
-                              "stops of one length");
+        throw py::value_error(
+            "series, starts and stops must be one-dimensional, starts and "
+            "stops of one length");
     const auto n = static_cast<std::int64_t>(series.size());
     const std::int64_t* first = starts.data();
     const std::int64_t* last = stops.data();
     for (py::ssize_t i = 0; i < starts.size(); ++i)
         if (first[i] < 0 || first[i] > last[i] || last[i] > n)
-            throw py::index_error("window " + std::to_string(i) + " (" +
-                                  std::to_string(first[i]) + ", " + std::to_string(last[i]) +
-                                  ") is out of range for a series of length " +
-                                  std::to_string(n) + ": need 0 <= start <= stop <= n");
+            throw py::index_error("window " + std::to_string(i) + " (" + std::to_string(first[i]) +
+                                  ", " + std::to_string(last[i]) +
+                                  ") is out of range for a series of length " + std::to_string(n) +
+                                  ": need 0 <= start <= stop <= n");
     const double* x = series.data();
     return runReleased(
         static_cast<std::size_t>(starts.size()), checkedWorkers(workers),
         [&](std::size_t i, Scratch& scratch) {
-            return saying("window", i, [&] {
-                return measure.run(x + first[i], x + last[i], K, scratch.table);
-            });
+            return saying("window", i,
+                          [&] { return measure.run(x + first[i], x + last[i], K, scratch.table); });
         },
         progress);
 }
@@ -133,8 +133,8 @@ py::tuple many(const std::string& method, const std::vector<Doubles>& series,
 }
 
 py::tuple permutations(const std::string& method, const Doubles& series, std::int64_t count,
-                       std::uint64_t seed, std::int64_t classes, double z, double accept,
-                       int mode, int workers, const Progress& progress) {
+                       std::uint64_t seed, std::int64_t classes, double z, double accept, int mode,
+                       int workers, const Progress& progress) {
     const MeasureSpec measure = spec(method, z, accept, mode);
     const int K = checkedClasses(classes);
     if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
@@ -147,8 +147,7 @@ py::tuple permutations(const std::string& method, const Doubles& series, std::in
             scratch.values.assign(x, x + n);
             quorvel::engine::DrawStream stream(seed, i);
             quorvel::engine::shuffle(scratch.values.data(), n, stream);
-            return measure.run(scratch.values.data(), scratch.values.data() + n, K,
-                               scratch.table);
+            return measure.run(scratch.values.data(), scratch.values.data() + n, K, scratch.table);
         },
         progress);
 }
@@ -162,8 +161,7 @@ PYBIND11_MODULE(_engine, m) {
           py::arg("workers"), py::arg("progress") = py::none(),
           "value, H0 and H of the measure on series[starts[i]:stops[i]] for every i.");
     m.def("many", &many, py::arg("method"), py::arg("series"), py::arg("classes"), py::arg("z"),
-          py::arg("accept"), py::arg("mode"), py::arg("workers"),
-          py::arg("progress") = py::none(),
+          py::arg("accept"), py::arg("mode"), py::arg("workers"), py::arg("progress") = py::none(),
           "value, H0 and H of the measure on every series, series i with classes[i] classes.");
     m.def("permutations", &permutations, py::arg("method"), py::arg("series"), py::arg("count"),
           py::arg("seed"), py::arg("classes"), py::arg("z"), py::arg("accept"), py::arg("mode"),
