@@ -1,14 +1,17 @@
 // quorvel_tools._engine: batches of runs of one measure, on worker threads that do not hold
 // the interpreter lock. Arguments are checked and copied out of Python objects before the lock
 // is released; the lock is taken back only to look for Ctrl-C and to report progress.
+#include "../core/group_report.hpp"
 #include "batch.hpp"
 #include "shuffle.hpp"
 
+#include <pybind11/eigen.h>
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -152,10 +155,51 @@ py::tuple permutations(const std::string& method, const Doubles& series, std::in
         progress);
 }
 
+const char* kindName(quorvel::GroupKind kind) {
+    switch (kind) {
+        case quorvel::GroupKind::Core:
+            return "core";
+        case quorvel::GroupKind::Unsettled:
+            return "unsettled";
+        case quorvel::GroupKind::FailedCore:
+            return "failed-core";
+        case quorvel::GroupKind::Group:
+            break;
+    }
+    return "group";
+}
+
+// One run that also returns its table and the groups as the measure formed them, in class
+// order: (first, last, count, share, kind) each.
+py::tuple single(const std::string& method, const Doubles& series, std::int64_t classes, double z,
+                 double accept, int mode) {
+    const MeasureSpec measure = spec(method, z, accept, mode);
+    const int K = checkedClasses(classes);
+    if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
+    Eigen::MatrixXd table;
+    std::vector<quorvel::FormedGroup> groups;
+    quorvel::MeasureResult result{};
+    {
+        const py::gil_scoped_release released;
+        const quorvel::GroupListener listening(groups);
+        result = measure.run(series.data(), series.data() + series.size(), K, table);
+    }
+    std::sort(groups.begin(), groups.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    py::list formed;
+    for (const quorvel::FormedGroup& group : groups)
+        formed.append(py::make_tuple(group.first, group.last, group.count, group.share,
+                                     kindName(group.kind)));
+    return py::make_tuple(result.value, result.H0, result.H, table, formed);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_engine, m) {
     m.doc() = "Batches of runs of one measure on worker threads, for quorvel_tools.";
+    m.def("run", &single, py::arg("method"), py::arg("series"), py::arg("classes"), py::arg("z"),
+          py::arg("accept"), py::arg("mode"),
+          "value, H0, H, the result table and the groups the measure formed, for one series.");
     m.def("windows", &windows, py::arg("method"), py::arg("series"), py::arg("starts"),
           py::arg("stops"), py::arg("classes"), py::arg("z"), py::arg("accept"), py::arg("mode"),
           py::arg("workers"), py::arg("progress") = py::none(),

@@ -5,6 +5,7 @@
 #include "../core/class_source.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
+#include "../core/group_report.hpp"
 #include "../core/stretch_score.hpp"
 
 #include <algorithm>
@@ -273,6 +274,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
         (*A)(e, 5) = p;
         if (count != 0) {
             *Hout = subtractEntropyTerm(*Hout, p);
+            reportGroup({s + 1, e, count, p, GroupKind::Group});
             s = e;
         }
     }

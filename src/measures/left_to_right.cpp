@@ -5,6 +5,7 @@
 #include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
+#include "../core/group_report.hpp"
 
 #include <vector>
 
@@ -48,17 +49,15 @@ double NSLefttoRight(const double* first, const double* last, int K, double z, d
         ClassGroup group(index);
         for (int e = s;; ++e) {
             group.add(e);
-            if (e == K) {
-                *Hout = subtractEntropyTerm(*Hout, group.share());
-                s = K + 1;
-                break;
-            }
-            if (group.passes(z, threshold)) {
-                *Hout = subtractEntropyTerm(*Hout, group.share());
-                groupEnd[static_cast<std::size_t>(e)] = 1.0;
-                s = e + 1;
-                break;
-            }
+            // The group reaching class K closes untested.
+            const bool closes = e == K || group.passes(z, threshold);
+            if (!closes) continue;
+            *Hout = subtractEntropyTerm(*Hout, group.share());
+            if (groupsListenedTo())
+                reportGroup({s, e, index.rangeCount(s, e), group.share(), GroupKind::Group});
+            groupEnd[static_cast<std::size_t>(e)] = 1.0;
+            s = e + 1;
+            break;
         }
     }
     const double result = 1.0 - *Hout / *H0out;

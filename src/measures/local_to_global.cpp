@@ -5,6 +5,7 @@
 #include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
+#include "../core/group_report.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -39,6 +40,10 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     const auto joined = [](ClassGroup group, int c) {
         group.add(c);
         return group;
+    };
+    const auto report = [&](int from, int to, const ClassGroup& group, GroupKind kind) {
+        if (groupsListenedTo())
+            reportGroup({from, to, index.rangeCount(from, to), group.share(), kind});
     };
 
     // Core search: the core group lo..hi-1 grows outward from between classes m-1 and m.
@@ -79,6 +84,9 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     if (haveCore) {
         F = entropyTerm(S.share());
         for (int i = lo - 1; i <= hi - 1; ++i) mark(i, static_cast<double>(K));
+        report(lo, hi - 1, S, GroupKind::Core);
+    } else if (lo < hi) {
+        report(lo, hi - 1, S, GroupKind::FailedCore);
     }
 
     // Upper side: groups from hi upward; the candidate reaching class K is the upper tail.
@@ -97,12 +105,14 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
                     upperSum = subtractEntropyTerm(upperSum, u);
                 else
                     mark(K, 0.0);
+                report(h, K, T, passed ? GroupKind::Group : GroupKind::Unsettled);
                 h = K + 1;
                 break;
             }
             if (passed) {
                 upperSum = subtractEntropyTerm(upperSum, T.share());
                 mark(c, 1.0);
+                report(h, c, T, GroupKind::Group);
                 h = c + 1;
                 break;
             }
@@ -126,11 +136,13 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
                     lowerSum = subtractEntropyTerm(lowerSum, v);
                 else
                     mark(0, 0.0);
+                report(1, lo - 1, T, passed ? GroupKind::Group : GroupKind::Unsettled);
                 lo = 1;
                 break;
             }
             if (passed) {
                 lowerSum = subtractEntropyTerm(lowerSum, T.share());
+                report(c, lo - 1, T, GroupKind::Group);
                 lo = c;
                 mark(lo - 1, 1.0);
                 break;
