@@ -7,10 +7,9 @@ from typing import Any, Literal, TypeVar, overload
 import numpy as np
 import numpy.typing as npt
 
-import quorvel
-
 from .config import DEFAULT_ACCEPT, DEFAULT_Z, METHODS, Binning, Config, check_method, resolve
-from .groups import read_groups
+from .engine import run_one
+from .groups import groups_from
 from .inputs import NanPolicy, Series, to_series
 from .result import Analysis
 
@@ -58,20 +57,18 @@ def analyze(
     clean = to_series(series, nan_policy)
     config = resolve(len(clean.values), classes, z, accept, binning)
     if method == "all":
-        estimator = config.estimator()
-        return {name: run(estimator, name, clean, config) for name in METHODS}
-    return run(config.estimator(), check_method(method), clean, config)
+        return {name: run(name, clean, config) for name in METHODS}
+    return run(check_method(method), clean, config)
 
 
-def run(estimator: quorvel.NonStationary, method: str, series: Series, config: Config) -> Analysis:
-    """One measure on an already checked series, with an estimator set up with `config`."""
-    value = estimator.nsFunc(method, series.values)
-    table = estimator.getA()
+def run(method: str, series: Series, config: Config) -> Analysis:
+    """One measure on an already checked series, configured by `config`."""
+    value, H0, H, table, formed = run_one(method, series.values, config)
     return Analysis(
         method=method,
         value=value,
-        H=estimator.getH(),
-        H0=estimator.getH0(),
+        H=H,
+        H0=H0,
         classes=config.classes,
         z=config.z,
         accept=config.accept,
@@ -80,7 +77,7 @@ def run(estimator: quorvel.NonStationary, method: str, series: Series, config: C
         boundaries=_read_only(table[:, 0].copy()),
         counts=_read_only(np.rint(table[1:, 1]).astype(np.int64)),
         shares=_read_only(table[1:, 2].copy()),
-        groups=read_groups(method, table),
+        groups=groups_from(formed, table),
         series=series,
     )
 

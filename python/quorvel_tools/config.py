@@ -127,9 +127,17 @@ def check_integer(name: str, value: object, least: int = 1) -> int:
     )
 
 
+SEED_LIMIT = 2**64
+
+
 def check_seed(seed: object) -> int | None:
-    """None (fresh entropy) or a non-negative integer, as NumPy's generators take it."""
-    return None if seed is None else check_integer("seed", seed, 0)
+    """None (a fresh seed) or an integer from 0 to 2**64 - 1, the key of the shuffles."""
+    if seed is None:
+        return None
+    number = check_integer("seed", seed, 0)
+    if number >= SEED_LIMIT:
+        raise SettingError("seed", f"{{name}} must be below 2**64, not {number}")
+    return number
 
 
 def check_method(method: str) -> str:

@@ -6,12 +6,22 @@ applyInPandas or Ray's map_groups.
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+import re
+from collections.abc import Iterator, Mapping
+from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any
 
-from .analysis import analyze
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, METHODS, Binning, check_method, check_settings
-from .inputs import NanPolicy
+from .config import (
+    DEFAULT_ACCEPT,
+    DEFAULT_Z,
+    METHODS,
+    Binning,
+    check_method,
+    check_settings,
+    resolve,
+)
+from .engine import check_workers, run_many
+from .inputs import NanPolicy, to_series
 from .labels import label_text
 from .optional import require
 
@@ -40,24 +50,149 @@ def analyze_many(
     nan_policy: NanPolicy = "raise",
     id_column: str = "id",
     value_column: str = "value",
-) -> pd.DataFrame:
+    workers: int | None = None,
+    show_progress: bool | None = None,
+) -> Any:
     """`data`: a dict {id: series}, a list of series (ids 0, 1, ...) or a long-format DataFrame
     with `id_column` and `value_column` (rows of one id in time order). One row per series
-    and method, columns as in RESULT_SCHEMA."""
-    pandas = require("pandas", "analyze_many()")
+    and method, columns as in RESULT_SCHEMA. The series are measured by the batch engine on
+    `workers` threads (None: every core this process may use).
+
+    A Dask DataFrame in long format gives a lazy Dask DataFrame of the same columns: its rows
+    are brought together by id and each id's rows put back in the order of the frame's index,
+    which must therefore be sorted with known divisions (as from `from_pandas` or `set_index`).
+    """
     names = METHODS if method == "all" else (check_method(method),)
     check_settings(classes, z, accept, binning)
-    rows = []
-    for key, series in _series_by_id(data, id_column, value_column):
-        for name in names:
-            try:
-                result = analyze(series, name, classes, z, accept, binning, nan_policy)
-            except (TypeError, ValueError) as error:
-                kind = TypeError if isinstance(error, TypeError) else ValueError
-                raise kind(f"series {label_text(key)}: {error}") from error
-            rows.append((key, name, result.value, result.H, result.H0, result.classes, result.n))
-    frame: pd.DataFrame = pandas.DataFrame(rows, columns=list(RESULT_SCHEMA))
+    if _is_dask_frame(data):
+        return _analyze_dask(
+            data,
+            method,
+            classes,
+            z,
+            accept,
+            binning,
+            nan_policy,
+            id_column,
+            value_column,
+            workers,
+        )
+    pandas = require("pandas", "analyze_many()")
+    workers = check_workers(workers)
+    keys, series, configs = [], [], []
+    for key, raw in _series_by_id(data, id_column, value_column):
+        with _naming(key):
+            clean = to_series(raw, nan_policy)
+            configs.append(resolve(len(clean.values), classes, z, accept, binning))
+        keys.append(key)
+        series.append(clean.values)
+    columns: dict[str, Any] = {name: [] for name in RESULT_SCHEMA}
+    for name in names:
+        try:
+            value, H0, H = run_many(name, series, configs, workers, show_progress)
+        except ValueError as error:
+            raise _with_id(error, keys) from error
+        columns["id"] += keys
+        columns["method"] += [name] * len(keys)
+        columns["value"] += list(value)
+        columns["H"] += list(H)
+        columns["H0"] += list(H0)
+        columns["classes"] += [config.classes for config in configs]
+        columns["n"] += [len(values) for values in series]
+    # Rows by series, then by method, as a loop over series would give them.
+    order = sorted(range(len(columns["id"])), key=lambda row: row % len(keys) if keys else 0)
+    frame: pd.DataFrame = pandas.DataFrame({k: [v[i] for i in order] for k, v in columns.items()})
     return frame.astype(RESULT_SCHEMA)
+
+
+@contextmanager
+def _naming(key: Any) -> Iterator[None]:
+    """An error about one series says which."""
+    try:
+        yield
+    except (TypeError, ValueError) as error:
+        kind = TypeError if isinstance(error, TypeError) else ValueError
+        raise kind(f"series {label_text(key)}: {error}") from error
+
+
+def _with_id(error: ValueError, keys: list[Any]) -> ValueError:
+    """The engine numbers the series it refuses; the caller knows them by id."""
+    found = re.match(r"series (\d+): (.*)", str(error), re.DOTALL)
+    if found is None:
+        return error
+    return ValueError(f"series {label_text(keys[int(found[1])])}: {found[2]}")
+
+
+def _is_dask_frame(data: Any) -> bool:
+    return type(data).__module__.startswith("dask") and hasattr(data, "map_partitions")
+
+
+def _analyze_dask(
+    data: Any,
+    method: str,
+    classes: int | None,
+    z: float,
+    accept: float,
+    binning: Binning,
+    nan_policy: NanPolicy,
+    id_column: str,
+    value_column: str,
+    workers: int | None,
+) -> Any:
+    pandas = require("pandas", "analyze_many()")
+    missing = {id_column, value_column} - set(data.columns)
+    if missing:
+        raise ValueError(f"the DataFrame has no column(s) {sorted(missing)}")
+    if not data.known_divisions:
+        raise ValueError(
+            "a Dask DataFrame needs a sorted index with known divisions, which gives the time "
+            "order of each id's rows: use set_index on a time or position column first"
+        )
+    meta = pandas.DataFrame({k: pandas.Series(dtype=v) for k, v in RESULT_SCHEMA.items()})
+    shuffled = data[[id_column, value_column]].shuffle(on=id_column)
+    return shuffled.map_partitions(
+        _analyze_partition,
+        method,
+        classes,
+        z,
+        accept,
+        binning,
+        nan_policy,
+        id_column,
+        value_column,
+        workers,
+        meta=meta,
+    )
+
+
+def _analyze_partition(
+    part: pd.DataFrame,
+    method: str,
+    classes: int | None,
+    z: float,
+    accept: float,
+    binning: Binning,
+    nan_policy: NanPolicy,
+    id_column: str,
+    value_column: str,
+    workers: int | None,
+) -> pd.DataFrame:
+    """Every id's rows lie in one partition after the shuffle; the index restores their order."""
+    ordered = part.sort_index(kind="stable")
+    frame: pd.DataFrame = analyze_many(
+        ordered,
+        method,
+        classes,
+        z,
+        accept,
+        binning,
+        nan_policy,
+        id_column,
+        value_column,
+        workers,
+        show_progress=False,
+    )
+    return frame
 
 
 def _series_by_id(data: Any, id_column: str, value_column: str) -> list[tuple[Any, Any]]:

@@ -11,9 +11,9 @@ import numpy.typing as npt
 
 from . import shown
 from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_integer, check_method, resolve
+from .engine import check_workers, run_windows
 from .inputs import NanPolicy, to_series
 from .labels import label_text
-from .progress import progress
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -72,9 +72,11 @@ def rolling(
     binning: Binning = "equal-frequency",
     nan_policy: NanPolicy = "raise",
     show_progress: bool | None = None,
+    workers: int | None = None,
 ) -> RollingProfile:
-    """classes=None takes K from the window length. The series is handed to the module once;
-    each window is then a range of it, so no Python work is done per value."""
+    """classes=None takes K from the window length. The windows are measured by the batch
+    engine on `workers` threads (None: every core this process may use); the figures are the
+    module's, whatever the number of workers."""
     check_method(method)
     window = check_integer("window", window)
     step = check_integer("step", step)
@@ -83,12 +85,10 @@ def rolling(
     if window > n:
         raise ValueError(f"the window ({window} values) is longer than the series ({n} values)")
     config = resolve(window, classes, z, accept, binning)
-    estimator = config.estimator()
-    estimator.data = clean.values
-    starts = range(0, n - window + 1, step)
-    values = np.empty(len(starts))
-    for i, start in enumerate(progress(starts, len(starts), f"{method} windows", show_progress)):
-        values[i] = estimator.nsFuncRange(method, start, start + window)
-    ends = np.asarray(starts, dtype=np.int64) + window - 1
+    starts = np.arange(0, n - window + 1, step, dtype=np.int64)
+    values, _, _ = run_windows(
+        method, clean.values, starts, window, config, check_workers(workers), show_progress
+    )
+    ends = starts + window - 1
     labels = ends if clean.labels is None else clean.labels[ends]
     return RollingProfile(method, window, step, config.classes, ends, np.asarray(labels), values)

@@ -18,8 +18,8 @@ from .config import (
     check_seed,
     resolve,
 )
+from .engine import check_workers, fresh_seed, run_permutations
 from .inputs import NanPolicy, to_series
-from .progress import progress
 
 NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
 
@@ -74,21 +74,23 @@ def permutation_test(
     binning: Binning = "equal-frequency",
     nan_policy: NanPolicy = "raise",
     show_progress: bool | None = None,
+    workers: int | None = None,
 ) -> PermutationResult:
-    """Shuffling keeps the distribution and removes any order: the stationary reference."""
+    """Shuffling keeps the distribution and removes any order: the stationary reference.
+
+    Shuffle i of a seed is the same on any number of workers: it comes from a SplitMix64 stream
+    keyed by the seed and i. seed=None draws a fresh seed."""
     check_method(method)
     permutations = check_integer("permutations", permutations)
     seed = check_seed(seed)
     clean = to_series(series, nan_policy)
     config = resolve(len(clean.values), classes, z, accept, binning)
-    estimator = config.estimator()
-    observed = estimator.nsFunc(method, clean.values)
-    rng = np.random.default_rng(seed)
-    null = np.empty(permutations)
-    shuffled = clean.values.copy()
-    for i in progress(range(permutations), permutations, "permutations", show_progress):
-        rng.shuffle(shuffled)
-        null[i] = estimator.nsFunc(method, shuffled)
+    workers = check_workers(workers)
+    observed = config.estimator().nsFunc(method, clean.values)
+    drawn = fresh_seed() if seed is None else seed
+    null, _, _ = run_permutations(
+        method, clean.values, permutations, drawn, config, workers, show_progress
+    )
     if np.isnan(observed):
         p_value = float("nan")
     else:

@@ -276,6 +276,9 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
             *Hout = subtractEntropyTerm(*Hout, p);
             reportGroup({s + 1, e, count, p, GroupKind::Group});
             s = e;
+        } else if (e == K) {
+            // Empty classes above the last that holds values: a group of their own, adding 0.
+            reportGroup({s + 1, e, 0, 0.0, GroupKind::Group});
         }
     }
     const double result = 1.0 - *Hout / *H0out;

@@ -26,6 +26,7 @@ class Settings:
     z: float
     accept: float
     binning: Binning
+    workers: int | None = None
 
     def options(self) -> dict[str, Any]:
         return {
@@ -49,7 +50,14 @@ def whole_series(
             row: Row = {"series": name, "method": method, "value": result.value, "H": result.H}
             row |= {"H0": result.H0, "K": result.classes, "n": result.n}
             if permutations is not None:
-                test = permutation_test(values, method, permutations, seed, **settings.options())
+                test = permutation_test(
+                    values,
+                    method,
+                    permutations,
+                    seed,
+                    **settings.options(),
+                    workers=settings.workers,
+                )
                 row["p_value"] = test.p_value
             rows.append(row)
     return rows, first
@@ -62,7 +70,10 @@ def rolling_profiles(
     rows: list[Row] = []
     profiles: dict[str, list[RollingProfile]] = {}
     for name, values in named.items():
-        found = [rolling(values, window, step, m, **settings.options()) for m in settings.methods]
+        found = [
+            rolling(values, window, step, m, **settings.options(), workers=settings.workers)
+            for m in settings.methods
+        ]
         profiles[name] = found
         for i, end in enumerate(found[0].ends):
             row: Row = {"series": name, "end": int(end)}

@@ -154,7 +154,8 @@ def sniff(
         candidates = [
             i
             for i in range(width)
-            if not order[i] and all(v is not None for v in numeric[i])
+            if not order[i]
+            and all(v is not None for v in numeric[i])
             and not all(math.isnan(v) for v in numeric[i] if v is not None)
         ]
         if not candidates:

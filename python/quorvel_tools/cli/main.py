@@ -148,6 +148,12 @@ def build_parser() -> argparse.ArgumentParser:
         "--seed", type=_integer, help="seed of the shuffles, for reproducible p-values"
     )
     parser.add_argument(
+        "--workers",
+        type=_integer,
+        metavar="N",
+        help="threads for rolling windows and shuffles (default: every core this process may use)",
+    )
+    parser.add_argument(
         "--plot",
         metavar="OUT.png",
         help="write the running class shares (or the rolling profile) as an image",
@@ -176,10 +182,8 @@ def _real(text: str) -> float:
 def _delimiter(text: str) -> str | None:
     if text.lower() in DELIMITER_NAMES:
         return DELIMITER_NAMES[text.lower()]
-    if len(text) != 1 or text in "\"\r\n.0123456789":
-        raise argparse.ArgumentTypeError(
-            f"expected one character, 'tab' or 'space', got {text!r}"
-        )
+    if len(text) != 1 or text in '"\r\n.0123456789':
+        raise argparse.ArgumentTypeError(f"expected one character, 'tab' or 'space', got {text!r}")
     return text
 
 
@@ -220,6 +224,7 @@ def _run(arguments: argparse.Namespace) -> int:
         z=arguments.z,
         accept=arguments.accept,
         binning=arguments.binning,
+        workers=arguments.workers,
     )
     if arguments.window is not None:
         rows, profiles = rolling_profiles(named, settings, arguments.window, arguments.step)
@@ -244,7 +249,7 @@ def _run(arguments: argparse.Namespace) -> int:
 def _check_options(arguments: argparse.Namespace) -> None:
     """Every setting before any reading or work, with the checks of the analysis layer."""
     check_settings(arguments.classes, arguments.z, arguments.accept, arguments.binning)
-    for name in ("window", "step", "permutations"):
+    for name in ("window", "step", "permutations", "workers"):
         if getattr(arguments, name) is not None:
             check_integer(name, getattr(arguments, name))
     check_seed(arguments.seed)

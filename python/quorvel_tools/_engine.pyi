@@ -1,0 +1,49 @@
+# Type stubs of the compiled batch engine.
+from collections.abc import Callable, Sequence
+
+import numpy as np
+import numpy.typing as npt
+
+_Figures = tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.float64]]
+_Progress = Callable[[int], None] | None
+
+def run(
+    method: str, series: npt.ArrayLike, classes: int, z: float, accept: float, mode: int
+) -> tuple[
+    float, float, float, npt.NDArray[np.float64], list[tuple[int, int, int, float, str]]
+]: ...
+def windows(
+    method: str,
+    series: npt.ArrayLike,
+    starts: npt.ArrayLike,
+    stops: npt.ArrayLike,
+    classes: int,
+    z: float,
+    accept: float,
+    mode: int,
+    workers: int,
+    progress: _Progress = None,
+) -> _Figures: ...
+def many(
+    method: str,
+    series: Sequence[npt.ArrayLike],
+    classes: npt.ArrayLike,
+    z: float,
+    accept: float,
+    mode: int,
+    workers: int,
+    progress: _Progress = None,
+) -> _Figures: ...
+def permutations(
+    method: str,
+    series: npt.ArrayLike,
+    count: int,
+    seed: int,
+    classes: int,
+    z: float,
+    accept: float,
+    mode: int,
+    workers: int,
+    progress: _Progress = None,
+) -> _Figures: ...
+def shuffled(series: npt.ArrayLike, seed: int, draw: int) -> npt.NDArray[np.float64]: ...
