@@ -70,3 +70,55 @@ def test_a_failing_series_is_named_by_its_id():
     data = {np.int64(2): [1.0, np.nan, 3.0, 4.0]}
     with pytest.raises(ValueError, match="^series 2: .*1 missing value"):
         analyze_many(data)
+
+
+def test_workers_do_not_change_the_table():
+    one = analyze_many(SERIES, workers=1)
+    pd.testing.assert_frame_equal(analyze_many(SERIES, workers=3), one)
+    with pytest.raises(ValueError, match="workers"):
+        analyze_many(SERIES, workers=0)
+
+
+def test_a_refused_series_is_named_by_its_id():
+    series = {"good": np.arange(50.0), "flat": np.ones(40), "short": np.arange(1.0)}
+    with pytest.raises(ValueError, match="^series 'short': "):
+        analyze_many(series)
+
+
+def shuffled_long_frame():
+    """The long frame with its rows in a random order and a sorted index giving their time
+    order, in several partitions: each id's rows are spread over all of them."""
+    frame = long_frame()
+    order = np.random.default_rng(5).permutation(len(frame))
+    return frame.iloc[order].sort_index()
+
+
+@pytest.fixture(scope="module")
+def cluster_client():
+    distributed = pytest.importorskip("dask.distributed")
+    pytest.importorskip("dask.dataframe")
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client
+
+
+def test_a_dask_dataframe_gives_a_lazy_table_equal_to_the_local_one(cluster_client):
+    import dask.dataframe as dd
+
+    frame = dd.from_pandas(shuffled_long_frame(), npartitions=4)
+    lazy = analyze_many(frame, workers=1)
+    assert isinstance(lazy, dd.DataFrame)
+    assert list(lazy.columns) == list(RESULT_SCHEMA)
+    computed = cluster_client.compute(lazy).result()
+    assert len(cluster_client.scheduler_info()["workers"]) == 2
+    got = computed.astype(RESULT_SCHEMA).sort_values(["id", "method"]).reset_index(drop=True)
+    expected = analyze_many(SERIES).sort_values(["id", "method"]).reset_index(drop=True)
+    pd.testing.assert_frame_equal(got, expected)
+
+
+def test_a_dask_dataframe_without_known_divisions_is_refused():
+    dd = pytest.importorskip("dask.dataframe")
+    frame = dd.from_pandas(long_frame(), npartitions=2).clear_divisions()
+    with pytest.raises(ValueError, match="known divisions"):
+        analyze_many(frame)
