@@ -123,6 +123,7 @@ def test_a_run_that_runs_out_of_memory_keeps_the_last_results():
     """)
 
 
+@pytest.mark.skipif(SANITIZED, reason="needs an address-space cap, which ASan cannot run under")
 def test_reading_or_converting_a_series_when_memory_runs_out_raises_and_leaks_nothing():
     # 2*10^7 values: reading them back needs a list and 2*10^7 floats (about 640 MB); a float64
     # buffer of the same length needs a 160 MB copy. Neither fits under the cap.
