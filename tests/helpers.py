@@ -122,20 +122,27 @@ def in_band_fraction(v, z):
         return np.count_nonzero((v >= c - half) & (half + c >= v)) / len(v)
 
 
-def arc_entropy(P, a, b, z=Z, accept=ACCEPT):
-    """Entropy of the left-to-right partition of classes a..b, from the running shares P: a
-    group grows until it passes the band test or reaches b, and the terms are subtracted in
-    order."""
-    entropy, g = 0.0, a
+def left_to_right_groups(P, a, b, z=Z, accept=ACCEPT):
+    """The left-to-right partition of classes a..b from the running shares P, as (first, last,
+    running proportion) per group: a group grows until it passes the band test or reaches b."""
+    groups, g = [], a
     while g <= b:
         v = np.zeros(P.shape[1])
         for t in range(g, b + 1):
             v = v + P[t - 1]
             if t == b or in_band_fraction(v, z) >= accept:
                 break
+        groups.append((g, t, v))
+        g = t + 1
+    return groups
+
+
+def arc_entropy(P, a, b, z=Z, accept=ACCEPT):
+    """Entropy of the left-to-right partition of classes a..b, the terms subtracted in order."""
+    entropy = 0.0
+    for _, _, v in left_to_right_groups(P, a, b, z, accept):
         if v[-1] != 0:
             entropy = entropy - math.log(v[-1]) * v[-1]
-        g = t + 1
     return entropy
 
 

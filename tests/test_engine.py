@@ -8,7 +8,6 @@ import textwrap
 import numpy as np
 import pytest
 
-import quorvel
 from helpers import ACCEPT, EQUAL_FREQUENCY, EQUAL_WIDTH, MEASURES, Z, estimator
 from quorvel_tools import _engine
 
@@ -199,16 +198,3 @@ def test_ctrl_c_stops_a_long_batch():
     )
     assert child.returncode == 0, child.stderr
     assert float(child.stdout) < 0.5
-
-
-def test_the_module_itself_is_untouched_by_the_engine():
-    assert [n for n in vars(quorvel.NonStationary) if not n.startswith("_")] == [
-        "setup",
-        "setupDS",
-        "nsFunc",
-        "getH",
-        "getH0",
-        "getA",
-        "data",
-        "nsFuncRange",
-    ]

@@ -4,7 +4,7 @@ re-derivation from the running shares."""
 import numpy as np
 import pytest
 
-from helpers import ACCEPT, MEASURES, Z, in_band_fraction, running_shares, subtract_terms
+from helpers import ACCEPT, MEASURES, Z, left_to_right_groups, running_shares, subtract_terms
 from quorvel_tools import _engine
 
 WINDOWS = [
@@ -37,25 +37,14 @@ def window(kind, seed, n):
     return x
 
 
-def plain_left_to_right_groups(P, K, z=Z, accept=ACCEPT):
-    groups, g = [], 1
-    while g <= K:
-        v = np.zeros(P.shape[1])
-        for t in range(g, K + 1):
-            v = v + P[t - 1]
-            if t == K or in_band_fraction(v, z) >= accept:
-                break
-        groups.append((g, t))
-        g = t + 1
-    return groups
-
-
 @pytest.mark.parametrize(("kind", "seed", "n", "K"), WINDOWS)
 def test_left_to_right_groups_are_those_of_the_plain_sweep(kind, seed, n, K):
     x = window(kind, seed, n)
     value, H0, H, A, groups = _engine.run("NSLefttoRight", x, K, Z, ACCEPT, 1)
     P = running_shares(x, A[:, 0])
-    assert [(g[0], g[1]) for g in groups] == plain_left_to_right_groups(P, K)
+    assert [(g[0], g[1]) for g in groups] == [
+        (first, last) for first, last, _ in left_to_right_groups(P, 1, K)
+    ]
     assert H == subtract_terms([g[3] for g in groups])
     for first, last, count, share, group_kind in groups:
         assert group_kind == "group"

@@ -65,18 +65,18 @@ def analyze_many(
     names = METHODS if method == "all" else (check_method(method),)
     check_settings(classes, z, accept, binning)
     if _is_dask_frame(data):
-        return _analyze_dask(
-            data,
-            method,
-            classes,
-            z,
-            accept,
-            binning,
-            nan_policy,
-            id_column,
-            value_column,
-            workers,
-        )
+        options = {
+            "method": method,
+            "classes": classes,
+            "z": z,
+            "accept": accept,
+            "binning": binning,
+            "nan_policy": nan_policy,
+            "id_column": id_column,
+            "value_column": value_column,
+            "workers": workers,
+        }
+        return _analyze_dask(data, options)
     pandas = require("pandas", "analyze_many()")
     workers = check_workers(workers)
     keys, series, configs = [], [], []
@@ -127,19 +127,9 @@ def _is_dask_frame(data: Any) -> bool:
     return type(data).__module__.startswith("dask") and hasattr(data, "map_partitions")
 
 
-def _analyze_dask(
-    data: Any,
-    method: str,
-    classes: int | None,
-    z: float,
-    accept: float,
-    binning: Binning,
-    nan_policy: NanPolicy,
-    id_column: str,
-    value_column: str,
-    workers: int | None,
-) -> Any:
+def _analyze_dask(data: Any, options: dict[str, Any]) -> Any:
     pandas = require("pandas", "analyze_many()")
+    id_column, value_column = options["id_column"], options["value_column"]
     missing = {id_column, value_column} - set(data.columns)
     if missing:
         raise ValueError(f"the DataFrame has no column(s) {sorted(missing)}")
@@ -150,47 +140,13 @@ def _analyze_dask(
         )
     meta = pandas.DataFrame({k: pandas.Series(dtype=v) for k, v in RESULT_SCHEMA.items()})
     shuffled = data[[id_column, value_column]].shuffle(on=id_column)
-    return shuffled.map_partitions(
-        _analyze_partition,
-        method,
-        classes,
-        z,
-        accept,
-        binning,
-        nan_policy,
-        id_column,
-        value_column,
-        workers,
-        meta=meta,
-    )
+    return shuffled.map_partitions(_analyze_partition, options, meta=meta)
 
 
-def _analyze_partition(
-    part: pd.DataFrame,
-    method: str,
-    classes: int | None,
-    z: float,
-    accept: float,
-    binning: Binning,
-    nan_policy: NanPolicy,
-    id_column: str,
-    value_column: str,
-    workers: int | None,
-) -> pd.DataFrame:
+def _analyze_partition(part: pd.DataFrame, options: dict[str, Any]) -> pd.DataFrame:
     """Every id's rows lie in one partition after the shuffle; the index restores their order."""
-    ordered = part.sort_index(kind="stable")
     frame: pd.DataFrame = analyze_many(
-        ordered,
-        method,
-        classes,
-        z,
-        accept,
-        binning,
-        nan_policy,
-        id_column,
-        value_column,
-        workers,
-        show_progress=False,
+        part.sort_index(kind="stable"), **options, show_progress=False
     )
     return frame
 
