@@ -161,8 +161,12 @@ ClassIndex indexLabels(Labels labels, int lowest, int K) {
     index.counts.assign(classes, 0);
     // Blocks of a few hundred values would leave a short window a block or two, which every band
     // test then walks position by position; blocks of K values keep the table near one count a
-    // position whatever n is.
-    index.blockSize = std::max(32, static_cast<int>(classes));
+    // position whatever n is. Short sequences take blocks down to 16 values, which the tests
+    // decide whole more often than they would walk them; long ones keep at least 32, so that
+    // the work per block stays small beside the values.
+    constexpr int kShortSequence = 4096;
+    const int fewestPerBlock = index.n < kShortSequence ? 16 : 32;
+    index.blockSize = std::max(fewestPerBlock, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
     index.upToBefore.assign(classes * stride, 0);
