@@ -169,7 +169,7 @@ ClassIndex indexLabels(Labels labels, int lowest, int K) {
     index.blockSize = std::max(fewestPerBlock, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
-    index.upToBefore.resize(classes * stride);  // every boundary is recorded below
+    index.upToBefore.assign(classes * stride, 0);
     const auto recordBoundary = [&](std::size_t boundary) {
         std::int32_t upTo = 0;
         for (std::size_t c = 0; c < classes; ++c) {

@@ -24,7 +24,7 @@ struct ClassIndex {
     std::vector<std::int32_t> counts;  // positions per class, lowest..K
     // Class-major: row c - lowest holds, for j = 0..blocks, the positions before j*blockSize
     // whose class lies in lowest..c.
-    UnsetRunBuffer<std::int32_t> upToBefore;
+    RunBuffer<std::int32_t> upToBefore;
 
     int count(int c) const { return counts[static_cast<std::size_t>(c - lowest)]; }
 

@@ -73,7 +73,7 @@ Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
     const std::size_t to = classStart(index_, last + 1);
     for (std::size_t k = from; k < to; ++k) ++next[bucket(byClass_[k]) + 1];
     for (std::size_t b = 1; b < next.size(); ++b) next[b] += next[b - 1];
-    UnsetRunBuffer<std::uint64_t> keys(to - from);
+    std::vector<std::uint64_t> keys(to - from);
     for (int c = first; c <= last; ++c) {
         const std::size_t end = classStart(index_, c + 1);
         for (std::size_t k = classStart(index_, c); k < end; ++k)

@@ -37,7 +37,7 @@ private:
     // The positions ordered by class, then by position; built when a small part is first taken
     // from this source, unless the window's serve. Not safe to share between threads, as a
     // source never is.
-    mutable UnsetRunBuffer<std::int32_t> byClass_;
+    mutable std::vector<std::int32_t> byClass_;
 };
 
 }  // namespace quorvel

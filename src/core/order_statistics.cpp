@@ -2,7 +2,6 @@
 
 #include "interrupt.hpp"
 #include "monotone_buckets.hpp"
-#include "run_buffer.hpp"
 #include "sort.hpp"
 
 #include <algorithm>
@@ -125,7 +124,7 @@ void select(const double* first, const double* last, const std::size_t* rank,
             gathered += start[k + 1] - start[k];
         }
     }
-    UnsetRunBuffer<double> kept(gathered);
+    std::vector<double> kept(gathered);
     forEachBucket(bucketOf, first, last, [&](double x, std::int32_t k) {
         Position& at = cursor[static_cast<std::size_t>(k)];
         if (at != kNotWanted) kept[at++] = x;

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <limits>
 #include <new>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -41,36 +39,7 @@ struct RunAllocator {
 template <typename T>
 using RunBuffer = std::vector<T, RunAllocator<T>>;
 
-// RunAllocator's storage with elements left unset when made without a value, as arrays of
-// plain numbers are: std::vector would zero them, which for arrays that a run writes whole
-// before reading them was a sixth of some runs.
-template <typename T>
-struct UnsetRunAllocator : RunAllocator<T> {
-    using value_type = T;
-    template <typename U>
-    struct rebind {
-        using other = UnsetRunAllocator<U>;
-    };
-
-    UnsetRunAllocator() noexcept = default;
-    template <typename U>
-    UnsetRunAllocator(const UnsetRunAllocator<U>&) noexcept {}
-
-    template <typename U>
-    void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>) {
-        ::new (static_cast<void*>(at)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* at, Args&&... args) {
-        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-    }
-};
-
-// An array that is written whole before it is read.
-template <typename T>
-using UnsetRunBuffer = std::vector<T, UnsetRunAllocator<T>>;
-
 // Class labels of a sequence.
-using Labels = UnsetRunBuffer<std::int32_t>;
+using Labels = RunBuffer<std::int32_t>;
 
 }  // namespace quorvel

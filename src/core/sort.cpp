@@ -1,7 +1,5 @@
 #include "sort.hpp"
 
-#include "run_buffer.hpp"
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -41,8 +39,8 @@ void sortAscending(std::vector<double>& values) {
     }
     // Least significant digit first, one counting pass per digit; a digit that every key shares
     // is skipped.
-    UnsetRunBuffer<std::uint64_t> keys(n);
-    UnsetRunBuffer<std::uint64_t> scratch(n);
+    std::vector<std::uint64_t> keys(n);
+    std::vector<std::uint64_t> scratch(n);
     std::vector<std::array<std::size_t, kDigitMask + 1>> counts(kDigits);
     for (std::size_t i = 0; i < n; ++i) {
         keys[i] = orderedKey(values[i]);
