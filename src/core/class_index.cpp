@@ -151,7 +151,7 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 }  // namespace
 
-ClassIndex indexLabels(Labels labels, int lowest, int K) {
+ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock) {
     ClassIndex index;
     index.n = static_cast<int>(labels.size());
     index.K = K;
@@ -161,11 +161,7 @@ ClassIndex indexLabels(Labels labels, int lowest, int K) {
     index.counts.assign(classes, 0);
     // Blocks of a few hundred values would leave a short window a block or two, which every band
     // test then walks position by position; blocks of K values keep the table near one count a
-    // position whatever n is. Short sequences take blocks down to 16 values, which the tests
-    // decide whole more often than they would walk them; long ones keep at least 32, so that
-    // the work per block stays small beside the values.
-    constexpr int kShortSequence = 4096;
-    const int fewestPerBlock = index.n < kShortSequence ? 16 : 32;
+    // position whatever n is.
     index.blockSize = std::max(fewestPerBlock, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
@@ -198,7 +194,10 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
     } else {
         for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
     }
-    return indexLabels(std::move(labels), 0, K);
+    // A short window takes blocks down to 16 values, which its band tests decide whole more
+    // often than they would walk them.
+    constexpr std::size_t kShortWindow = 4096;
+    return indexLabels(std::move(labels), 0, K, n < kShortWindow ? 16 : kFewestPerBlock);
 }
 
 }  // namespace quorvel
