@@ -187,18 +187,39 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
     std::int32_t count = fewest;
     for (int start = lo; start <= hi; start += kChunk) {
         const int stop = std::min(start + kChunk - 1, hi);
-        const auto countedFrom = [&](int length) {
-            std::int32_t added = 0;
-            for (int k = 0; k < length; ++k) added += static_cast<std::int32_t>(counted(start + k));
-            return added;
+        // A block of one chunk comes here only when its own span was judged unsure: judging
+        // the chunk again would give the same.
+        if (start != lo || stop != hi) {
+            const auto countedFrom = [&](int length) {
+                std::int32_t added = 0;
+                for (int k = 0; k < length; ++k)
+                    added += static_cast<std::int32_t>(counted(start + k));
+                return added;
+            };
+            // A full chunk's fixed length lets the compiler unroll its count completely.
+            const int length = stop - start + 1;
+            const std::int32_t added =
+                length == kChunk ? countedFrom(kChunk) : countedFrom(length);
+            const Band::Verdict chunk =
+                judgeSpan(band, count, count + added, start, stop, complement);
+            if (chunk != Band::Verdict::Unsure) {
+                if (chunk == Band::Verdict::Inside) inside += stop - start + 1;
+                count += added;
+                continue;
+            }
+        }
+        const auto judged = [&](int i, Band::Verdict verdict) {
+            const double m = static_cast<double>(complement ? i - count : count);
+            if (verdict == Band::Verdict::Unsure) verdict = band.judgeAt(m, i, inverseRoot(i));
+            return verdict == Band::Verdict::Inside ||
+                   (verdict == Band::Verdict::Unsure && band.contains(exactAt(i, count), i));
         };
-        // A full chunk's fixed length lets the compiler unroll its count completely.
-        const int length = stop - start + 1;
-        const std::int32_t added = length == kChunk ? countedFrom(kChunk) : countedFrom(length);
-        const Band::Verdict chunk = judgeSpan(band, count, count + added, start, stop, complement);
-        if (chunk != Band::Verdict::Unsure) {
-            if (chunk == Band::Verdict::Inside) inside += stop - start + 1;
-            count += added;
+        if (stop < kTabledRoots) {
+            // Tabled roots cost a load: every position is judged with its own.
+            for (int i = start; i <= stop; ++i) {
+                if (counted(i)) ++count;
+                if (judged(i, Band::Verdict::Unsure)) ++inside;
+            }
             continue;
         }
         // The roots at the chunk's ends bound every root within it, so most positions are
@@ -208,15 +229,30 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
         for (int i = start; i <= stop; ++i) {
             if (counted(i)) ++count;
             const double m = static_cast<double>(complement ? i - count : count);
-            Band::Verdict verdict = band.judgeAtWithin(m, i, rootStop, rootStart);
-            if (verdict == Band::Verdict::Unsure) verdict = band.judgeAt(m, i, inverseRoot(i));
-            if (verdict == Band::Verdict::Inside ||
-                (verdict == Band::Verdict::Unsure && band.contains(exactAt(i, count), i)))
-                ++inside;
+            if (judged(i, band.judgeAtWithin(m, i, rootStop, rootStart))) ++inside;
         }
     }
     return inside;
 }
+
+// Room for `count` elements, on the stack while they are few: short windows make many band
+// tests, and a heap allocation would be a good part of each. Elements are left unset.
+template <typename T, std::size_t kLocal>
+class ScratchArray {
+public:
+    explicit ScratchArray(std::size_t count)
+        : heap_(count > kLocal ? std::make_unique<T[]>(count) : nullptr),
+          data_(heap_ ? heap_.get() : local_) {}
+    ScratchArray(const ScratchArray&) = delete;
+    ScratchArray& operator=(const ScratchArray&) = delete;
+
+    T& operator[](std::size_t k) { return data_[k]; }
+
+private:
+    T local_[kLocal];
+    std::unique_ptr<T[]> heap_;
+    T* data_;
+};
 
 // Blocks first .. end-1 of a sequence, with the counts before and after them. Made unset, so
 // that room for many costs nothing until it is written.
@@ -229,6 +265,15 @@ struct BlockRun {
     int end;
     std::int32_t fewest;
     std::int32_t most;
+};
+
+// A block left unsure, with the count before it. Made unset, as a BlockRun.
+struct UnsureBlock {
+    UnsureBlock() {}
+    UnsureBlock(int block, std::int32_t fewest) : block(block), fewest(fewest) {}
+
+    int block;
+    std::int32_t fewest;
 };
 
 // In-band count of a running proportion over a classified sequence: element i is
@@ -263,13 +308,14 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest, con
     };
     // Halving never makes twice as many runs as blocks: room for all of them at once,
     // left unset, is cheaper than a growing list for the many tests that stop after a few runs.
-    const auto runs =
-        std::make_unique<BlockRun[]>(2 * static_cast<std::size_t>(sequence.blocks) + 1);
+    constexpr std::size_t kLocalBlocks = 64;
+    const auto blocks = static_cast<std::size_t>(sequence.blocks);
+    ScratchArray<BlockRun, 2 * kLocalBlocks + 1> runs(2 * blocks + 1);
     std::size_t made = 0;
     runs[made++] = BlockRun(0, sequence.blocks, sequence.rangeBefore(lowest, highest, 0),
                             sequence.rangeBefore(lowest, highest, sequence.blocks));
-    std::vector<std::pair<int, std::int32_t>> unsure;  // (block, count before it)
-    unsure.reserve(static_cast<std::size_t>(sequence.blocks));
+    ScratchArray<UnsureBlock, kLocalBlocks> unsure(blocks);
+    std::size_t unsureCount = 0;
     for (std::size_t next = 0; next < made; ++next) {
         const auto [first, end, fewest, most] = runs[next];
         const int lo = first * B + 1;  // 1-based positions lo..hi
@@ -288,15 +334,15 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest, con
                     runs[made++] = BlockRun(first, middle, fewest, before);
                     runs[made++] = BlockRun(middle, end, before, most);
                 } else {
-                    unsure.emplace_back(first, fewest);
+                    unsure[unsureCount++] = UnsureBlock(first, fewest);
                 }
                 continue;
         }
         if (reached(lo, hi)) return result;
     }
     // The latest first: in measurements that settled verdicts with fewer walks than the earliest.
-    for (auto next = unsure.rbegin(); next != unsure.rend(); ++next) {
-        const auto [block, fewest] = *next;
+    for (std::size_t next = unsureCount; next-- > 0;) {
+        const auto [block, fewest] = unsure[next];
         result.inside +=
             countBlock(sequence, block, lowest, highest, fewest, band, complement, exact);
         const int lo = block * B + 1;

@@ -15,6 +15,10 @@ void ClassGroup::add(int c) {
     // An empty class adds exactly 0 to every sum; leaving it out keeps groups that span many
     // empty classes (K far above the window length) as cheap as their values.
     if (index_->count(c) == 0) return;
+    // Room for a few classes at once: most groups stay small, and growing one class at a time
+    // cost a short window's run a reallocation per class.
+    constexpr std::size_t kFewClasses = 8;
+    if (classes_.capacity() == 0) classes_.reserve(kFewClasses);
     classes_.push_back(c);
     share_ += static_cast<double>(index_->count(c)) / static_cast<double>(index_->n);
     last_.reset();

@@ -26,8 +26,9 @@ bool searchable(const std::vector<double>& b) {
 // own, over just its boundaries.
 class BucketedSearch {
 public:
-    explicit BucketedSearch(const std::vector<double>& b)
-        : K_(static_cast<int>(b.size() - 1)), bounds_(b) {
+    // `values`: how many values will be labelled, which bounds what the tables are worth.
+    BucketedSearch(const std::vector<double>& b, std::size_t values)
+        : K_(static_cast<int>(b.size() - 1)), bounds_(b), fewestBuckets_(fewestBuckets(values)) {
         // b_K is left out of the first range: with equal frequencies it is the maximum, and
         // one far outlier would squeeze every other class into a few buckets.
         addLevel(1, K_ + 1, b[1], b[std::max<std::size_t>(1, b.size() - 2)], 0);
@@ -113,8 +114,15 @@ private:
     }
 
     // A few buckets per class keeps most buckets to at most one boundary.
-    static int bucketCount(std::size_t classes) {
-        return static_cast<int>(std::clamp<std::size_t>(8 * classes, 256, std::size_t{1} << 16));
+    int bucketCount(std::size_t classes) const {
+        return static_cast<int>(
+            std::clamp<std::size_t>(8 * classes, fewestBuckets_, std::size_t{1} << 16));
+    }
+
+    // At least 256 buckets, but not many more than values: filling a table costs about as much
+    // a bucket as labelling does a value.
+    static std::size_t fewestBuckets(std::size_t values) {
+        return std::clamp<std::size_t>(values / 8, 1, 256);
     }
 
     // Branch-free binary search: the comparisons are as unpredictable as the values.
@@ -131,6 +139,7 @@ private:
 
     int K_;
     std::vector<double> bounds_;
+    std::size_t fewestBuckets_;
     std::vector<Level> levels_;
 };
 
@@ -142,7 +151,7 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 }  // namespace
 
-ClassIndex indexLabels(Labels labels, int lowest, int K) {
+ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock) {
     ClassIndex index;
     index.n = static_cast<int>(labels.size());
     index.K = K;
@@ -153,7 +162,7 @@ ClassIndex indexLabels(Labels labels, int lowest, int K) {
     // Blocks of a few hundred values would leave a short window a block or two, which every band
     // test then walks position by position; blocks of K values keep the table near one count a
     // position whatever n is.
-    index.blockSize = std::max(32, static_cast<int>(classes));
+    index.blockSize = std::max(fewestPerBlock, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
     index.upToBefore.assign(classes * stride, 0);
@@ -181,11 +190,14 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
     const auto n = static_cast<std::size_t>(last - first);
     Labels labels(n);
     if (K >= 1 && searchable(b)) {
-        BucketedSearch(b).labelAll(first, n, labels.data());
+        BucketedSearch(b, n).labelAll(first, n, labels.data());
     } else {
         for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
     }
-    return indexLabels(std::move(labels), 0, K);
+    // A short window takes blocks down to 16 values, which its band tests decide whole more
+    // often than they would walk them.
+    constexpr std::size_t kShortWindow = 4096;
+    return indexLabels(std::move(labels), 0, K, n < kShortWindow ? 16 : kFewestPerBlock);
 }
 
 }  // namespace quorvel

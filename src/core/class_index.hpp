@@ -42,8 +42,11 @@ struct ClassIndex {
     }
 };
 
-// Indexes a sequence of labels in lowest..K.
-ClassIndex indexLabels(Labels labels, int lowest, int K);
+// Blocks of at least this many positions keep the work per block small beside the positions.
+constexpr int kFewestPerBlock = 32;
+
+// Indexes a sequence of labels in lowest..K, in blocks of at least fewestPerBlock positions.
+ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock = kFewestPerBlock);
 
 // Classifies the window [first, last) into the classes (b[c-1], b[c]], c = 1..K.
 ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K);

@@ -151,6 +151,12 @@ void select(const double* first, const double* last, const std::size_t* rank,
 
 std::vector<double> valuesAtRanks(const double* first, const double* last,
                                   const std::vector<std::size_t>& ranks) {
+    std::vector<double> result(ranks.size());
+    // A short window is sorted whole anyway: picking from it needs no distinct ranks.
+    if (static_cast<std::size_t>(last - first) < kSortBelow) {
+        sortAndPick(first, last, ranks.data(), ranks.data() + ranks.size(), 0, result.data());
+        return result;
+    }
     std::vector<std::size_t> distinct(ranks);
     std::sort(distinct.begin(), distinct.end());
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
@@ -158,7 +164,6 @@ std::vector<double> valuesAtRanks(const double* first, const double* last,
     select(first, last, distinct.data(), distinct.data() + distinct.size(), 0,
            distinctValues.data(), 0);
 
-    std::vector<double> result(ranks.size());
     for (std::size_t i = 0; i < ranks.size(); ++i) {
         const auto at = std::lower_bound(distinct.begin(), distinct.end(), ranks[i]);
         result[i] = distinctValues[static_cast<std::size_t>(at - distinct.begin())];
