@@ -124,7 +124,7 @@ def bench(kind: str, n: int, measures: list[str], repeat: int) -> None:
     for name in measures:
         reset_peak_rss()
         base = rss_kib("VmRSS")
-        times[name] = best_time(lambda: est.nsFunc(name, series), repeat)
+        times[name] = best_time(lambda name=name: est.nsFunc(name, series), repeat)
         peaks[name] = (rss_kib("VmHWM") - base) / 1024
     cells = []
     for name in measures:

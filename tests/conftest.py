@@ -1,6 +1,7 @@
 """Fixtures of the quorvel test suite; the helpers themselves live in helpers.py."""
 
 import pytest
+
 import quorvel
 
 

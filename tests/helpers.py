@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 
 import numpy as np
+
 import quorvel
 
 DATA = Path(__file__).parent / "data"
@@ -38,7 +39,14 @@ def tied(kind, n, seed):
     return rng.poisson(2.0, n).astype(float)  # counts with a small mean
 
 
-TIED = ["integers-10", "integers-100", "rounded-0.1", "rounded-0.01", "half-at-one-level", "poisson"]
+TIED = [
+    "integers-10",
+    "integers-100",
+    "rounded-0.1",
+    "rounded-0.01",
+    "half-at-one-level",
+    "poisson",
+]
 
 
 def estimator(K, z=Z, accept=ACCEPT, mode=EQUAL_FREQUENCY):

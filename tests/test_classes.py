@@ -4,6 +4,7 @@ the columns 0 to 2 of A and the results of the measures."""
 import math
 
 import pytest
+
 from helpers import (
     EQUAL_FREQUENCY,
     EQUAL_WIDTH,

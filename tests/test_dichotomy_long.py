@@ -6,9 +6,10 @@ import math
 
 import numpy as np
 import pytest
-from helpers import ACCEPT, TIED, Z, in_band_fraction, tied
 
 import quorvel
+
+from helpers import ACCEPT, TIED, Z, in_band_fraction, tied
 
 
 def autoregressive(n: int, coefficient: float, seed: int) -> np.ndarray:

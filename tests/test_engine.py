@@ -8,8 +8,9 @@ import textwrap
 import numpy as np
 import pytest
 
-from helpers import ACCEPT, EQUAL_FREQUENCY, EQUAL_WIDTH, MEASURES, Z, estimator
 from quorvel_tools import _engine
+
+from helpers import ACCEPT, EQUAL_FREQUENCY, EQUAL_WIDTH, MEASURES, Z, estimator
 
 
 def series_of(kind, n, seed=0):
@@ -31,7 +32,7 @@ def module_runs(name, windows, K, mode):
 
 
 def assert_exact(got, expected):
-    for g, e in zip(got, expected):
+    for g, e in zip(got, expected, strict=True):
         np.testing.assert_array_equal(g, e)
 
 
@@ -41,7 +42,7 @@ def test_windows_equal_the_module_for_every_worker_count(name, mode):
     x = series_of("walk", 3000)
     starts = np.array([0, 5, 17, 400, 2999, 2998, 100, 1000, 0])
     stops = np.array([3000, 6, 19, 1400, 3000, 3000, 350, 1031, 2000])
-    expected = module_runs(name, [x[a:b] for a, b in zip(starts, stops)], 9, mode)
+    expected = module_runs(name, [x[a:b] for a, b in zip(starts, stops, strict=True)], 9, mode)
     for workers in (1, 2, 3):
         got = _engine.windows(name, x, starts, stops, 9, Z, ACCEPT, mode, workers)
         assert_exact(got, expected)
@@ -57,7 +58,10 @@ def test_many_series_equal_the_module(name):
     ]
     classes = np.array([11, 7, 3, 1, 5])
     expected = np.array(
-        [module_runs(name, [s], int(K), EQUAL_FREQUENCY)[:, 0] for s, K in zip(series, classes)]
+        [
+            module_runs(name, [s], int(K), EQUAL_FREQUENCY)[:, 0]
+            for s, K in zip(series, classes, strict=True)
+        ]
     ).T
     for workers in (1, 3):
         got = _engine.many(name, series, classes, Z, ACCEPT, EQUAL_FREQUENCY, workers)

@@ -4,8 +4,9 @@ re-derivation from the running shares."""
 import numpy as np
 import pytest
 
-from helpers import ACCEPT, MEASURES, Z, left_to_right_groups, running_shares, subtract_terms
 from quorvel_tools import _engine
+
+from helpers import ACCEPT, MEASURES, Z, left_to_right_groups, running_shares, subtract_terms
 
 WINDOWS = [
     (kind, seed, n, K)
@@ -63,7 +64,7 @@ def test_dichotomy_groups_are_its_final_partition(kind, seed, n, K):
     assert [g[1] for g in groups] == (ends if ends[-1] == K else [*ends, K])
     starts = [1] + [g[1] + 1 for g in groups[:-1]]
     assert [g[0] for g in groups] == starts
-    for first, last, count, share, _ in groups:
+    for _first, last, count, share, _ in groups:
         assert (count, share) == (A[last, 4], A[last, 5]) or (count, last) == (0, K)
 
 
@@ -74,7 +75,7 @@ def test_local_to_global_groups_tile_the_classes_and_match_the_marks(kind, seed,
     assert [g[0] for g in groups] == [1] + [g[1] + 1 for g in groups[:-1]]
     assert groups[-1][1] == K
     marks = A[:, 3]
-    for first, last, count, share, group_kind in groups:
+    for first, last, count, _share, group_kind in groups:
         assert count == A[first : last + 1, 1].sum()
         if group_kind == "core":
             assert marks[first - 1] == marks[last] == K

@@ -4,7 +4,9 @@ import math
 
 import numpy as np
 import pytest
+
 import quorvel
+
 from helpers import (
     ACCEPT,
     MEASURES,

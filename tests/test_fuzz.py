@@ -106,7 +106,7 @@ def rejected_window(name, window, K, mode):
 
 
 def same_results(a, b):
-    return all(np.array_equal(x, y, equal_nan=True) for x, y in zip(a, b))
+    return all(np.array_equal(x, y, equal_nan=True) for x, y in zip(a, b, strict=True))
 
 
 FUZZ = settings(

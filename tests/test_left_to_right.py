@@ -3,6 +3,7 @@
 import math
 
 import pytest
+
 from helpers import (
     EQUAL_FREQUENCY,
     EQUAL_WIDTH,

@@ -7,6 +7,7 @@ import math
 
 import numpy as np
 import pytest
+
 from helpers import (
     EQUAL_WIDTH,
     assert_column,

@@ -5,9 +5,10 @@ import itertools
 
 import numpy as np
 import pytest
-from helpers import ACCEPT, TIED, Z, arc_entropy, running_shares, tied
 
 import quorvel
+
+from helpers import ACCEPT, TIED, Z, arc_entropy, running_shares, tied
 
 
 def series(kind: str, n: int) -> np.ndarray:
@@ -30,9 +31,7 @@ def series(kind: str, n: int) -> np.ndarray:
     return x
 
 
-@pytest.mark.parametrize(
-    "kind", ["noise", "walk", "level", "variance", "ties", "stretches", *TIED]
-)
+@pytest.mark.parametrize("kind", ["noise", "walk", "level", "variance", "ties", "stretches", *TIED])
 @pytest.mark.parametrize(("mode", "K"), [(1, 40), (0, 40), (1, 90)])
 def test_sweeps_match_the_table(kind, mode, K):
     # K = 90 puts several equal-frequency boundaries on most levels of the tied series.

@@ -4,7 +4,9 @@ import array
 
 import numpy as np
 import pytest
+
 import quorvel
+
 from helpers import MEASURES, assert_same, assert_table, estimator
 
 MODULE_DOC = (
@@ -213,7 +215,7 @@ def _outcome(name, series, K=4, mode=1):
 
 
 def _assert_outcome(actual, expected):
-    for a, b in zip(actual[:3], expected[:3]):
+    for a, b in zip(actual[:3], expected[:3], strict=True):
         assert_same(a, b)
     assert_table(actual[3], expected[3])
 

@@ -12,7 +12,6 @@ import textwrap
 import numpy as np
 import pytest
 
-import quorvel
 from helpers import MEASURES, assert_state, estimator, state
 
 

@@ -3,10 +3,12 @@
 import math
 
 import numpy as np
-import quorvel
-from helpers import MEASURES, assert_same, assert_table
 from hypothesis import given, settings
 from hypothesis import strategies as st
+
+import quorvel
+
+from helpers import MEASURES, assert_same, assert_table
 
 SETTINGS = settings(max_examples=150, deadline=None, derandomize=True)
 
@@ -105,7 +107,7 @@ def test_numpy_array_equals_list(window, K, z, accept, mode):
     for name in MEASURES:
         from_list = outcome(est, name, window)
         from_array = outcome(est, name, np.array(window, dtype=np.float64))
-        for a, b in zip(from_list[:3], from_array[:3]):
+        for a, b in zip(from_list[:3], from_array[:3], strict=True):
             assert_same(a, b)
         assert_table(from_array[3], from_list[3])
 
@@ -176,7 +178,7 @@ def _classes(window, K, mode):
 def _group(columns, g, t):
     v = [0.0] * len(columns[0])
     for c in range(g, t + 1):
-        v = [a + b for a, b in zip(v, columns[c - 1])]
+        v = [a + b for a, b in zip(v, columns[c - 1], strict=True)]
     return v
 
 

@@ -2,7 +2,9 @@
 
 import numpy as np
 import pytest
+
 import quorvel
+
 from helpers import MEASURES, assert_same, assert_table, load_jsonl
 
 

@@ -13,8 +13,9 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from helpers import run_quorvel
 from quorvel_tools import METHODS, analyze, permutation_test, rolling
+
+from helpers import run_quorvel
 
 VALUES = np.random.default_rng(6).normal(size=120).cumsum().round(6)
 TEXT = [repr(float(v)) for v in VALUES]
@@ -52,7 +53,7 @@ def test_version_and_help():
 @pytest.fixture
 def files(tmp_path):
     dates = [f"2024-01-{i % 28 + 1:02d}" for i in range(len(VALUES))]
-    lines = [f"{d},{v},{i}" for i, (d, v) in enumerate(zip(dates, TEXT))]
+    lines = [f"{d},{v},{i}" for i, (d, v) in enumerate(zip(dates, TEXT, strict=True))]
     made = {
         "csv": tmp_path / "prices.csv",
         "tsv": tmp_path / "prices.tsv",

@@ -1,4 +1,5 @@
-"""What analyze() accepts, what it refuses, and how missing values and pandas indexes are handled."""
+"""What analyze() accepts, what it refuses, and how missing values and pandas indexes are
+handled."""
 
 import numpy as np
 import pandas as pd

@@ -97,9 +97,12 @@ def shuffled_long_frame():
 def cluster_client():
     distributed = pytest.importorskip("dask.distributed")
     pytest.importorskip("dask.dataframe")
-    with distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
-    ) as cluster, distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         yield client
 
 

@@ -34,7 +34,9 @@ def assert_one_error_line(run, message):
 
 def test_a_column_of_years_is_the_row_order_not_the_series(tmp_path):
     path = tmp_path / "sunspots.csv"
-    path.write_text("YEAR,SUNACTIVITY\n" + "".join(f"{y},{v}\n" for y, v in zip(YEARS, VOLUME)))
+    path.write_text(
+        "YEAR,SUNACTIVITY\n" + "".join(f"{y},{v}\n" for y, v in zip(YEARS, VOLUME, strict=True))
+    )
     run = quorvel(path, "--json")
     assert run.returncode == 0, run.stderr
     assert values_by_method(run.stdout) == expected(VOLUME)
@@ -45,7 +47,7 @@ def test_a_column_of_years_is_the_row_order_not_the_series(tmp_path):
 
 
 def test_a_ragged_row_is_a_missing_cell_of_the_series(tmp_path):
-    lines = [f"{y},{v}" for y, v in zip(YEARS, VOLUME)]
+    lines = [f"{y},{v}" for y, v in zip(YEARS, VOLUME, strict=True)]
     lines[10] = str(YEARS[10])  # a year without its value
     path = tmp_path / "ragged.csv"
     path.write_text("year,volume\n" + "\n".join(lines) + "\n")
@@ -63,8 +65,7 @@ def test_a_ragged_row_is_a_missing_cell_of_the_series(tmp_path):
         ("a|value\n" + "".join(f"x|{v}\n" for v in FEW), []),
         ("value;b\n" + "".join(f"{v};1\n".replace(".", ",", 1) for v in FEW), []),
         ("value b\n" + "".join(f"{v}  7\n" for v in FEW), []),
-        ('value,b\n' + "".join(f'"{v}",1\n'.replace(".", ",", 1) for v in FEW),
-         ["--decimal", ","]),
+        ("value,b\n" + "".join(f'"{v}",1\n'.replace(".", ",", 1) for v in FEW), ["--decimal", ","]),
         ("value:b\n" + "".join(f"{v}:1\n" for v in FEW), ["--delimiter", ":"]),
     ],
     ids=["semicolon", "tab", "pipe", "decimal-comma", "spaces", "quoted-comma", "option"],
@@ -85,7 +86,7 @@ def test_standard_input_is_read_when_it_is_not_a_terminal():
 def test_rolling_rows_carry_the_dates_of_the_file(tmp_path):
     path = tmp_path / "daily.csv"
     dates = np.datetime64("2024-01-01") + np.arange(60)
-    path.write_text("date,v\n" + "".join(f"{d},{v}\n" for d, v in zip(dates, VOLUME)))
+    path.write_text("date,v\n" + "".join(f"{d},{v}\n" for d, v in zip(dates, VOLUME, strict=True)))
     run = quorvel(path, "--window", "30", "--step", "15", "--json", "--method", "NSLefttoRight")
     rows = json.loads(run.stdout)
     ends = [(row["end"], row["date"]) for row in rows]

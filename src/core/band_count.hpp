@@ -198,8 +198,7 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
             };
             // A full chunk's fixed length lets the compiler unroll its count completely.
             const int length = stop - start + 1;
-            const std::int32_t added =
-                length == kChunk ? countedFrom(kChunk) : countedFrom(length);
+            const std::int32_t added = length == kChunk ? countedFrom(kChunk) : countedFrom(length);
             const Band::Verdict chunk =
                 judgeSpan(band, count, count + added, start, stop, complement);
             if (chunk != Band::Verdict::Unsure) {

@@ -18,7 +18,7 @@ from .errors import UsageError, os_error_text
 
 def save_shares(path: str, results: Mapping[str, Analysis]) -> None:
     figure, axes = _panels(len(results))
-    for ax, (name, result) in zip(axes, results.items()):
+    for ax, (name, result) in zip(axes, results.items(), strict=True):
         plot_running_shares(result.running_shares(), name, ax)
     _save(figure, path)
 
@@ -31,7 +31,7 @@ SAME = 1e-9
 
 def save_profiles(path: str, profiles: Mapping[str, Sequence[RollingProfile]]) -> None:
     figure, axes = _panels(len(profiles))
-    for ax, (name, found) in zip(axes, profiles.items()):
+    for ax, (name, found) in zip(axes, profiles.items(), strict=True):
         for profile in found:
             plot_profile(profile, ax)
         for line, (style, width) in zip(ax.get_lines(), itertools.cycle(LINE_STYLES)):

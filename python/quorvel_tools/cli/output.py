@@ -48,7 +48,9 @@ def _table(rows: Sequence[Row]) -> str:
     numeric = [all(_is_number(row[c]) for row in rows) for c in columns]
 
     def line(values: Sequence[str]) -> str:
-        parts = [v.rjust(w) if n else v.ljust(w) for v, w, n in zip(values, widths, numeric)]
+        parts = [
+            v.rjust(w) if n else v.ljust(w) for v, w, n in zip(values, widths, numeric, strict=True)
+        ]
         return "  ".join(parts).rstrip()
 
     return "\n".join([line(columns), line(["-" * w for w in widths]), *map(line, cells)])
@@ -66,6 +68,6 @@ def _cell(value: Any, exact: bool = False) -> str:
         if exact:
             return repr(value)
         text = f"{value:.6f}"
-        # Rounding leaves "-0.000000" for tiny negative values; it reads as a sign that is not there.
+        # Rounding leaves "-0.000000" for tiny negative values: a sign that is not there.
         return text[1:] if text.startswith("-") and float(text) == 0 else text
     return str(value)
