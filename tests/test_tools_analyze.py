@@ -141,8 +141,8 @@ def test_results_keep_exact_figures_and_show_them_within_their_meaning():
     result = analyze(series)
     assert (result.value, result.H) == (exact, estimator.getH())
     assert result.value > 1 and result.H < 0
-    assert "value=1, H=0, H0=3.36719," in repr(result)
-    assert "value=1, H=" in repr(analyze(np.arange(100.0)))
+    assert "value=1, p_value=0.0001 (iid), H=0, H0=3.36719," in repr(result)
+    assert "value=1, p_value=0.0001 (iid), H=" in repr(analyze(np.arange(100.0)))
 
 
 def test_bad_configuration_is_refused_before_the_module_runs():

@@ -13,7 +13,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from quorvel_tools import METHODS, analyze, permutation_test, rolling
+from quorvel_tools import METHODS, analyze, rolling
 
 from helpers import run_quorvel
 
@@ -111,12 +111,27 @@ def test_rolling_profile_rows(files):
     assert [row["NSdichotomy"] for row in rows] == list(profile.values)
 
 
-def test_permutation_p_values(files):
+@pytest.mark.parametrize("method", ["NSLefttoRight", "NSdichotomy"])
+def test_p_value_column_by_default_with_either_null(files, method):
+    def p_value(*options):
+        run = quorvel(files["csv"], "--json", "--method", method, "--permutations", "30", *options)
+        (row,) = json.loads(run.stdout)
+        return row.get("p_value")
+
+    assert p_value() == analyze(VALUES, method, permutations=30).p_value
+    assert p_value("--seed", "4") == analyze(VALUES, method, permutations=30, seed=4).p_value
+    block = analyze(VALUES, method, null="block", permutations=30).p_value
+    assert p_value("--null", "block") == block
+    assert p_value("--no-p-values") is None
+
+
+def test_rolling_p_values(files):
     run = quorvel(
-        files["csv"], "--permutations", "30", "--seed", "4", "--json", "--method", "NSLefttoRight"
+        files["csv"], "--window", "60", "--step", "30", "--json", "--method", "NSLefttoRight"
     )
-    (row,) = json.loads(run.stdout)
-    assert row["p_value"] == permutation_test(VALUES, "NSLefttoRight", 30, seed=4).p_value
+    rows = json.loads(run.stdout)
+    profile = rolling(VALUES, 60, 30, p_values=True)
+    assert [row["NSLefttoRight_p"] for row in rows] == list(profile.p_values)
 
 
 def test_missing_cells_are_omitted_on_request(tmp_path):
@@ -162,7 +177,7 @@ def test_missing_cells_are_omitted_on_request(tmp_path):
         (["-"], "5\n", "1 value(s) are too few to analyse"),
         (["-"], "5\n6\n", "2 value(s) are too few to choose the number of classes from the data"),
         (["-"], "5\n6\n", "; give --classes (from 2 to 2)"),
-        (["{csv}", "--window", "50", "--permutations", "9"], "", "cannot be combined"),
+        (["{csv}", "--null", "bootstrap"], "", "--null: invalid choice: 'bootstrap'"),
         (["{csv}", "--plot", "/no/such/folder/out.png"], "", "no such file or directory"),
         (["{npy}", "--column", "3"], "", "no column '3'"),
     ],

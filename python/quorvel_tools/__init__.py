@@ -1,12 +1,14 @@
 """Analysis layer over the compiled `quorvel` module: result objects, where a series drifts,
-permutation p-values, rolling windows and many series at once."""
+p-values, rolling windows and many series at once."""
 
 from .analysis import analyze
 from .config import METHODS
 from .groups import Group
 from .inputs import Series
 from .many import RESULT_SCHEMA, analyze_many
+from .nulls import clear_null_cache, set_null_cache
 from .optional import MissingDependencyError
+from .pvalues import Significance
 from .result import Analysis
 from .rolling import RollingProfile, rolling
 from .running import RunningShares
@@ -22,8 +24,11 @@ __all__ = [
     "RollingProfile",
     "RunningShares",
     "Series",
+    "Significance",
     "analyze",
     "analyze_many",
+    "clear_null_cache",
     "permutation_test",
     "rolling",
+    "set_null_cache",
 ]

@@ -47,3 +47,19 @@ def permutations(
     progress: _Progress = None,
 ) -> _Figures: ...
 def shuffled(series: npt.ArrayLike, seed: int, draw: int) -> npt.NDArray[np.float64]: ...
+def block_permutations(
+    method: str,
+    series: npt.ArrayLike,
+    count: int,
+    seed: int,
+    block_length: float,
+    classes: int,
+    z: float,
+    accept: float,
+    mode: int,
+    workers: int,
+    progress: _Progress = None,
+) -> _Figures: ...
+def block_shuffled(
+    series: npt.ArrayLike, seed: int, draw: int, block_length: float
+) -> npt.NDArray[np.float64]: ...

@@ -11,6 +11,8 @@ from .config import DEFAULT_ACCEPT, DEFAULT_Z, METHODS, Binning, Config, check_m
 from .engine import run_one
 from .groups import groups_from
 from .inputs import NanPolicy, Series, to_series
+from .nulls import Null
+from .pvalues import NullOptions, significance
 from .result import Analysis
 
 T = TypeVar("T", bound=np.generic)
@@ -25,6 +27,12 @@ def analyze(
     accept: float = ...,
     binning: Binning = ...,
     nan_policy: NanPolicy = ...,
+    p_values: bool = ...,
+    null: Null = ...,
+    permutations: int = ...,
+    seed: int | None = ...,
+    workers: int | None = ...,
+    show_progress: bool | None = ...,
 ) -> dict[str, Analysis]: ...
 
 
@@ -37,6 +45,12 @@ def analyze(
     accept: float = ...,
     binning: Binning = ...,
     nan_policy: NanPolicy = ...,
+    p_values: bool = ...,
+    null: Null = ...,
+    permutations: int = ...,
+    seed: int | None = ...,
+    workers: int | None = ...,
+    show_progress: bool | None = ...,
 ) -> Analysis: ...
 
 
@@ -48,22 +62,50 @@ def analyze(
     accept: float = DEFAULT_ACCEPT,
     binning: Binning = "equal-frequency",
     nan_policy: NanPolicy = "raise",
+    p_values: bool = True,
+    null: Null = "iid",
+    permutations: int = 999,
+    seed: int | None = None,
+    workers: int | None = None,
+    show_progress: bool | None = None,
 ) -> Analysis | dict[str, Analysis]:
-    """Measure how far `series` departs from stationarity in distribution.
+    """Measure how far `series` departs from stationarity in distribution, with its p-value.
 
     classes=None takes K from the series length (the module's setupDS rule); method="all"
     returns the four measures in a dict keyed by name.
+
+    The p-value (result.p_value; result.significance says how it was found) costs little for
+    NSLocaltoGlobal, NSLefttoRight and NSCircleLefttoRight with equal-frequency classes and no
+    tie across a class boundary under null="iid": their null depends on n alone and is read
+    from shipped tables (the data-size K and default z, accept) or simulated once per length
+    and settings from `permutations` shuffles. NSdichotomy, equal-width classes, tied values
+    and null="block" (block permutations of the series, for series with short-range
+    dependence) each need `permutations` runs of the measure on this series, on `workers`
+    threads. seed=None takes the seed from the series, so a series always gets the same
+    p-value; p_values=False skips it.
     """
     clean = to_series(series, nan_policy)
     config = resolve(len(clean.values), classes, z, accept, binning)
+    options = (
+        NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
+    )
     if method == "all":
-        return {name: run(name, clean, config) for name in METHODS}
-    return run(check_method(method), clean, config)
+        return {name: run(name, clean, config, options) for name in METHODS}
+    return run(check_method(method), clean, config, options)
 
 
-def run(method: str, series: Series, config: Config) -> Analysis:
-    """One measure on an already checked series, configured by `config`."""
+def run(
+    method: str, series: Series, config: Config, options: NullOptions | None = None
+) -> Analysis:
+    """One measure on an already checked series, configured by `config`; with its p-value
+    unless `options` is None."""
     value, H0, H, table, formed = run_one(method, series.values, config)
+    counts = np.rint(table[1:, 1]).astype(np.int64)
+    tested = (
+        None
+        if options is None
+        else significance(method, series.values, value, counts, config, options)
+    )
     return Analysis(
         method=method,
         value=value,
@@ -75,10 +117,11 @@ def run(method: str, series: Series, config: Config) -> Analysis:
         binning=config.binning,
         n=len(series.values),
         boundaries=_read_only(table[:, 0].copy()),
-        counts=_read_only(np.rint(table[1:, 1]).astype(np.int64)),
+        counts=_read_only(counts),
         shares=_read_only(table[1:, 2].copy()),
         groups=groups_from(formed, table),
         series=series,
+        significance=tested,
     )
 
 

@@ -100,6 +100,30 @@ def run_permutations(
         )
 
 
+def run_block_permutations(
+    method: str,
+    values: npt.NDArray[np.float64],
+    permutations: int,
+    seed: int,
+    block_length: float,
+    config: Config,
+    workers: int,
+    show_progress: bool | None,
+) -> Figures:
+    with _reporting(permutations, "block permutations", show_progress) as report:
+        return _engine.block_permutations(
+            method,
+            values,
+            permutations,
+            seed,
+            block_length,
+            config.classes,
+            *_shared(config),
+            workers,
+            report,
+        )
+
+
 def _shared(config: Config) -> tuple[float, float, int]:
     return config.z, config.accept, BINNING_MODES[config.binning]
 

@@ -98,10 +98,24 @@ def _tick_labels(labels: Any) -> list[str]:
     return [str(label) for label in labels]
 
 
-def plot_profile(profile: RollingProfile, ax: Axes | None = None) -> Axes:
-    """The measure of each window against the window's end."""
+def plot_profile(
+    profile: RollingProfile, ax: Axes | None = None, level: float | None = 0.05
+) -> Axes:
+    """The measure of each window against the window's end; with p-values, the windows whose
+    p-value is at most `level` are ringed (level=None marks none)."""
     axes = _axes(ax)
-    axes.plot(profile.labels, profile.values, marker=".", linewidth=1)
+    (line,) = axes.plot(profile.labels, profile.values, marker=".", linewidth=1)
+    if profile.p_values is not None and level is not None:
+        marked = profile.p_values <= level
+        axes.scatter(
+            profile.labels[marked],
+            profile.values[marked],
+            s=60,
+            facecolors="none",
+            edgecolors=line.get_color(),
+            label=f"p ≤ {level:g} ({profile.null} null)",
+        )
+        axes.legend(loc="upper right")
     axes.set_ylim(-0.05, 1.05)
     axes.set_xlabel("window end")
     axes.set_ylabel(profile.method)

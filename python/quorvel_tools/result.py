@@ -11,6 +11,7 @@ import numpy.typing as npt
 from . import shown
 from .groups import Group
 from .inputs import Series
+from .pvalues import Significance
 from .running import DEFAULT_MAX_POINTS, RunningShares, running_shares
 
 if TYPE_CHECKING:
@@ -42,11 +43,23 @@ class Analysis:
     shares: npt.NDArray[np.float64]
     groups: tuple[Group, ...]
     series: Series
+    significance: Significance | None = None
+
+    @property
+    def p_value(self) -> float:
+        """The p-value under the null in `significance`; NaN when none was asked for."""
+        return float("nan") if self.significance is None else self.significance.p_value
 
     def __repr__(self) -> str:
         merged = sum(1 for g in self.groups if g.last > g.first)
+        tested = self.significance
+        p = (
+            ""
+            if tested is None
+            else f", p_value={shown.p_value(tested.p_value, tested.resolution)} ({tested.null})"
+        )
         return (
-            f"Analysis({self.method}: value={shown.fraction(self.value)}, "
+            f"Analysis({self.method}: value={shown.fraction(self.value)}{p}, "
             f"H={shown.entropy(self.H)}, H0={shown.entropy(self.H0)}, "
             f"K={self.classes}, n={self.n}, groups={len(self.groups)} ({merged} merged))"
         )
@@ -67,6 +80,7 @@ class Analysis:
             "counts": self.counts.tolist(),
             "shares": self.shares.tolist(),
             "groups": [group.to_dict() for group in self.groups],
+            "significance": None if self.significance is None else self.significance.to_dict(),
         }
 
     def to_frame(self) -> pd.DataFrame:

@@ -14,6 +14,8 @@ from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_integer, check_met
 from .engine import check_workers, run_windows
 from .inputs import NanPolicy, to_series
 from .labels import label_text
+from .nulls import Null
+from .pvalues import NullOptions, window_significance
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -24,7 +26,9 @@ if TYPE_CHECKING:
 class RollingProfile:
     """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based);
     labels[i] is that position's index label (the position itself for unlabelled input).
-    `values` are the module's exact figures; the repr summarises them within [0, 1]."""
+    `values` are the module's exact figures; the repr summarises them within [0, 1].
+    With p-values, p_values[i] is window i's (see Significance for p_low and p_high) and
+    sources[i] the null it came from; otherwise both are None."""
 
     method: str
     window: int
@@ -33,6 +37,9 @@ class RollingProfile:
     ends: npt.NDArray[np.int64]
     labels: npt.NDArray[Any]
     values: npt.NDArray[np.float64]
+    p_values: npt.NDArray[np.float64] | None = None
+    null: str | None = None
+    sources: tuple[str, ...] | None = None
 
     def __repr__(self) -> str:
         span = ""
@@ -40,25 +47,31 @@ class RollingProfile:
             span = f", ends {label_text(self.labels[0])} to {label_text(self.labels[-1])}"
         finite = self.values[~np.isnan(self.values)]
         low, high = (finite.min(), finite.max()) if finite.size else (math.nan, math.nan)
+        tested = ""
+        if self.p_values is not None:
+            below = int(np.count_nonzero(self.p_values <= 0.05))
+            tested = f", {below} with p <= 0.05 ({self.null} null)"
         return (
             f"RollingProfile({self.method}: {len(self.values)} windows of {self.window} values, "
             f"step {self.step}, K={self.classes}{span}, "
-            f"values {shown.fraction(low)} to {shown.fraction(high)})"
+            f"values {shown.fraction(low)} to {shown.fraction(high)}{tested})"
         )
 
     def to_frame(self) -> pd.DataFrame:
         from .optional import require
 
         pandas = require("pandas", "to_frame()")
-        frame: pd.DataFrame = pandas.DataFrame(
-            {"end": self.ends, self.method: self.values}, index=self.labels
-        )
+        columns: dict[str, Any] = {"end": self.ends, self.method: self.values}
+        if self.p_values is not None:
+            columns["p_value"] = self.p_values
+        frame: pd.DataFrame = pandas.DataFrame(columns, index=self.labels)
         return frame
 
-    def plot(self, ax: Axes | None = None) -> Axes:
+    def plot(self, ax: Axes | None = None, level: float | None = 0.05) -> Axes:
+        """The profile; with p-values, windows at p <= level are ringed."""
         from .plotting import plot_profile
 
-        return plot_profile(self, ax)
+        return plot_profile(self, ax, level)
 
 
 def rolling(
@@ -73,10 +86,19 @@ def rolling(
     nan_policy: NanPolicy = "raise",
     show_progress: bool | None = None,
     workers: int | None = None,
+    p_values: bool = False,
+    null: Null = "iid",
+    permutations: int = 999,
+    seed: int | None = None,
 ) -> RollingProfile:
     """classes=None takes K from the window length. The windows are measured by the batch
     engine on `workers` threads (None: every core this process may use); the figures are the
-    module's, whatever the number of workers."""
+    module's, whatever the number of workers.
+
+    p_values=True adds each window's p-value. Under null="iid" every tie-free window of a
+    rank-based measure shares one null (a table lookup, or one simulation of `permutations`
+    shuffles), which costs next to nothing; windows with ties across a class boundary,
+    NSdichotomy, equal-width classes and null="block" cost `permutations` runs per window."""
     check_method(method)
     window = check_integer("window", window)
     step = check_integer("step", step)
@@ -90,5 +112,20 @@ def rolling(
         method, clean.values, starts, window, config, check_workers(workers), show_progress
     )
     ends = starts + window - 1
-    labels = ends if clean.labels is None else clean.labels[ends]
-    return RollingProfile(method, window, step, config.classes, ends, np.asarray(labels), values)
+    labels = np.asarray(ends if clean.labels is None else clean.labels[ends])
+    if not p_values:
+        return RollingProfile(method, window, step, config.classes, ends, labels, values)
+    options = NullOptions.checked(null, permutations, seed, workers, show_progress)
+    tested = window_significance(method, clean.values, starts, window, values, config, options)
+    return RollingProfile(
+        method,
+        window,
+        step,
+        config.classes,
+        ends,
+        labels,
+        values,
+        tested.p_values.p_value,
+        options.null,
+        tested.sources,
+    )

@@ -19,3 +19,11 @@ def entropy(value: float) -> str:
     if math.isnan(value):
         return "nan"
     return f"{value if value > 0 else 0.0:.6g}"
+
+
+def p_value(value: float, resolution: float) -> str:
+    """A p-value to the digits its null can tell: 1e-3 steps show three decimals."""
+    if math.isnan(value):
+        return "nan"
+    digits = max(1, math.ceil(-math.log10(resolution) - 1e-9))
+    return f"{value:.{digits}f}"

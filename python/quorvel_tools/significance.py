@@ -20,6 +20,7 @@ from .config import (
 )
 from .engine import check_workers, fresh_seed, run_permutations
 from .inputs import NanPolicy, to_series
+from .nulls import NullSample, p_values
 
 NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
 
@@ -91,8 +92,6 @@ def permutation_test(
     null, _, _ = run_permutations(
         method, clean.values, permutations, drawn, config, workers, show_progress
     )
-    if np.isnan(observed):
-        p_value = float("nan")
-    else:
-        p_value = (1 + int(np.count_nonzero(null >= observed))) / (1 + permutations)
+    found = p_values(NullSample.of(null), np.array([observed]), np.zeros(1))
+    p_value = float(found.p_high[0])
     return PermutationResult(method, observed, p_value, permutations, seed, null)

@@ -31,6 +31,7 @@ struct MeasureSpec {
 struct Scratch {
     Eigen::MatrixXd table;
     std::vector<double> values;
+    std::vector<std::size_t> blocks;
 };
 
 // One entry per task.

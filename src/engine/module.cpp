@@ -155,6 +155,34 @@ py::tuple permutations(const std::string& method, const Doubles& series, std::in
         progress);
 }
 
+double checkedBlockLength(double meanLength) {
+    if (!(std::isfinite(meanLength) && meanLength >= 1.0))
+        throw py::value_error("the mean block length must be a finite number of at least 1");
+    return meanLength;
+}
+
+py::tuple blockPermutations(const std::string& method, const Doubles& series, std::int64_t count,
+                            std::uint64_t seed, double meanLength, std::int64_t classes, double z,
+                            double accept, int mode, int workers, const Progress& progress) {
+    const MeasureSpec measure = spec(method, z, accept, mode);
+    const int K = checkedClasses(classes);
+    const double length = checkedBlockLength(meanLength);
+    if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
+    if (count < 0) throw py::value_error("the number of permutations must not be negative");
+    const double* x = series.data();
+    const auto n = static_cast<std::size_t>(series.size());
+    return runReleased(
+        static_cast<std::size_t>(count), checkedWorkers(workers),
+        [&](std::size_t i, Scratch& scratch) {
+            scratch.values.resize(n);
+            quorvel::engine::DrawStream stream(seed, i);
+            quorvel::engine::blockShuffle(x, n, length, stream, scratch.blocks,
+                                          scratch.values.data());
+            return measure.run(scratch.values.data(), scratch.values.data() + n, K, scratch.table);
+        },
+        progress);
+}
+
 const char* kindName(quorvel::GroupKind kind) {
     switch (kind) {
         case quorvel::GroupKind::Core:
@@ -221,4 +249,23 @@ PYBIND11_MODULE(_engine, m) {
         },
         py::arg("series"), py::arg("seed"), py::arg("draw"),
         "Shuffle `draw` of the series for the seed, as permutations() makes it.");
+    m.def("block_permutations", &blockPermutations, py::arg("method"), py::arg("series"),
+          py::arg("count"), py::arg("seed"), py::arg("block_length"), py::arg("classes"),
+          py::arg("z"), py::arg("accept"), py::arg("mode"), py::arg("workers"),
+          py::arg("progress") = py::none(),
+          "value, H0 and H of the measure on block permutations 0..count-1 of the series, "
+          "blocks of mean length block_length.");
+    m.def(
+        "block_shuffled",
+        [](const Doubles& series, std::uint64_t seed, std::uint64_t draw, double meanLength) {
+            const double length = checkedBlockLength(meanLength);
+            const auto n = static_cast<std::size_t>(series.size());
+            std::vector<double> values(n);
+            std::vector<std::size_t> starts;
+            quorvel::engine::DrawStream stream(seed, draw);
+            quorvel::engine::blockShuffle(series.data(), n, length, stream, starts, values.data());
+            return py::array_t<double>(static_cast<py::ssize_t>(n), values.data());
+        },
+        py::arg("series"), py::arg("seed"), py::arg("draw"), py::arg("block_length"),
+        "Block permutation `draw` of the series for the seed, as block_permutations() makes it.");
 }

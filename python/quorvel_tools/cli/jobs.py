@@ -10,9 +10,9 @@ from ..analysis import analyze
 from ..config import Binning
 from ..inputs import Series
 from ..labels import plain
+from ..nulls import Null
 from ..result import Analysis
 from ..rolling import RollingProfile, rolling
-from ..significance import permutation_test
 from .output import Row
 
 # Each series by name, with the labels of its positions when the file has a row-order column.
@@ -27,6 +27,10 @@ class Settings:
     accept: float
     binning: Binning
     workers: int | None = None
+    p_values: bool = True
+    null: Null = "iid"
+    permutations: int = 999
+    seed: int | None = None
 
     def options(self) -> dict[str, Any]:
         return {
@@ -34,12 +38,15 @@ class Settings:
             "z": self.z,
             "accept": self.accept,
             "binning": self.binning,
+            "workers": self.workers,
+            "p_values": self.p_values,
+            "null": self.null,
+            "permutations": self.permutations,
+            "seed": self.seed,
         }
 
 
-def whole_series(
-    named: Named, settings: Settings, permutations: int | None, seed: int | None
-) -> tuple[list[Row], dict[str, Analysis]]:
+def whole_series(named: Named, settings: Settings) -> tuple[list[Row], dict[str, Analysis]]:
     """One row per series and method; the first method's result per series, for plotting."""
     rows: list[Row] = []
     first: dict[str, Analysis] = {}
@@ -49,16 +56,8 @@ def whole_series(
             first.setdefault(name, result)
             row: Row = {"series": name, "method": method, "value": result.value, "H": result.H}
             row |= {"H0": result.H0, "K": result.classes, "n": result.n}
-            if permutations is not None:
-                test = permutation_test(
-                    values,
-                    method,
-                    permutations,
-                    seed,
-                    **settings.options(),
-                    workers=settings.workers,
-                )
-                row["p_value"] = test.p_value
+            if settings.p_values:
+                row["p_value"] = result.p_value
             rows.append(row)
     return rows, first
 
@@ -70,15 +69,15 @@ def rolling_profiles(
     rows: list[Row] = []
     profiles: dict[str, list[RollingProfile]] = {}
     for name, values in named.items():
-        found = [
-            rolling(values, window, step, m, **settings.options(), workers=settings.workers)
-            for m in settings.methods
-        ]
+        found = [rolling(values, window, step, m, **settings.options()) for m in settings.methods]
         profiles[name] = found
         for i, end in enumerate(found[0].ends):
             row: Row = {"series": name, "end": int(end)}
             if values.labels is not None:
                 row[values.axis] = plain(found[0].labels[i])
-            row |= {profile.method: float(profile.values[i]) for profile in found}
+            for profile in found:
+                row[profile.method] = float(profile.values[i])
+                if profile.p_values is not None:
+                    row[f"{profile.method}_p"] = float(profile.p_values[i])
             rows.append(row)
     return rows, profiles

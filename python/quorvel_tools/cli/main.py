@@ -21,6 +21,7 @@ from ..config import (
     check_settings,
 )
 from ..inputs import Series
+from ..nulls import NULLS
 from ..optional import MissingDependencyError
 from . import figures
 from .demo import demo_series
@@ -41,7 +42,7 @@ examples:
   quorvel                                  the demonstration table
   quorvel prices.csv --column close        one column of a CSV file (header detected)
   quorvel data.csv --window 200 --step 20  the measures over sliding windows
-  quorvel data.csv --permutations 199 --seed 1 --method NSLefttoRight
+  quorvel data.csv --null block --method NSLefttoRight   p-values that allow for dependence
   quorvel data.csv --plot shares.png       running class shares and their bands
   quorvel data.csv --delimiter ';' --decimal ,   semicolons and decimal commas
   seq 1 100 | quorvel                      read standard input (also with FILE -)"""
@@ -142,10 +143,31 @@ def build_parser() -> argparse.ArgumentParser:
         help="distance between windows (default: 1)",
     )
     parser.add_argument(
-        "--permutations", type=_integer, metavar="N", help="p-values from N shuffles of the series"
+        "--null",
+        choices=NULLS,
+        default="iid",
+        help="what the p-values test: iid = does the order carry information (default); "
+        "block = does the distribution drift beyond what short-range dependence explains "
+        "(block permutations of each series: --permutations runs per series)",
     )
     parser.add_argument(
-        "--seed", type=_integer, help="seed of the shuffles, for reproducible p-values"
+        "--no-p-values",
+        dest="p_values",
+        action="store_false",
+        help="skip the p-value column",
+    )
+    parser.add_argument(
+        "--permutations",
+        type=_integer,
+        default=999,
+        metavar="N",
+        help="shuffles for a p-value that needs them (ties, NSdichotomy, equal-width classes, "
+        "--null block; default: 999)",
+    )
+    parser.add_argument(
+        "--seed",
+        type=_integer,
+        help="seed of the shuffles (default: taken from each series, so p-values are repeatable)",
     )
     parser.add_argument(
         "--workers",
@@ -209,8 +231,6 @@ def main(argv: Sequence[str] | None = None) -> int:
 
 
 def _run(arguments: argparse.Namespace) -> int:
-    if arguments.permutations is not None and arguments.window is not None:
-        raise UsageError("--permutations and --window cannot be combined")
     _check_options(arguments)
     if arguments.plot:
         figures.check_target(arguments.plot)
@@ -225,13 +245,17 @@ def _run(arguments: argparse.Namespace) -> int:
         accept=arguments.accept,
         binning=arguments.binning,
         workers=arguments.workers,
+        p_values=arguments.p_values,
+        null=arguments.null,
+        permutations=arguments.permutations,
+        seed=arguments.seed,
     )
     if arguments.window is not None:
         rows, profiles = rolling_profiles(named, settings, arguments.window, arguments.step)
         if arguments.plot:
             figures.save_profiles(arguments.plot, profiles)
     else:
-        rows, results = whole_series(named, settings, arguments.permutations, arguments.seed)
+        rows, results = whole_series(named, settings)
         if arguments.plot:
             figures.save_shares(arguments.plot, results)
     if source is None and arguments.form is None:

@@ -1,0 +1,203 @@
+"""p-values next to the measure: where each null comes from, and that the shared nulls are the
+ones a simulation gives."""
+
+import numpy as np
+import pytest
+
+from quorvel_tools import _engine, analyze, rolling
+from quorvel_tools import nulls as nulls_module
+from quorvel_tools.blocks import block_length
+from quorvel_tools.config import resolve
+from quorvel_tools.engine import run_permutations
+from quorvel_tools.nulls import (
+    RANK_BASED,
+    NullSample,
+    clear_null_cache,
+    null_table,
+    set_null_cache,
+    simulated_null,
+    tie_free_counts,
+)
+
+from helpers import MEASURES
+
+RNG = np.random.default_rng(20261208)
+
+
+def _tail_distance(a: NullSample, b: NullSample) -> float:
+    """The largest gap between the two survival functions, over both sets of values."""
+    points = np.union1d(a.values, b.values)
+    return float(np.max(np.abs(_survival(a, points) - _survival(b, points))))
+
+
+def _survival(sample: NullSample, points: np.ndarray) -> np.ndarray:
+    above, equal = sample.above_and_equal(points)
+    return (above + equal) / sample.draws
+
+
+@pytest.mark.parametrize("method", RANK_BASED)
+@pytest.mark.parametrize("n", [60, 424, 20_000])
+def test_table_and_simulated_null_agree(method, n):
+    table = null_table()
+    (tabulated, weight), *_ = table.around(method, n)
+    assert weight == 1.0  # a tabulated length
+    simulated = simulated_null(method, n, resolve(n), 1999, 2, False)
+    # Two samples of 1,999 and of 999..9,999 draws: a gap beyond 0.06 is a different null.
+    assert _tail_distance(tabulated, simulated) < 0.06
+
+
+@pytest.mark.parametrize("method", RANK_BASED)
+@pytest.mark.parametrize("n", [777, 3333])
+def test_interpolated_p_values_keep_their_level(method, n):
+    """Between tabulated lengths the p-value is the mean of its neighbours' p-values: under the
+    null of that very length (simulated here), p <= alpha must still happen about alpha of the
+    time. Their atoms do not line up, so single p-values in the bulk may differ more."""
+    draws = 2999
+    parts = null_table().around(method, n)
+    assert len(parts) == 2
+    drawn, _, _ = run_permutations(
+        method, np.arange(n, dtype=float), draws, 7, resolve(n), 2, False
+    )
+    p = nulls_module.interpolated_p_values(parts, drawn, RNG.random(draws)).p_value
+    for alpha in (0.05, 0.1):
+        assert abs(np.mean(p <= alpha) - alpha) < 4 * np.sqrt(alpha * (1 - alpha) / draws) + 0.005
+
+
+def test_tie_free_counts_are_the_modules():
+    for n in [3, 10, 99, 100, 101, 4095, 4097, 65_537]:
+        config = resolve(n)
+        counts = analyze(np.arange(n, dtype=float), p_values=False).counts
+        assert np.array_equal(counts, tie_free_counts(n, config.classes)), n
+
+
+@pytest.mark.parametrize("method", RANK_BASED)
+def test_increasing_transform_keeps_value_and_p_value(method):
+    x = RNG.standard_normal(700)
+    first = analyze(x, method, seed=5)
+    again = analyze(np.exp(3 * x) + 10, method, seed=5)
+    assert first.value == again.value
+    assert first.significance == again.significance
+    assert first.significance.source == "interpolated"  # 700 lies between tabulated lengths
+
+
+def test_ties_dichotomy_and_equal_width_use_the_series_own_shuffles():
+    x = RNG.standard_normal(300)
+    assert analyze(np.round(x, 1), seed=1).significance.source == "permutations"
+    assert analyze(x, "NSdichotomy", seed=1, permutations=99).significance.source == "permutations"
+    width = analyze(x, binning="equal-width", seed=1, permutations=99)
+    assert width.significance.source == "permutations"
+    # Ties inside a class leave the counts of distinct values: the shared null still holds.
+    inside = np.sort(x)
+    inside[1] = inside[0]
+    assert analyze(inside, seed=1).significance.source == "table"
+
+
+@pytest.mark.parametrize("null", ["iid", "block"])
+@pytest.mark.parametrize("method", ["NSdichotomy", "NSLefttoRight"])
+def test_p_values_repeat_from_a_seed_whatever_the_workers(method, null):
+    x = np.cumsum(RNG.standard_normal(250))
+    one = analyze(x, method, null=null, permutations=199, seed=3, workers=1)
+    two = analyze(x, method, null=null, permutations=199, seed=3, workers=2)
+    default_seed = analyze(x, method, null=null, permutations=199)
+    assert one.significance == two.significance
+    assert default_seed.significance == analyze(x, method, null=null, permutations=199).significance
+    tested = one.significance
+    assert tested.p_low <= tested.p_value <= tested.p_high
+    own = method == "NSdichotomy" or null == "block"
+    assert tested.draws == (199 if own else 9999) and tested.resolution == 1 / (tested.draws + 1)
+
+
+def test_p_value_is_randomised_within_ties_only():
+    """A constant-free series with no merging ties with most of its null at value 0: p spreads
+    over the tie range, and stays within it."""
+    x = RNG.standard_normal(100)
+    found = [analyze(x, seed=s).significance for s in range(40)]
+    assert all(f.p_low <= f.p_value <= f.p_high for f in found)
+    assert len({f.p_value for f in found}) > 1 or found[0].p_low == found[0].p_high
+
+
+def test_block_permutation_keeps_values_and_its_mean_block_length():
+    n, length = 100_000, 25.0
+    shuffled = _engine.block_shuffled(np.arange(n, dtype=float), 11, 4, length)
+    assert np.array_equal(np.sort(shuffled), np.arange(n))
+    breaks = np.count_nonzero(np.diff(shuffled) % n != 1) + 1
+    assert abs(n / breaks - length) < 1.0
+    assert np.array_equal(_engine.block_shuffled(np.arange(9.0), 1, 0, 1.0) % 1, np.zeros(9))
+    with pytest.raises(ValueError, match="block length"):
+        _engine.block_shuffled(np.arange(9.0), 1, 0, float("nan"))
+
+
+def test_block_null_reports_the_length_it_used():
+    x = np.cumsum(RNG.standard_normal(400)) * 0.1 + RNG.standard_normal(400)
+    found = analyze(x, null="block", permutations=49, seed=2).significance
+    assert found.source == "block permutations"
+    assert found.block_length == block_length(x) > 1
+    assert (
+        analyze(RNG.standard_normal(2000), null="block", permutations=9).significance.block_length
+        == 1.0
+    )
+
+
+def test_simulated_null_is_cached_reused_and_rebuilt(tmp_path, monkeypatch):
+    calls = []
+    real = nulls_module.run_permutations
+
+    def counting(*args, **kwargs):
+        calls.append(args[2])
+        return real(*args, **kwargs)
+
+    monkeypatch.setattr(nulls_module, "run_permutations", counting)
+    set_null_cache(tmp_path)
+    try:
+        clear_null_cache()
+        x = RNG.standard_normal(150)
+        first = analyze(x, classes=6, permutations=99, seed=1)
+        assert first.significance.source == "simulated" and calls == [99]
+        assert analyze(x + 1, classes=6, permutations=99, seed=1).significance == first.significance
+        assert calls == [99] and len(list(tmp_path.glob("*.null.npz"))) == 1
+        nulls_module._cache.samples.clear()  # a new process: read back from the directory
+        assert analyze(x, classes=6, permutations=99, seed=1).significance == first.significance
+        assert calls == [99]
+        assert clear_null_cache() == 1
+        assert analyze(x, classes=6, permutations=99, seed=1).significance == first.significance
+        assert calls == [99, 99]
+    finally:
+        set_null_cache(None)
+        clear_null_cache()
+
+
+def test_rolling_windows_share_the_null_and_fall_back_on_ties():
+    x = RNG.standard_normal(600)
+    x[300:] += 1.5
+    profile = rolling(x, 200, 50, p_values=True, seed=4)
+    assert set(profile.sources) == {"table"}
+    for i, start in enumerate(range(0, 401, 50)):
+        alone = analyze(x[start : start + 200]).significance
+        assert alone.p_low <= profile.p_values[i] <= alone.p_high
+    assert profile.p_values[4] < 0.05 < profile.p_values[0]
+    tied = x.copy()
+    tied[100:200] = np.round(tied[100:200])
+    mixed = rolling(tied, 200, 100, p_values=True, permutations=49, seed=4)
+    assert mixed.sources[0] == "permutations" and mixed.sources[-1] == "table"
+    assert "p_value" in profile.to_frame()
+    assert rolling(x, 200, 50).p_values is None
+
+
+def test_measures_report_p_values_for_all():
+    found = analyze(RNG.standard_normal(120), "all", permutations=49, seed=1)
+    assert set(found) == set(MEASURES)
+    assert all(0 < result.p_value <= 1 for result in found.values())
+    assert np.isnan(analyze(RNG.standard_normal(50), p_values=False).p_value)
+
+
+@pytest.mark.parametrize(
+    "options, message",
+    [
+        ({"null": "bootstrap"}, "null must be 'iid' or 'block'"),
+        ({"permutations": 0}, "permutations must be an integer of at least 1"),
+        ({"seed": -1}, "seed must be an integer of at least 0"),
+    ],
+)
+def test_bad_null_options_are_refused(options, message):
+    with pytest.raises(ValueError, match=message):
+        analyze(np.arange(30.0), **options)
