@@ -32,12 +32,17 @@ void requireValidWindow(const double* first, const double* last) {
 
 }  // namespace
 
+const std::array<NamedMeasure, 4> kMeasures{{{"NSLocaltoGlobal", &NSLocaltoGlobal},
+                                             {"NSLefttoRight", &NSLefttoRight},
+                                             {"NSdichotomy", &NSdichotomy},
+                                             {"NSCircleLefttoRight", &NSCircleLefttoRight}}};
+
 const std::map<std::string, AlgorithmFn>& measureRegistry() {
-    static const std::map<std::string, AlgorithmFn> registry{
-        {"NSLocaltoGlobal", &NSLocaltoGlobal},
-        {"NSLefttoRight", &NSLefttoRight},
-        {"NSdichotomy", &NSdichotomy},
-        {"NSCircleLefttoRight", &NSCircleLefttoRight}};
+    static const std::map<std::string, AlgorithmFn> registry = [] {
+        std::map<std::string, AlgorithmFn> byName;
+        for (const NamedMeasure& entry : kMeasures) byName.emplace(entry.name, entry.measure);
+        return byName;
+    }();
     return registry;
 }
 

@@ -6,11 +6,20 @@
 
 #include <Eigen/Core>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 
 namespace quorvel {
+
+struct NamedMeasure {
+    const char* name;
+    AlgorithmFn measure;
+};
+
+// Every measure, in the order they are documented and shown: the one list of their names.
+extern const std::array<NamedMeasure, 4> kMeasures;
 
 // The measures by name, in the order their names sort.
 const std::map<std::string, AlgorithmFn>& measureRegistry();

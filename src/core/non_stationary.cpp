@@ -51,8 +51,8 @@ void NonStationary::setupDS(std::uint64_t n) {
     classCount = classCountForSize(n);
     A.reset();
     A = zeroTable(classCount);
-    zValue = 1.96;
-    acceptFraction = 0.925845;
+    zValue = kDefaultZ;
+    acceptFraction = kDefaultAcceptFraction;
     binningMode = 1.0;
 }
 

@@ -19,6 +19,10 @@ using AlgorithmFn = double (*)(const double* first, const double* last, int K, d
                                double threshold, int mode, double* H0out, double* Hout,
                                Eigen::MatrixXd* A);
 
+// The band multiplier and the acceptance fraction that setupDS chooses.
+constexpr double kDefaultZ = 1.96;
+constexpr double kDefaultAcceptFraction = 0.925845;
+
 // A stored or given series of values.
 using Series = RunBuffer<double>;
 
