@@ -68,13 +68,13 @@ void shapeTable(Eigen::MatrixXd& table, std::uint64_t K) {
 }
 
 MeasureResult runMeasure(AlgorithmFn measure, const double* first, const double* last, int K,
-                         double z, double threshold, int mode, Eigen::MatrixXd& table) {
+                         double z, double threshold, Binning binning, Eigen::MatrixXd& table) {
     requireValidWindow(first, last);
     shapeTable(table, static_cast<std::uint64_t>(K));
     MeasureResult result{std::numeric_limits<double>::quiet_NaN(),
                          std::numeric_limits<double>::quiet_NaN(),
                          std::numeric_limits<double>::quiet_NaN()};
-    result.value = measure(first, last, K, z, threshold, mode, &result.H0, &result.H, &table);
+    result.value = measure(first, last, K, z, threshold, binning, &result.H0, &result.H, &table);
     return result;
 }
 

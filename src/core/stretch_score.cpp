@@ -52,14 +52,13 @@ public:
     // The positions of source block j for the series in `open`, the stretch's count before the
     // block being `count`. Stops partway once a series has more than `allowed` positions
     // outside its band.
-    void countBlock(int j, unsigned open, std::int32_t count, std::int64_t allowed) {
-        constexpr int kChunk = 32;
+    void walkBlock(int j, unsigned open, std::int32_t count, std::int64_t allowed) {
         const ClassIndex& source = *scorer_.stretch_.source;
         const int begin = j * source.blockSize;
         pollInterrupt(source.blockSize);
         const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
-        Walk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
-        countLabels(begin, std::min(begin + source.blockSize, source.n), kChunk, open, walk);
+        LabelWalk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
+        countLabels(begin, std::min(begin + source.blockSize, source.n), kJudgedChunk, open, walk);
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
             inside_[k] += walk.inside[k];
@@ -105,7 +104,7 @@ private:
 
     // The stretch's position and count after the labels walked so far, and the positions found
     // inside each band.
-    struct Walk {
+    struct LabelWalk {
         std::int32_t position;
         std::int32_t count;
         std::array<std::int64_t, 2> inside;
@@ -123,7 +122,7 @@ private:
     // The labels from..to-1 of the source for the series in `open`, in chunks of `width`. A
     // chunk is judged from the counts at its ends; an unsure one in chunks a quarter as wide,
     // and below that position by position, exactly where still unsure.
-    void countLabels(int from, int to, int width, unsigned open, Walk& walk) const {
+    void countLabels(int from, int to, int width, unsigned open, LabelWalk& walk) const {
         for (int chunk = from; chunk < to; chunk += width) {
             const int end = std::min(chunk + width, to);
             std::int32_t members = 0;
@@ -156,7 +155,7 @@ private:
     // The labels from..to-1 (at most kNarrowest) position by position for the series in
     // `open`: their positions and counts first, then a verdict each without a branch, and the
     // exact evaluation only where the verdict is unsure.
-    void countPositions(int from, int to, unsigned open, Walk& walk) const {
+    void countPositions(int from, int to, unsigned open, LabelWalk& walk) const {
         std::array<std::int32_t, kNarrowest> at{};
         std::array<std::int32_t, kNarrowest> count{};
         int members = 0;
@@ -300,7 +299,7 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
                 const Boundary::Verdicts verdicts = judgeBlock(j);
                 const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
                 if (unsure != 0 && boundary.mostOutside() <= allowed)
-                    boundary.countBlock(j, unsure, boundary.countedBefore(j), allowed);
+                    boundary.walkBlock(j, unsure, boundary.countedBefore(j), allowed);
                 if (boundary.mostOutside() > allowed)
                     return outOfReach(q, j, boundary.mostOutside());
             }
@@ -341,7 +340,7 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
                 continue;
             }
             boundary.settle(verdicts, positions, true);
-            if (unsure != 0) boundary.countBlock(j, unsure, fewest, allowed);
+            if (unsure != 0) boundary.walkBlock(j, unsure, fewest, allowed);
             run = unsure == 0 ? std::min(2 * run, kLongestRun) : 1;
             if (boundary.mostOutside() > allowed) return outOfReach(q, j, boundary.mostOutside());
         }

@@ -32,7 +32,7 @@ class ArcPartitions {
 public:
     // An arc a..last being partitioned: the groups before class `next` are closed, and their
     // terms subtracted from `entropy`.
-    struct Walk {
+    struct ArcWalk {
         int next;
         int last;
         double entropy = 0.0;
@@ -63,13 +63,13 @@ public:
 
     // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
     double arcPartitionEntropy(int a, int b) {
-        Walk walk{a, b};
+        ArcWalk walk{a, b};
         for (closeKnown(walk); !walk.done(); closeKnown(walk)) advance(walk, false);
         return walk.entropy;
     }
 
     // Closes the walk's groups as far as their ends are known without a further band test.
-    void closeKnown(Walk& walk) {
+    void closeKnown(ArcWalk& walk) {
         while (!walk.done() && closeIfKnown(walk)) {
         }
     }
@@ -77,7 +77,7 @@ public:
     // One band test towards the end of the walk's next group: the next candidate in class
     // order, or first, when `guess`, one likely to pass. A pass bounds the group's end from
     // above; groups that mostly pass at once are left to the order, which finds that as fast.
-    void advance(const Walk& walk, bool guess) {
+    void advance(const ArcWalk& walk, bool guess) {
         const int g = searched(walk.next);
         Search& search = searches_[static_cast<std::size_t>(g)];
         if (guess && search.passesBy == 0 && search.guesses < kGuesses &&
@@ -111,7 +111,7 @@ public:
     // the classes after a group give at least the term of their summed share; and as a
     // concave function of the group's share, the sum of the two terms is least at one of the
     // ends that the next group may still have.
-    double least(const Walk& walk) const {
+    double least(const ArcWalk& walk) const {
         if (walk.done()) return walk.entropy;
         const int g = walk.next;
         const int b = walk.last;
@@ -131,7 +131,7 @@ public:
 
 private:
     // Closes the walk's next group if its end is known without a further band test.
-    bool closeIfKnown(Walk& walk) {
+    bool closeIfKnown(ArcWalk& walk) {
         const int g = walk.next;
         if (emptyClassPasses_ && searched(g) != g) {
             // Each empty class is a group of its own with share 0: nothing to subtract.
@@ -296,8 +296,8 @@ private:
 struct Start {
     double least;
     int s;
-    ArcPartitions::Walk low;
-    ArcPartitions::Walk high;
+    ArcPartitions::ArcWalk low;
+    ArcPartitions::ArcWalk high;
 
     bool operator>(const Start& other) const {
         return least > other.least || (least == other.least && s > other.s);
@@ -341,13 +341,12 @@ double leastStartScore(ArcPartitions& arcs, int K, double smallest, double margi
 }  // namespace
 
 double NSCircleLefttoRight(const double* first, const double* last, int K, double z,
-                           double threshold, int mode, double* H0out, double* Hout,
+                           double threshold, Binning binning, double* H0out, double* Hout,
                            Eigen::MatrixXd* A) {
     requireClasses(K, "NSCircleLefttoRight");
-    const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
-                                                  PositionPrecision::Double, *A);
-    const ClassIndex index = classify(first, last, b, K);
-    classFrequencies(index, H0out, *A);
+    const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
+                                            PositionPrecision::Double, H0out, *A)
+                                 .index;
 
     ArcPartitions arcs(index, z, threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,
