@@ -147,6 +147,16 @@ inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32
                       : band.judge(least, greatest, inverseRoot(lo), inverseRoot(hi));
 }
 
+// How many of labels[from..to) lie in lowest..lowest + span. One unsigned comparison per label
+// lets the compiler vectorise the count, and unroll it for a chunk of fixed length.
+inline std::int32_t labelsWithin(const std::int32_t* labels, int from, int to, std::uint32_t lowest,
+                                 std::uint32_t span) {
+    std::int32_t within = 0;
+    for (int i = from; i < to; ++i)
+        within += static_cast<std::int32_t>(static_cast<std::uint32_t>(labels[i]) - lowest <= span);
+    return within;
+}
+
 // Positions a band walk judges at once from the counts at their ends, before it walks them one
 // by one.
 constexpr int kJudgedChunk = 32;
@@ -162,13 +172,10 @@ std::int64_t countBlockInBand(const ClassIndex& sequence, int block, int lowest,
     const int lo = block * sequence.blockSize + 1;
     const int hi = std::min(lo + sequence.blockSize - 1, sequence.n);
     pollInterrupt(hi - lo + 1);
-    // One unsigned comparison per label tells lowest <= c <= highest, and lets the compiler
-    // vectorise the chunk counts.
     const std::int32_t* labels = sequence.label.data();
+    const auto first = static_cast<std::uint32_t>(lowest);
     const auto span = static_cast<std::uint32_t>(highest - lowest);
-    const auto counted = [&](int i) {
-        return static_cast<std::uint32_t>(labels[i - 1] - lowest) <= span;
-    };
+    const auto counted = [&](int i) { return labelsWithin(labels, i - 1, i, first, span) != 0; };
     int synced = -1;  // the exact evaluator has taken the positions lo..synced (-1: not entered)
     const auto exactAt = [&](int i, std::int32_t count) {
         if (synced < 0) {
@@ -189,16 +196,11 @@ std::int64_t countBlockInBand(const ClassIndex& sequence, int block, int lowest,
         // A block of one chunk comes here only when its own span was judged unsure: judging
         // the chunk again would give the same.
         if (start != lo || stop != hi) {
-            const auto countedFrom = [&](int length) {
-                std::int32_t added = 0;
-                for (int k = 0; k < length; ++k)
-                    added += static_cast<std::int32_t>(counted(start + k));
-                return added;
-            };
             // A full chunk's fixed length lets the compiler unroll its count completely.
-            const int length = stop - start + 1;
             const std::int32_t added =
-                length == kJudgedChunk ? countedFrom(kJudgedChunk) : countedFrom(length);
+                stop - start + 1 == kJudgedChunk
+                    ? labelsWithin(labels, start - 1, start - 1 + kJudgedChunk, first, span)
+                    : labelsWithin(labels, start - 1, stop, first, span);
             const Band::Verdict chunk =
                 judgeSpan(band, count, count + added, start, stop, complement);
             if (chunk != Band::Verdict::Unsure) {

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 namespace quorvel {
 namespace {
@@ -84,13 +83,13 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
     return b;
 }
 
-ClassifiedWindow classifyWindow(const double* first, const double* last, int K, Binning binning,
-                                LowestBoundary lowest, PositionPrecision precision, double* H0out,
-                                Eigen::MatrixXd& A) {
-    std::vector<double> b = classBoundaries(first, last, K, binning, lowest, precision, A);
+ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
+                          LowestBoundary lowest, PositionPrecision precision,
+                          std::vector<double>& b, double* H0out, Eigen::MatrixXd& A) {
+    b = classBoundaries(first, last, K, binning, lowest, precision, A);
     ClassIndex index = classify(first, last, b, K);
     classFrequencies(index, H0out, A);
-    return ClassifiedWindow{std::move(b), std::move(index)};
+    return index;
 }
 
 void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A) {

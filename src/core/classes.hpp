@@ -29,17 +29,12 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
 // Counts (column 1 of A) and shares (column 2) of the classes, and their entropy H0.
 void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A);
 
-// A window cut into classes: the boundaries b_0..b_K and the window's labels.
-struct ClassifiedWindow {
-    std::vector<double> b;
-    ClassIndex index;
-};
-
-// What every measure starts from: the boundaries (column 0 of A), the window classified by
-// them, and the classes' counts and shares (columns 1 and 2) with their entropy H0.
-ClassifiedWindow classifyWindow(const double* first, const double* last, int K, Binning binning,
-                                LowestBoundary lowest, PositionPrecision precision, double* H0out,
-                                Eigen::MatrixXd& A);
+// What every measure starts from: the boundaries b_0..b_K (into b, and column 0 of A), the
+// window classified by them, and the classes' counts and shares (columns 1 and 2) with their
+// entropy H0.
+ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
+                          LowestBoundary lowest, PositionPrecision precision,
+                          std::vector<double>& b, double* H0out, Eigen::MatrixXd& A);
 
 // Measures that compare or choose among classes need at least one of them.
 void requireClasses(int K, const char* measure);

@@ -283,10 +283,10 @@ void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next
 double NSdichotomy(const double* first, const double* last, int K, double z, double threshold,
                    Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
     requireClasses(K, "NSdichotomy");
-    ClassifiedWindow classified = classifyWindow(first, last, K, binning, LowestBoundary::Relative,
-                                                 PositionPrecision::Single, H0out, *A);
-    const std::vector<double>& b = classified.b;
-    const auto window = std::make_shared<const ClassSource>(std::move(classified.index));
+    std::vector<double> b;
+    const auto window = std::make_shared<const ClassSource>(
+        classifyWindow(first, last, K, binning, LowestBoundary::Relative, PositionPrecision::Single,
+                       b, H0out, *A));
     const ClassIndex& index = window->index();
     const int n = index.n;
 
