@@ -15,8 +15,7 @@ from collections.abc import Callable
 import numpy as np
 
 import quorvel
-
-MEASURES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")
+from quorvel_tools.config import METHODS
 
 
 def noise(rng: np.random.Generator, n: int) -> np.ndarray:
@@ -148,7 +147,7 @@ def main() -> None:
         "--sizes", type=int, nargs="+", default=[100, 500, 2000, 10**4, 10**5, 10**6]
     )
     parser.add_argument("--kinds", nargs="+", default=list(KINDS), choices=list(KINDS))
-    parser.add_argument("--measures", nargs="+", default=list(MEASURES), choices=list(MEASURES))
+    parser.add_argument("--measures", nargs="+", default=list(METHODS), choices=list(METHODS))
     parser.add_argument("--repeat", type=int, default=3, help="runs per measure (best is shown)")
     parser.add_argument("--huge", action="store_true", help="add one line for n = 10^7 (noise)")
     args = parser.parse_args()

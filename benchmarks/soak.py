@@ -15,8 +15,8 @@ import resource
 import numpy as np
 
 import quorvel
+from quorvel_tools.config import METHODS
 
-NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")
 EXPECTED = (ValueError, IndexError, RuntimeError, MemoryError, TypeError)
 
 
@@ -27,7 +27,7 @@ def resident_mb():
 
 def one_step(est, rng, step):
     """One successful run of some measure and method, then one call that must fail."""
-    name = NAMES[step % 4]
+    name = METHODS[step % len(METHODS)]
     n = rng.randint(1, 300)
     window = [rng.gauss(0.0, 1.0) + 0.01 * j for j in range(n)]
     K = rng.randint(1, 40)

@@ -14,7 +14,8 @@ from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, ru
 
 import quorvel
 
-NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")
+from helpers import MEASURES
+
 # pybind11 reports integers outside a parameter's C++ range as TypeError, not OverflowError.
 DOCUMENTED = (TypeError, ValueError, IndexError, RuntimeError, MemoryError)
 MAX_ROWS = 0x1555555555555555
@@ -69,13 +70,13 @@ valid_configs = st.tuples(
     reals.filter(lambda threshold: not math.isnan(threshold)),
     valid_modes,
 )
-measure_names = st.sampled_from(NAMES)
+measure_names = st.sampled_from(MEASURES)
 names = st.one_of(
     measure_names,
     measure_names,
     measure_names,
-    st.sampled_from(NAMES).map(str.lower),
-    st.sampled_from(NAMES).map(str.swapcase),
+    st.sampled_from(MEASURES).map(str.lower),
+    st.sampled_from(MEASURES).map(str.swapcase),
     st.sampled_from(["", "NSLefttoRight\0", "NSLefttoRight ", "NSLéfttoRight", "N" * 100_000]),
     st.text(max_size=20),
 )
@@ -98,7 +99,7 @@ def rejected_window(name, window, K, mode):
     """Whether a run is documented to raise ValueError: unknown name, empty window, NaN in the
     window, or K = 0 (accepted only by NSLefttoRight with equal-width classes)."""
     return (
-        name not in NAMES
+        name not in MEASURES
         or not window
         or any(map(math.isnan, window))
         or (K == 0 and (mode == 1 or name != "NSLefttoRight"))
@@ -124,7 +125,7 @@ def test_a_run_returns_a_float_or_rejects_its_input(config, window, name):
     est = quorvel.NonStationary()
     est.setup(*config)
     K, mode = config[0], config[3]
-    for measure in (name, *NAMES):
+    for measure in (name, *MEASURES):
         outcome = attempt(est.nsFunc, measure, window)
         if isinstance(outcome, float):
             assert not rejected_window(measure, window, K, mode)
@@ -203,7 +204,7 @@ class EstimatorUnderFire(RuleBasedStateMachine):
             assert isinstance(outcome, (RuntimeError, TypeError))
             return
         if isinstance(outcome, TypeError):  # a name that is not valid UTF-8
-            assert name not in NAMES
+            assert name not in MEASURES
         elif isinstance(outcome, float):
             assert not rejected_window(name, window, self.K, self.mode)
             self.results = self.current_results()
@@ -229,7 +230,7 @@ class EstimatorUnderFire(RuleBasedStateMachine):
         window = [5.0, 1.0, 4.0, 2.0, 6.0, 3.0, 8.0, 7.0, 9.0, 12.0, 10.0, 11.0]
         self.est.setup(3, 1.96, 0.925845, 1)
         self.K, self.mode = 3, 1
-        for name in NAMES:
+        for name in MEASURES:
             got = self.est.nsFunc(name, window)
             expected = reference.nsFunc(name, window)
             assert np.array_equal(got, expected, equal_nan=True)

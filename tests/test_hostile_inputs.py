@@ -7,7 +7,7 @@ import pytest
 
 import quorvel
 
-NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight")
+from helpers import MEASURES
 
 
 @pytest.mark.parametrize(
@@ -20,7 +20,7 @@ NAMES = ("NSLocaltoGlobal", "NSLefttoRight", "NSdichotomy", "NSCircleLefttoRight
         (10**6, math.inf, 0.9, 0),
     ],
 )
-@pytest.mark.parametrize("name", NAMES)
+@pytest.mark.parametrize("name", MEASURES)
 def test_a_huge_class_count_against_three_values_finishes(name, K, z, threshold, mode):
     est = quorvel.NonStationary()
     est.setup(K, z, threshold, mode)

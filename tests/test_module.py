@@ -1,6 +1,7 @@
 """The Python surface of the module: attributes, members, signatures, conversions."""
 
 import array
+import importlib.metadata
 
 import numpy as np
 import pytest
@@ -49,6 +50,8 @@ def test_module_doc():
 
 def test_version():
     assert quorvel.__version__ == "0.0.1"
+    # The binding takes it from the project's metadata, so the two cannot drift apart.
+    assert quorvel.__version__ == importlib.metadata.version("quorvel")
 
 
 def test_module_exposes_the_class():

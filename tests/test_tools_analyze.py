@@ -8,6 +8,9 @@ import pytest
 
 import quorvel
 from quorvel_tools import METHODS, analyze
+from quorvel_tools.config import DEFAULT_ACCEPT, DEFAULT_Z
+
+from helpers import ACCEPT, MEASURES, Z
 
 RNG = np.random.default_rng(11)
 SERIES = {
@@ -16,6 +19,16 @@ SERIES = {
     "shift": np.r_[RNG.normal(size=150), RNG.normal(3, 1, size=150)],
     "ties": RNG.integers(0, 5, size=200).astype(float),
 }
+
+
+def test_names_and_defaults_are_the_modules():
+    # Read from the core: the measures in their documented order and setupDS's z and fraction.
+    assert METHODS == MEASURES
+    assert (DEFAULT_Z, DEFAULT_ACCEPT) == (Z, ACCEPT)
+    estimator = quorvel.NonStationary()
+    estimator.setupDS(100)
+    unique = np.arange(100.0)
+    assert estimator.nsFunc("NSLefttoRight", unique) == analyze(unique, "NSLefttoRight").value
 
 
 @pytest.mark.parametrize("name", SERIES)

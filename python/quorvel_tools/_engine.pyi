@@ -7,6 +7,10 @@ import numpy.typing as npt
 _Figures = tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.float64]]
 _Progress = Callable[[int], None] | None
 
+METHODS: tuple[str, ...]
+DEFAULT_Z: float
+DEFAULT_ACCEPT: float
+
 def run(
     method: str, series: npt.ArrayLike, classes: int, z: float, accept: float, mode: int
 ) -> tuple[

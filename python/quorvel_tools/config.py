@@ -11,18 +11,14 @@ from typing import Any, Literal
 
 import quorvel
 
+from . import _engine
 from .labels import plain
 
-METHODS: tuple[str, ...] = (
-    "NSLocaltoGlobal",
-    "NSLefttoRight",
-    "NSdichotomy",
-    "NSCircleLefttoRight",
-)
+METHODS: tuple[str, ...] = _engine.METHODS
 Binning = Literal["equal-frequency", "equal-width"]
 BINNING_MODES: dict[str, int] = {"equal-frequency": 1, "equal-width": 2}
-DEFAULT_Z = 1.96
-DEFAULT_ACCEPT = 0.925845
+DEFAULT_Z: float = _engine.DEFAULT_Z
+DEFAULT_ACCEPT: float = _engine.DEFAULT_ACCEPT
 MIN_CLASSES = 2
 
 

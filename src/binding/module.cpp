@@ -251,5 +251,5 @@ PYBIND11_MODULE(quorvel, m) {
                                  "' object");
         });
 
-    m.attr("__version__") = "0.0.1";
+    m.attr("__version__") = QUORVEL_VERSION;
 }

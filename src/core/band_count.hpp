@@ -30,11 +30,6 @@ struct BandGoal {
     std::int64_t atLeast = 0;
 };
 
-struct BandCount {
-    std::int64_t inside = 0;
-    bool complete = true;  // false when the goal stopped the count early
-};
-
 // The least in-band count whose fraction count/n passes `threshold` (n + 1 when none does).
 std::int64_t passingCount(int n, double threshold);
 
@@ -152,24 +147,35 @@ inline Band::Verdict judgeSpan(const Band& band, std::int32_t fewest, std::int32
                       : band.judge(least, greatest, inverseRoot(lo), inverseRoot(hi));
 }
 
+// How many of labels[from..to) lie in lowest..lowest + span. One unsigned comparison per label
+// lets the compiler vectorise the count, and unroll it for a chunk of fixed length.
+inline std::int32_t labelsWithin(const std::int32_t* labels, int from, int to, std::uint32_t lowest,
+                                 std::uint32_t span) {
+    std::int32_t within = 0;
+    for (int i = from; i < to; ++i)
+        within += static_cast<std::int32_t>(static_cast<std::uint32_t>(labels[i]) - lowest <= span);
+    return within;
+}
+
+// Positions a band walk judges at once from the counts at their ends, before it walks them one
+// by one.
+constexpr int kJudgedChunk = 32;
+
 // In-band count of the positions of one block, the count of the block's first position being
 // fewest + (that position counted or not). Chunks of positions are judged from the counts at
 // their ends; positions of unsure chunks one by one, and only those that stay unsure are
 // evaluated exactly, with the exact evaluator brought up to date lazily.
 template <typename Exact>
-std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int highest,
-                        std::int32_t fewest, const Band& band, bool complement, Exact& exact) {
-    constexpr int kChunk = 32;
+std::int64_t countBlockInBand(const ClassIndex& sequence, int block, int lowest, int highest,
+                              std::int32_t fewest, const Band& band, bool complement,
+                              Exact& exact) {
     const int lo = block * sequence.blockSize + 1;
     const int hi = std::min(lo + sequence.blockSize - 1, sequence.n);
     pollInterrupt(hi - lo + 1);
-    // One unsigned comparison per label tells lowest <= c <= highest, and lets the compiler
-    // vectorise the chunk counts.
     const std::int32_t* labels = sequence.label.data();
+    const auto first = static_cast<std::uint32_t>(lowest);
     const auto span = static_cast<std::uint32_t>(highest - lowest);
-    const auto counted = [&](int i) {
-        return static_cast<std::uint32_t>(labels[i - 1] - lowest) <= span;
-    };
+    const auto counted = [&](int i) { return labelsWithin(labels, i - 1, i, first, span) != 0; };
     int synced = -1;  // the exact evaluator has taken the positions lo..synced (-1: not entered)
     const auto exactAt = [&](int i, std::int32_t count) {
         if (synced < 0) {
@@ -185,20 +191,16 @@ std::int64_t countBlock(const ClassIndex& sequence, int block, int lowest, int h
 
     std::int64_t inside = 0;
     std::int32_t count = fewest;
-    for (int start = lo; start <= hi; start += kChunk) {
-        const int stop = std::min(start + kChunk - 1, hi);
+    for (int start = lo; start <= hi; start += kJudgedChunk) {
+        const int stop = std::min(start + kJudgedChunk - 1, hi);
         // A block of one chunk comes here only when its own span was judged unsure: judging
         // the chunk again would give the same.
         if (start != lo || stop != hi) {
-            const auto countedFrom = [&](int length) {
-                std::int32_t added = 0;
-                for (int k = 0; k < length; ++k)
-                    added += static_cast<std::int32_t>(counted(start + k));
-                return added;
-            };
             // A full chunk's fixed length lets the compiler unroll its count completely.
-            const int length = stop - start + 1;
-            const std::int32_t added = length == kChunk ? countedFrom(kChunk) : countedFrom(length);
+            const std::int32_t added =
+                stop - start + 1 == kJudgedChunk
+                    ? labelsWithin(labels, start - 1, start - 1 + kJudgedChunk, first, span)
+                    : labelsWithin(labels, start - 1, stop, first, span);
             const Band::Verdict chunk =
                 judgeSpan(band, count, count + added, start, stop, complement);
             if (chunk != Band::Verdict::Unsure) {
@@ -287,23 +289,20 @@ struct UnsureBlock {
 //   void take(int c);                          a counted position, of class c
 //   double value(int i, std::int32_t count);   element i, as the definition computes it
 template <typename Exact>
-BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest, const Band& band,
-                        bool complement, const BandGoal& goal, Exact& exact) {
+std::int64_t countInBlocks(const ClassIndex& sequence, int lowest, int highest, const Band& band,
+                           bool complement, const BandGoal& goal, Exact& exact) {
     const int n = sequence.n;
     const int B = sequence.blockSize;
     // Counted as if every block were judged: a test costs at most about that.
     pollInterrupt(sequence.blocks);
-    BandCount result;
+    std::int64_t inside = 0;
     // Runs of blocks are judged from the counts at their ends and halved while unsure, the
     // coarsest first: a verdict often follows from a few long runs, wherever they lie. Blocks
     // that stay unsure are walked last, and only as far as the verdict still needs them.
     std::int64_t decided = 0;
     const auto reached = [&](int lo, int hi) {
         decided += hi - lo + 1;
-        if (result.inside < goal.reach && result.inside + (n - decided) >= goal.atLeast)
-            return false;
-        result.complete = decided == n;
-        return true;
+        return inside >= goal.reach || inside + (n - decided) < goal.atLeast;
     };
     // Halving never makes twice as many runs as blocks: room for all of them at once,
     // left unset, is cheaper than a growing list for the many tests that stop after a few runs.
@@ -321,7 +320,7 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest, con
         const int hi = std::min(end * B, n);
         switch (judgeSpan(band, fewest, most, lo, hi, complement)) {
             case Band::Verdict::Inside:
-                result.inside += hi - lo + 1;
+                inside += hi - lo + 1;
                 break;
             case Band::Verdict::Outside:
                 break;
@@ -337,17 +336,17 @@ BandCount countInBlocks(const ClassIndex& sequence, int lowest, int highest, con
                 }
                 continue;
         }
-        if (reached(lo, hi)) return result;
+        if (reached(lo, hi)) return inside;
     }
     // The latest first: in measurements that settled verdicts with fewer walks than the earliest.
     for (std::size_t next = unsureCount; next-- > 0;) {
         const auto [block, fewest] = unsure[next];
-        result.inside +=
-            countBlock(sequence, block, lowest, highest, fewest, band, complement, exact);
+        inside +=
+            countBlockInBand(sequence, block, lowest, highest, fewest, band, complement, exact);
         const int lo = block * B + 1;
-        if (reached(lo, std::min(lo + B - 1, n))) return result;
+        if (reached(lo, std::min(lo + B - 1, n))) return inside;
     }
-    return result;
+    return inside;
 }
 
 }  // namespace quorvel

@@ -62,20 +62,20 @@ private:
     std::vector<std::int32_t> counts_;                // in summation order
 };
 
-BandCount ClassGroup::countInBand(double z, const BandGoal& goal) const {
+std::int64_t ClassGroup::countInBand(double z, const BandGoal& goal) const {
     const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
     if (last_ && same(last_->z, z) && last_->goal.reach == goal.reach &&
         last_->goal.atLeast == goal.atLeast)
-        return last_->count;
+        return last_->inside;
     last_ = Evaluation{z, goal, count(z, goal)};
-    return last_->count;
+    return last_->inside;
 }
 
-BandCount ClassGroup::count(double z, const BandGoal& goal) const {
+std::int64_t ClassGroup::count(double z, const BandGoal& goal) const {
     if (classes_.empty()) {
         // All zero, and so is its last element: every band has half-width z * 0, which holds
         // the zeros unless z is infinite or NaN.
-        return BandCount{std::isfinite(z) ? index_->n : 0, true};
+        return std::isfinite(z) ? index_->n : 0;
     }
     // Each class's term carries one rounding, and each addition another.
     const double slack =
@@ -87,7 +87,7 @@ BandCount ClassGroup::count(double z, const BandGoal& goal) const {
 
 bool ClassGroup::passes(double z, double threshold) const {
     const BandGoal goal = verdictGoal(index_->n, threshold);
-    return countInBand(z, goal).inside >= goal.atLeast;
+    return countInBand(z, goal) >= goal.atLeast;
 }
 
 }  // namespace quorvel

@@ -27,7 +27,7 @@ public:
     double share() const { return share_; }
 
     // The band test of the running proportion: its in-band count, possibly stopped early.
-    BandCount countInBand(double z, const BandGoal& goal) const;
+    std::int64_t countInBand(double z, const BandGoal& goal) const;
 
     // The band test's verdict alone.
     bool passes(double z, double threshold) const;
@@ -35,14 +35,14 @@ public:
 private:
     class ExactSum;
 
-    BandCount count(double z, const BandGoal& goal) const;
+    std::int64_t count(double z, const BandGoal& goal) const;
 
     // The last band test and what it was asked: a group that has since taken in only empty
     // classes has the same running proportion, so the same answer.
     struct Evaluation {
         double z;
         BandGoal goal;
-        BandCount count;
+        std::int64_t inside;
     };
 
     const ClassIndex* index_;

@@ -1,6 +1,5 @@
 #include "class_index.hpp"
 
-#include "classes.hpp"
 #include "interrupt.hpp"
 #include "monotone_buckets.hpp"
 
@@ -36,17 +35,11 @@ public:
         bounds_.push_back(std::numeric_limits<double>::infinity());
     }
 
-    // Labels x[0..count) into out; the first-level buckets are mapped a chunk at a time.
+    // Labels x[0..count) into out.
     void labelAll(const double* x, std::size_t count, std::int32_t* out) const {
-        constexpr std::size_t kChunk = 512;
-        std::int32_t buckets[kChunk];
-        for (std::size_t from = 0; from < count; from += kChunk) {
-            const std::size_t size = std::min(kChunk, count - from);
-            pollInterrupt(static_cast<std::int64_t>(size));
-            levels_.front().map.map(x + from, size, buckets);
-            for (std::size_t i = 0; i < size; ++i)
-                out[from + i] = label(x[from + i], static_cast<std::size_t>(buckets[i]));
-        }
+        forEachBucket(levels_.front().map, x, x + count, [&](double value, std::int32_t bucket) {
+            *out++ = label(value, static_cast<std::size_t>(bucket));
+        });
     }
 
 private:
@@ -143,9 +136,10 @@ private:
     std::vector<Level> levels_;
 };
 
+// The first class (b_{c-1}, b_c] that holds x, else 0.
 std::int32_t labelByScan(double x, const std::vector<double>& b) {
     for (std::size_t c = 1; c < b.size(); ++c)
-        if (inClass(x, b[c - 1], b[c])) return static_cast<std::int32_t>(c);
+        if (b[c - 1] < x && x <= b[c]) return static_cast<std::int32_t>(c);
     return 0;
 }
 

@@ -48,11 +48,11 @@ void requireClasses(int K, const char* measure) {
         throw std::invalid_argument(std::string(measure) + " needs at least one class (K >= 1)");
 }
 
-std::vector<double> classBoundaries(const double* first, const double* last, int K, int mode,
+std::vector<double> classBoundaries(const double* first, const double* last, int K, Binning binning,
                                     LowestBoundary lowest, PositionPrecision precision,
                                     Eigen::MatrixXd& A) {
     const int n = static_cast<int>(last - first);
-    const bool equalFrequency = mode == kEqualFrequency;
+    const bool equalFrequency = binning == Binning::EqualFrequency;
     if (K < 0 || (equalFrequency && K < 1))
         throw std::invalid_argument("equal-frequency classes need K >= 1");
 
@@ -81,6 +81,15 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
     }
     for (int i = 0; i <= K; ++i) A(i, 0) = b[static_cast<std::size_t>(i)];
     return b;
+}
+
+ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
+                          LowestBoundary lowest, PositionPrecision precision,
+                          std::vector<double>& b, double* H0out, Eigen::MatrixXd& A) {
+    b = classBoundaries(first, last, K, binning, lowest, precision, A);
+    ClassIndex index = classify(first, last, b, K);
+    classFrequencies(index, H0out, A);
+    return index;
 }
 
 void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A) {

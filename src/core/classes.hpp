@@ -1,6 +1,7 @@
 // Cutting a window's value range into K classes and counting the window into them.
 #pragma once
 
+#include "binning.hpp"
 #include "class_index.hpp"
 
 #include <Eigen/Core>
@@ -8,10 +9,6 @@
 #include <vector>
 
 namespace quorvel {
-
-// Binning mode 1 gives classes holding (nearly) equal numbers of values; any other mode gives
-// classes of equal width.
-constexpr int kEqualFrequency = 1;
 
 // Where the lowest boundary b_0 sits below the window's minimum.
 enum class LowestBoundary {
@@ -25,19 +22,21 @@ enum class PositionPrecision { Single, Double };
 // Boundaries b_0..b_K of the window [first, last), also written to column 0 of A. Class c is
 // the half-open interval (b_{c-1}, b_c]. The window must be non-empty and, in equal-frequency
 // mode, K must be at least 1.
-std::vector<double> classBoundaries(const double* first, const double* last, int K, int mode,
+std::vector<double> classBoundaries(const double* first, const double* last, int K, Binning binning,
                                     LowestBoundary lowest, PositionPrecision precision,
                                     Eigen::MatrixXd& A);
 
 // Counts (column 1 of A) and shares (column 2) of the classes, and their entropy H0.
 void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A);
 
+// What every measure starts from: the boundaries b_0..b_K (into b, and column 0 of A), the
+// window classified by them, and the classes' counts and shares (columns 1 and 2) with their
+// entropy H0.
+ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
+                          LowestBoundary lowest, PositionPrecision precision,
+                          std::vector<double>& b, double* H0out, Eigen::MatrixXd& A);
+
 // Measures that compare or choose among classes need at least one of them.
 void requireClasses(int K, const char* measure);
-
-// Whether x lies in the class (lower, upper].
-inline bool inClass(double x, double lower, double upper) {
-    return lower < x && x <= upper;
-}
 
 }  // namespace quorvel

@@ -32,12 +32,17 @@ void requireValidWindow(const double* first, const double* last) {
 
 }  // namespace
 
+const std::array<NamedMeasure, 4> kMeasures{{{"NSLocaltoGlobal", &NSLocaltoGlobal},
+                                             {"NSLefttoRight", &NSLefttoRight},
+                                             {"NSdichotomy", &NSdichotomy},
+                                             {"NSCircleLefttoRight", &NSCircleLefttoRight}}};
+
 const std::map<std::string, AlgorithmFn>& measureRegistry() {
-    static const std::map<std::string, AlgorithmFn> registry{
-        {"NSLocaltoGlobal", &NSLocaltoGlobal},
-        {"NSLefttoRight", &NSLefttoRight},
-        {"NSdichotomy", &NSdichotomy},
-        {"NSCircleLefttoRight", &NSCircleLefttoRight}};
+    static const std::map<std::string, AlgorithmFn> registry = [] {
+        std::map<std::string, AlgorithmFn> byName;
+        for (const NamedMeasure& entry : kMeasures) byName.emplace(entry.name, entry.measure);
+        return byName;
+    }();
     return registry;
 }
 
@@ -63,13 +68,13 @@ void shapeTable(Eigen::MatrixXd& table, std::uint64_t K) {
 }
 
 MeasureResult runMeasure(AlgorithmFn measure, const double* first, const double* last, int K,
-                         double z, double threshold, int mode, Eigen::MatrixXd& table) {
+                         double z, double threshold, Binning binning, Eigen::MatrixXd& table) {
     requireValidWindow(first, last);
     shapeTable(table, static_cast<std::uint64_t>(K));
     MeasureResult result{std::numeric_limits<double>::quiet_NaN(),
                          std::numeric_limits<double>::quiet_NaN(),
                          std::numeric_limits<double>::quiet_NaN()};
-    result.value = measure(first, last, K, z, threshold, mode, &result.H0, &result.H, &table);
+    result.value = measure(first, last, K, z, threshold, binning, &result.H0, &result.H, &table);
     return result;
 }
 

@@ -6,11 +6,20 @@
 
 #include <Eigen/Core>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 
 namespace quorvel {
+
+struct NamedMeasure {
+    const char* name;
+    AlgorithmFn measure;
+};
+
+// Every measure, in the order they are documented and shown: the one list of their names.
+extern const std::array<NamedMeasure, 4> kMeasures;
 
 // The measures by name, in the order their names sort.
 const std::map<std::string, AlgorithmFn>& measureRegistry();
@@ -30,7 +39,12 @@ struct MeasureResult {
 // `threshold` and binning `mode`, into `table`, which is shaped to (K+1) x 6 and zeroed first.
 // Refuses an empty window, one longer than 2^31 - 1 values, or one holding NaN.
 MeasureResult runMeasure(AlgorithmFn measure, const double* first, const double* last, int K,
-                         double z, double threshold, int mode, Eigen::MatrixXd& table);
+                         double z, double threshold, Binning binning, Eigen::MatrixXd& table);
+// The same with the module's binning mode (see binningOf).
+inline MeasureResult runMeasure(AlgorithmFn measure, const double* first, const double* last, int K,
+                                double z, double threshold, int mode, Eigen::MatrixXd& table) {
+    return runMeasure(measure, first, last, K, z, threshold, binningOf(mode), table);
+}
 
 // Beyond this row count the 6-column result table would exceed the largest signed 64-bit size.
 constexpr std::uint64_t kMaxTableRows = 0x1555555555555555ULL;

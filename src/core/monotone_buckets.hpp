@@ -1,6 +1,9 @@
 // A monotone map of doubles onto a fixed number of buckets.
 #pragma once
 
+#include "interrupt.hpp"
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -48,5 +51,22 @@ private:
     double scale_ = 0.0;
     int last_ = 0;
 };
+
+// Calls visit(x, bucket of x) for every value of [first, last) in order, the buckets mapped a
+// chunk at a time so that the mapping vectorises.
+template <typename Visit>
+void forEachBucket(const MonotoneBuckets& bucketOf, const double* first, const double* last,
+                   Visit&& visit) {
+    constexpr std::size_t kMappedChunk = 512;
+    std::int32_t buckets[kMappedChunk];
+    while (first != last) {
+        const std::size_t count =
+            std::min<std::size_t>(kMappedChunk, static_cast<std::size_t>(last - first));
+        pollInterrupt(static_cast<std::int64_t>(count));
+        bucketOf.map(first, count, buckets);
+        for (std::size_t i = 0; i < count; ++i) visit(first[i], buckets[i]);
+        first += count;
+    }
+}
 
 }  // namespace quorvel

@@ -43,7 +43,7 @@ void NonStationary::setup(std::uint64_t K, double z, double threshold, int mode)
     classCount = K;
     zValue = z;
     acceptFraction = threshold;
-    binningMode = static_cast<double>(mode);
+    binning = binningOf(mode);
 }
 
 void NonStationary::setupDS(std::uint64_t n) {
@@ -51,9 +51,9 @@ void NonStationary::setupDS(std::uint64_t n) {
     classCount = classCountForSize(n);
     A.reset();
     A = zeroTable(classCount);
-    zValue = 1.96;
-    acceptFraction = 0.925845;
-    binningMode = 1.0;
+    zValue = kDefaultZ;
+    acceptFraction = kDefaultAcceptFraction;
+    binning = Binning::EqualFrequency;
 }
 
 double NonStationary::nsFunc(const std::string& name, const Series& series) {
@@ -86,9 +86,8 @@ double NonStationary::run(const std::string& name, const double* first, const do
     // The measure works on a fresh table; it and the scalars replace the object's results only
     // when the run succeeds, so a failed run leaves the previous results intact.
     auto table = std::make_unique<Eigen::MatrixXd>();
-    const MeasureResult result =
-        runMeasure(measure, first, last, static_cast<int>(classCount), zValue, acceptFraction,
-                   static_cast<int>(binningMode), *table);
+    const MeasureResult result = runMeasure(measure, first, last, static_cast<int>(classCount),
+                                            zValue, acceptFraction, binning, *table);
     A = std::move(table);
     H0 = result.H0;
     H = result.H;

@@ -1,6 +1,7 @@
 // The estimator object: configuration, stored series, results and the registry of measures.
 #pragma once
 
+#include "binning.hpp"
 #include "run_buffer.hpp"
 
 #include <Eigen/Core>
@@ -16,8 +17,12 @@ namespace quorvel {
 // Common signature of every measure: the window [first, last), the configuration, and where
 // to store H0, H and the result table A (already (K+1) x 6 and zero). Returns 1 - H/H0.
 using AlgorithmFn = double (*)(const double* first, const double* last, int K, double z,
-                               double threshold, int mode, double* H0out, double* Hout,
+                               double threshold, Binning binning, double* H0out, double* Hout,
                                Eigen::MatrixXd* A);
+
+// The band multiplier and the acceptance fraction that setupDS chooses.
+constexpr double kDefaultZ = 1.96;
+constexpr double kDefaultAcceptFraction = 0.925845;
 
 // A stored or given series of values.
 using Series = RunBuffer<double>;
@@ -46,7 +51,7 @@ private:
     double H0;
     double H;
     double zValue = 0.0;
-    double binningMode = 0.0;
+    Binning binning = Binning::EqualWidth;
     double acceptFraction = 0.0;
     std::unique_ptr<Eigen::MatrixXd> A;
     std::map<std::string, AlgorithmFn> methodRegistry;

@@ -1,6 +1,5 @@
 #include "order_statistics.hpp"
 
-#include "interrupt.hpp"
 #include "monotone_buckets.hpp"
 #include "sort.hpp"
 
@@ -49,22 +48,6 @@ std::pair<double, double> valueRange(const double* first, const double* last) {
         high[0] = high[0] < first[i] ? first[i] : high[0];
     }
     return {*std::min_element(low, low + kLanes), *std::max_element(high, high + kLanes)};
-}
-
-// Calls visit(x, bucket of x) for every value, the buckets mapped a chunk at a time.
-template <typename Visit>
-void forEachBucket(const MonotoneBuckets& bucketOf, const double* first, const double* last,
-                   Visit visit) {
-    constexpr std::size_t kChunk = 512;
-    std::int32_t buckets[kChunk];
-    while (first != last) {
-        const std::size_t count =
-            std::min<std::size_t>(kChunk, static_cast<std::size_t>(last - first));
-        pollInterrupt(static_cast<std::int64_t>(count));
-        bucketOf.map(first, count, buckets);
-        for (std::size_t i = 0; i < count; ++i) visit(first[i], buckets[i]);
-        first += count;
-    }
 }
 
 // A range holding all but the outer 1% or so of the values, from an evenly spaced sample: buckets

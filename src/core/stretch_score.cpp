@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace quorvel {
 
@@ -21,11 +22,6 @@ public:
           lowest_(static_cast<std::uint32_t>(scorer.stretch_.first)),
           memberSpan_(static_cast<std::uint32_t>(scorer.stretch_.last - scorer.stretch_.first)),
           countedSpan_(static_cast<std::uint32_t>(q - scorer.stretch_.first)) {}
-
-    struct Verdicts {
-        unsigned inside = 0;  // a bit per series settled inside its band
-        unsigned outside = 0;
-    };
 
     std::int32_t countedBefore(int j) const {
         return scorer_.stretch_.source->rangeBefore(scorer_.stretch_.first, q_, j);
@@ -52,14 +48,13 @@ public:
     // The positions of source block j for the series in `open`, the stretch's count before the
     // block being `count`. Stops partway once a series has more than `allowed` positions
     // outside its band.
-    void countBlock(int j, unsigned open, std::int32_t count, std::int64_t allowed) {
-        constexpr int kChunk = 32;
+    void walkBlock(int j, unsigned open, std::int32_t count, std::int64_t allowed) {
         const ClassIndex& source = *scorer_.stretch_.source;
         const int begin = j * source.blockSize;
         pollInterrupt(source.blockSize);
         const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
-        Walk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
-        countLabels(begin, std::min(begin + source.blockSize, source.n), kChunk, open, walk);
+        LabelWalk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
+        countLabels(begin, std::min(begin + source.blockSize, source.n), kJudgedChunk, open, walk);
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
             inside_[k] += walk.inside[k];
@@ -105,7 +100,7 @@ private:
 
     // The stretch's position and count after the labels walked so far, and the positions found
     // inside each band.
-    struct Walk {
+    struct LabelWalk {
         std::int32_t position;
         std::int32_t count;
         std::array<std::int64_t, 2> inside;
@@ -123,7 +118,7 @@ private:
     // The labels from..to-1 of the source for the series in `open`, in chunks of `width`. A
     // chunk is judged from the counts at its ends; an unsure one in chunks a quarter as wide,
     // and below that position by position, exactly where still unsure.
-    void countLabels(int from, int to, int width, unsigned open, Walk& walk) const {
+    void countLabels(int from, int to, int width, unsigned open, LabelWalk& walk) const {
         for (int chunk = from; chunk < to; chunk += width) {
             const int end = std::min(chunk + width, to);
             std::int32_t members = 0;
@@ -156,7 +151,7 @@ private:
     // The labels from..to-1 (at most kNarrowest) position by position for the series in
     // `open`: their positions and counts first, then a verdict each without a branch, and the
     // exact evaluation only where the verdict is unsure.
-    void countPositions(int from, int to, unsigned open, Walk& walk) const {
+    void countPositions(int from, int to, unsigned open, LabelWalk& walk) const {
         std::array<std::int32_t, kNarrowest> at{};
         std::array<std::int32_t, kNarrowest> count{};
         int members = 0;
@@ -244,6 +239,22 @@ std::int64_t StretchScorer::outOfReach(int q, int j, std::int64_t mostOutside) {
     return n_ - mostOutside;
 }
 
+// The phases of settledCount are inline, as its one caller is: calls of their own cost the
+// scores of short stretches several per cent in measurements.
+inline bool StretchScorer::empty(int j) const {
+    return position_[static_cast<std::size_t>(j) + 1] == position_[static_cast<std::size_t>(j)];
+}
+
+inline StretchScorer::Verdicts StretchScorer::judgeWhole(Boundary& boundary, int j) {
+    probedIn_[static_cast<std::size_t>(j)] = probeRound_;
+    const Verdicts verdicts =
+        boundary.judgeBlocks(j, j + 1, boundary.countedBefore(j), boundary.countedBefore(j + 1));
+    boundary.settle(
+        verdicts,
+        position_[static_cast<std::size_t>(j) + 1] - position_[static_cast<std::size_t>(j)], false);
+    return verdicts;
+}
+
 std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
     // With no value of the stretch on one side of q (coinciding boundaries leave empty classes
     // there), both series are exactly their last element c throughout, and the band around c has
@@ -254,78 +265,80 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
         return Band(c, z_, 0.0).contains(c, 1) ? n_ : 0;
     }
     Boundary boundary(*this, q);
-    const int blocks = stretch_.source->blocks;
     // Counted as if every block were judged: a score costs at most about that, walks aside.
-    pollInterrupt(blocks);
-    const auto empty = [&](int j) {
-        return position_[static_cast<std::size_t>(j) + 1] == position_[static_cast<std::size_t>(j)];
-    };
+    pollInterrupt(stretch_.source->blocks);
     // Either count falls short of atLeast once more positions than this lie outside its band.
     const std::int64_t allowed = n_ - atLeast;
     if (atLeast > 0) {
-        // A boundary far from the best usually shows it in blocks lying wholly outside a band,
-        // found by judging whole blocks before any is walked: first the block that showed it
-        // for the previous boundary, then blocks in bit-reversed order, so that the blocks
-        // judged so far are spread over the source, each followed by the blocks after it while
-        // they lie outside too (the running share strays for long stretches). The probing goes
-        // on while the blocks found outside, in proportion, would suffice.
-        constexpr int kProbes = 16;
-        int bits = 0;
-        while ((1 << bits) < blocks) ++bits;
         ++probeRound_;
-        int probes = 0;
-        // Judges block j whole in this round, tallying its positions found outside.
-        const auto judgeBlock = [&](int j) {
-            probedIn_[static_cast<std::size_t>(j)] = probeRound_;
-            const Boundary::Verdicts verdicts = boundary.judgeBlocks(
-                j, j + 1, boundary.countedBefore(j), boundary.countedBefore(j + 1));
-            boundary.settle(
-                verdicts,
-                position_[static_cast<std::size_t>(j) + 1] - position_[static_cast<std::size_t>(j)],
-                false);
-            return verdicts;
-        };
-        // Judges block j unless judged already in this round; whether it lay outside.
-        const auto outside = [&](int j) {
-            if (probedIn_[static_cast<std::size_t>(j)] == probeRound_ || empty(j)) return false;
-            ++probes;
-            return judgeBlock(j).outside != 0;
-        };
-        // The block where this boundary strayed before is walked where judging it whole is
-        // unsure: its values often settle just short of the band there.
-        const double strayed = (*strayAt_)[static_cast<std::size_t>(q)];
-        if (strayed >= 0.0) {
-            const int j = blockAt(strayed);
-            if (!empty(j)) {
-                const Boundary::Verdicts verdicts = judgeBlock(j);
-                const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
-                if (unsure != 0 && boundary.mostOutside() <= allowed)
-                    boundary.countBlock(j, unsure, boundary.countedBefore(j), allowed);
-                if (boundary.mostOutside() > allowed)
-                    return outOfReach(q, j, boundary.mostOutside());
-            }
-        }
-        // What the probes of whole blocks have to find, the walked block aside.
-        const std::int64_t walked = boundary.mostOutside();
-        for (int p = -1; p < (1 << bits); ++p) {
-            int j = lastOutside_;
-            if (p >= 0) {
-                j = 0;
-                for (int bit = 0; bit < bits; ++bit) j = j << 1 | (p >> bit & 1);
-            }
-            if (j >= blocks) continue;
-            while (j < blocks && outside(j) && boundary.mostOutside() <= allowed) ++j;
-            if (boundary.mostOutside() > allowed)
-                return outOfReach(q, std::min(j, blocks - 1), boundary.mostOutside());
-            if (probes >= kProbes &&
-                (boundary.mostOutside() - walked) * blocks <= (allowed - walked) * probes)
-                break;
-        }
+        if (const std::optional<std::int64_t> short_ = probeStrayed(boundary, q, allowed))
+            return *short_;
+        if (const std::optional<std::int64_t> short_ = probeSpread(boundary, q, allowed))
+            return *short_;
     }
+    return countRuns(boundary, q, allowed);
+}
+
+inline std::optional<std::int64_t> StretchScorer::probeStrayed(Boundary& boundary, int q,
+                                                               std::int64_t allowed) {
+    // The block where this boundary strayed before is walked where judging it whole is
+    // unsure: its values often settle just short of the band there.
+    const double strayed = (*strayAt_)[static_cast<std::size_t>(q)];
+    if (strayed < 0.0) return std::nullopt;
+    const int j = blockAt(strayed);
+    if (empty(j)) return std::nullopt;
+    const Verdicts verdicts = judgeWhole(boundary, j);
+    const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
+    if (unsure != 0 && boundary.mostOutside() <= allowed)
+        boundary.walkBlock(j, unsure, boundary.countedBefore(j), allowed);
+    if (boundary.mostOutside() > allowed) return outOfReach(q, j, boundary.mostOutside());
+    return std::nullopt;
+}
+
+inline std::optional<std::int64_t> StretchScorer::probeSpread(Boundary& boundary, int q,
+                                                              std::int64_t allowed) {
+    // A boundary far from the best usually shows it in blocks lying wholly outside a band,
+    // found by judging whole blocks before any is walked: first the block that showed it for
+    // the previous boundary, then blocks in bit-reversed order, so that the blocks judged so
+    // far are spread over the source, each followed by the blocks after it while they lie
+    // outside too (the running share strays for long stretches). The probing goes on while the
+    // blocks found outside, in proportion, would suffice.
+    constexpr int kProbes = 16;
+    const int blocks = stretch_.source->blocks;
+    int bits = 0;
+    while ((1 << bits) < blocks) ++bits;
+    int probes = 0;
+    // Judges block j unless judged already in this round; whether it lay outside.
+    const auto outside = [&](int j) {
+        if (probedIn_[static_cast<std::size_t>(j)] == probeRound_ || empty(j)) return false;
+        ++probes;
+        return judgeWhole(boundary, j).outside != 0;
+    };
+    // What the probes of whole blocks have to find, the walked block aside.
+    const std::int64_t walked = boundary.mostOutside();
+    for (int p = -1; p < (1 << bits); ++p) {
+        int j = lastOutside_;
+        if (p >= 0) {
+            j = 0;
+            for (int bit = 0; bit < bits; ++bit) j = j << 1 | (p >> bit & 1);
+        }
+        if (j >= blocks) continue;
+        while (j < blocks && outside(j) && boundary.mostOutside() <= allowed) ++j;
+        if (boundary.mostOutside() > allowed)
+            return outOfReach(q, std::min(j, blocks - 1), boundary.mostOutside());
+        if (probes >= kProbes &&
+            (boundary.mostOutside() - walked) * blocks <= (allowed - walked) * probes)
+            break;
+    }
+    return std::nullopt;
+}
+
+inline std::int64_t StretchScorer::countRuns(Boundary& boundary, int q, std::int64_t allowed) {
     // Blocks that settle whole suggest that their neighbours do too: runs of blocks are judged
     // at once, doubling while they settle, and single blocks again from the first that does not.
     boundary.restart();
     constexpr int kLongestRun = 64;
+    const int blocks = stretch_.source->blocks;
     int run = 1;
     std::int32_t fewest = 0;
     for (int j = 0; j < blocks;) {
@@ -334,14 +347,14 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
         const std::int32_t positions =
             position_[static_cast<std::size_t>(end)] - position_[static_cast<std::size_t>(j)];
         if (positions != 0) {
-            const Boundary::Verdicts verdicts = boundary.judgeBlocks(j, end, fewest, most);
+            const Verdicts verdicts = boundary.judgeBlocks(j, end, fewest, most);
             const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
             if (unsure != 0 && end - j > 1) {
                 run = 1;
                 continue;
             }
             boundary.settle(verdicts, positions, true);
-            if (unsure != 0) boundary.countBlock(j, unsure, fewest, allowed);
+            if (unsure != 0) boundary.walkBlock(j, unsure, fewest, allowed);
             run = unsure == 0 ? std::min(2 * run, kLongestRun) : 1;
             if (boundary.mostOutside() > allowed) return outOfReach(q, j, boundary.mostOutside());
         }

@@ -5,6 +5,7 @@
 #include "class_index.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace quorvel {
@@ -41,6 +42,20 @@ public:
 
 private:
     class Boundary;
+
+    // The phases of settledCount: the probes of blocks likely to lie outside a band, which
+    // give the value to return when they show the boundary out of reach, then the count itself.
+    std::optional<std::int64_t> probeStrayed(Boundary& boundary, int q, std::int64_t allowed);
+    std::optional<std::int64_t> probeSpread(Boundary& boundary, int q, std::int64_t allowed);
+    std::int64_t countRuns(Boundary& boundary, int q, std::int64_t allowed);
+    // Series 0 is the running share, series 1 its complement.
+    struct Verdicts {
+        unsigned inside = 0;  // a bit per series settled inside its band
+        unsigned outside = 0;
+    };
+    // Judges source block j whole in this probing round, tallying its positions found outside.
+    Verdicts judgeWhole(Boundary& boundary, int j);
+    bool empty(int j) const;  // whether source block j holds none of the stretch's values
 
     // The block holding the stretch's values at `fraction` of the way through.
     int blockAt(double fraction) const;

@@ -225,6 +225,13 @@ py::tuple single(const std::string& method, const Doubles& series, std::int64_t 
 
 PYBIND11_MODULE(_engine, m) {
     m.doc() = "Batches of runs of one measure on worker threads, for quorvel_tools.";
+    // The core's own names and defaults, so that the analysis layer writes none of them again.
+    py::tuple names(quorvel::kMeasures.size());
+    for (std::size_t i = 0; i < quorvel::kMeasures.size(); ++i)
+        names[i] = py::str(quorvel::kMeasures[i].name);
+    m.attr("METHODS") = names;
+    m.attr("DEFAULT_Z") = quorvel::kDefaultZ;
+    m.attr("DEFAULT_ACCEPT") = quorvel::kDefaultAcceptFraction;
     m.def("run", &single, py::arg("method"), py::arg("series"), py::arg("classes"), py::arg("z"),
           py::arg("accept"), py::arg("mode"),
           "value, H0, H, the result table and the groups the measure formed, for one series.");

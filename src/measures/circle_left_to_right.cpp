@@ -15,37 +15,27 @@
 #include <limits>
 #include <optional>
 #include <queue>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
 namespace {
 
-// Groups of the left-to-right partition of any arc a..b of classes. A group starting at class
-// g closes at the first class t < b at which the classes g..t pass the band test, else at b.
-// That first passing class depends on g alone, so its search is remembered per g, and taken
-// one candidate at a time only as far as the arcs asked about so far require.
+// Where the groups of left-to-right partitions end. A group starting at class g in an arc
+// ending at b closes at the first class t < b at which the classes g..t pass the band test,
+// else at b. That first passing class depends on g alone, so its search is remembered per g,
+// and taken one candidate at a time only as far as the arcs asked about so far require.
 //
 // Empty classes add 0 to every running proportion and share, so they are stepped over wherever
 // that gives the same result: with K far above the window length almost every class is empty,
 // and walking them one by one for each of the K starts would take O(K^2).
-class ArcPartitions {
+class GroupEnds {
 public:
-    // An arc a..last being partitioned: the groups before class `next` are closed, and their
-    // terms subtracted from `entropy`.
-    struct Walk {
-        int next;
-        int last;
-        double entropy = 0.0;
-
-        bool done() const { return next > last; }
-    };
-
-    ArcPartitions(const ClassIndex& index, double z, double threshold)
+    GroupEnds(const ClassIndex& index, double z, double threshold)
         : index_(index),
           z_(z),
           threshold_(threshold),
           searches_(static_cast<std::size_t>(index.K) + 1),
-          closed_(static_cast<std::size_t>(index.K) + 1),
           nextNonEmpty_(static_cast<std::size_t>(index.K) + 2, index.K + 1) {
         for (int c = index.K; c >= 1; --c)
             nextNonEmpty_[static_cast<std::size_t>(c)] = isEmpty(c) ? nextNonEmpty(c + 1) : c;
@@ -61,114 +51,9 @@ public:
         }
     }
 
-    // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
-    double arcPartitionEntropy(int a, int b) {
-        Walk walk{a, b};
-        for (closeKnown(walk); !walk.done(); closeKnown(walk)) advance(walk, false);
-        return walk.entropy;
-    }
-
-    // Closes the walk's groups as far as their ends are known without a further band test.
-    void closeKnown(Walk& walk) {
-        while (!walk.done() && closeIfKnown(walk)) {
-        }
-    }
-
-    // One band test towards the end of the walk's next group: the next candidate in class
-    // order, or first, when `guess`, one likely to pass. A pass bounds the group's end from
-    // above; groups that mostly pass at once are left to the order, which finds that as fast.
-    void advance(const Walk& walk, bool guess) {
-        const int g = searched(walk.next);
-        Search& search = searches_[static_cast<std::size_t>(g)];
-        if (guess && search.passesBy == 0 && search.guesses < kGuesses &&
-            search.failedThrough - g + 1 >= kPatience) {
-            for (const int t : likelyPasses(g)) {
-                if (t <= search.failedThrough + 1 || t >= walk.last || t == search.failedGuess)
-                    continue;
-                ++search.guesses;
-                const int tried =
-                    settledNear(g, t, search.failedThrough + 2, walk.last - 1, search.failedGuess);
-                ClassGroup group(index_);
-                for (int c = g; c <= tried; c = nextNonEmpty(c + 1)) group.add(c);
-                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = tried;
-                return;
-            }
-        }
-        // An empty class leaves the running proportion as it was, so only non-empty ones can
-        // turn a failing candidate into a passing one.
-        const int t = nextNonEmpty(search.failedThrough + 1);
-        if (t >= walk.last) {
-            search.failedThrough = walk.last - 1;
-            return;
-        }
-        if (t == search.passesBy || grow(g, t).passes(z_, threshold_))
-            search.passedAt = t;
-        else
-            search.failedThrough = t;
-    }
-
-    // A lower bound of the walk's final entropy, up to rounding. -p ln p is subadditive, so
-    // the classes after a group give at least the term of their summed share; and as a
-    // concave function of the group's share, the sum of the two terms is least at one of the
-    // ends that the next group may still have.
-    double least(const Walk& walk) const {
-        if (walk.done()) return walk.entropy;
-        const int g = walk.next;
-        const int b = walk.last;
-        int shortest = b;
-        int longest = b;
-        if (!isEmpty(g)) {
-            const Search& search = searches_[static_cast<std::size_t>(g)];
-            if (search.passedAt != 0) {
-                shortest = longest = std::min(search.passedAt, b);
-            } else {
-                shortest = std::min(search.failedThrough + 1, b);
-                if (search.passesBy != 0) longest = std::min(search.passesBy, b);
-            }
-        }
-        return walk.entropy + std::min(splitEntropy(g, shortest, b), splitEntropy(g, longest, b));
-    }
-
-private:
-    // Closes the walk's next group if its end is known without a further band test.
-    bool closeIfKnown(Walk& walk) {
-        const int g = walk.next;
-        if (emptyClassPasses_ && searched(g) != g) {
-            // Each empty class is a group of its own with share 0: nothing to subtract.
-            walk.next = std::min(searched(g), walk.last + 1);
-            return true;
-        }
-        const int t = knownEnd(g, walk.last);
-        if (t == 0) return false;
-        walk.entropy -= groupProduct(g, t);
-        walk.next = t + 1;
-        return true;
-    }
-
-    // How far the search for the first passing class of a group has gone.
-    struct Search {
-        int passedAt = 0;       // the first passing class, 0 while none is known
-        int failedThrough = 0;  // every candidate g..t with t <= failedThrough fails
-        int passesBy = 0;       // a passing class beyond failedThrough, 0 while none is known
-        int failedGuess = 0;    // the last guess that failed
-        int guesses = 0;
-    };
-    // The group last closed from a class: its end and ln(p)*p of its share.
-    struct ClosedGroup {
-        int end = 0;
-        double product = 0.0;
-    };
-
-    static constexpr int kGuesses = 2;
-    static constexpr int kPatience = 2;  // candidates failed in order before a guess
-    static constexpr int kReach = 6;     // how far from a group to look for passes to guess from
-    static constexpr int kBefore = 4;    // how far before and after a likely pass to look for a
-    static constexpr int kAfter = 8;     // more settled end
-    static constexpr int kSamples = 64;
-    static constexpr double kSettled = 0.75;
-
     bool isEmpty(int c) const { return index_.count(c) == 0; }
     int nextNonEmpty(int c) const { return nextNonEmpty_[static_cast<std::size_t>(c)]; }
+    bool emptyClassPasses() const { return emptyClassPasses_; }
 
     // The class whose search decides the group starting at g, the first non-empty one from g
     // on: leading empty classes keep the running proportion all zero, which fails here, until
@@ -184,6 +69,68 @@ private:
         if (search.passedAt != 0) return std::min(search.passedAt, b);
         return search.failedThrough >= b - 1 ? b : 0;
     }
+
+    // The shortest and the longest end that the group starting at g in an arc ending at b may
+    // still have, as far as its search has gone.
+    std::pair<int, int> possibleEnds(int g, int b) const {
+        if (isEmpty(g)) return {b, b};
+        const Search& search = searches_[static_cast<std::size_t>(g)];
+        if (search.passedAt != 0)
+            return {std::min(search.passedAt, b), std::min(search.passedAt, b)};
+        return {std::min(search.failedThrough + 1, b),
+                search.passesBy != 0 ? std::min(search.passesBy, b) : b};
+    }
+
+    // One band test towards the end of the group starting at `next` in an arc ending at
+    // `last`: the next candidate in class order, or first, when `guess`, one likely to pass. A
+    // pass bounds the group's end from above; groups that mostly pass at once are left to the
+    // order, which finds that as fast.
+    void advance(int next, int last, bool guess) {
+        const int g = searched(next);
+        Search& search = searches_[static_cast<std::size_t>(g)];
+        if (guess && search.passesBy == 0 && search.guesses < kGuesses &&
+            search.failedThrough - g + 1 >= kPatience) {
+            for (const int t : likelyPasses(g)) {
+                if (t <= search.failedThrough + 1 || t >= last || t == search.failedGuess) continue;
+                ++search.guesses;
+                const int tried =
+                    settledNear(g, t, search.failedThrough + 2, last - 1, search.failedGuess);
+                ClassGroup group(index_);
+                for (int c = g; c <= tried; c = nextNonEmpty(c + 1)) group.add(c);
+                (group.passes(z_, threshold_) ? search.passesBy : search.failedGuess) = tried;
+                return;
+            }
+        }
+        // An empty class leaves the running proportion as it was, so only non-empty ones can
+        // turn a failing candidate into a passing one.
+        const int t = nextNonEmpty(search.failedThrough + 1);
+        if (t >= last) {
+            search.failedThrough = last - 1;
+            return;
+        }
+        if (t == search.passesBy || grow(g, t).passes(z_, threshold_))
+            search.passedAt = t;
+        else
+            search.failedThrough = t;
+    }
+
+private:
+    // How far the search for the first passing class of a group has gone.
+    struct Search {
+        int passedAt = 0;       // the first passing class, 0 while none is known
+        int failedThrough = 0;  // every candidate g..t with t <= failedThrough fails
+        int passesBy = 0;       // a passing class beyond failedThrough, 0 while none is known
+        int failedGuess = 0;    // the last guess that failed
+        int guesses = 0;
+    };
+
+    static constexpr int kGuesses = 2;
+    static constexpr int kPatience = 2;  // candidates failed in order before a guess
+    static constexpr int kReach = 6;     // how far from a group to look for passes to guess from
+    static constexpr int kBefore = 4;    // how far before and after a likely pass to look for a
+    static constexpr int kAfter = 8;     // more settled end
+    static constexpr int kSamples = 64;
+    static constexpr double kSettled = 0.75;
 
     // Ends likely to pass for the group starting at g, from the passes of nearby groups: a
     // neighbour's first pass, then the line through the two nearest first passes on either
@@ -252,6 +199,85 @@ private:
         return *growing_;
     }
 
+    const ClassIndex& index_;
+    double z_;
+    double threshold_;
+    std::vector<Search> searches_;
+    std::vector<int> nextNonEmpty_;
+    bool emptyClassPasses_ = false;
+    std::optional<ClassGroup> growing_;
+    int growingFrom_ = 0;
+    int grownTo_ = 0;
+};
+
+// Left-to-right partitions of arcs a..b of classes, and their entropies.
+class ArcPartitions {
+public:
+    // An arc a..last being partitioned: the groups before class `next` are closed, and their
+    // terms subtracted from `entropy`.
+    struct ArcWalk {
+        int next;
+        int last;
+        double entropy = 0.0;
+
+        bool done() const { return next > last; }
+    };
+
+    ArcPartitions(const ClassIndex& index, double z, double threshold)
+        : index_(index),
+          ends_(index, z, threshold),
+          closed_(static_cast<std::size_t>(index.K) + 1) {}
+
+    // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
+    double arcPartitionEntropy(int a, int b) {
+        ArcWalk walk{a, b};
+        for (closeKnown(walk); !walk.done(); closeKnown(walk)) advance(walk, false);
+        return walk.entropy;
+    }
+
+    // Closes the walk's groups as far as their ends are known without a further band test.
+    void closeKnown(ArcWalk& walk) {
+        while (!walk.done() && closeIfKnown(walk)) {
+        }
+    }
+
+    // One band test towards the end of the walk's next group (see GroupEnds::advance).
+    void advance(const ArcWalk& walk, bool guess) { ends_.advance(walk.next, walk.last, guess); }
+
+    // A lower bound of the walk's final entropy, up to rounding. -p ln p is subadditive, so
+    // the classes after a group give at least the term of their summed share; and as a
+    // concave function of the group's share, the sum of the two terms is least at one of the
+    // ends that the next group may still have.
+    double least(const ArcWalk& walk) const {
+        if (walk.done()) return walk.entropy;
+        const int g = walk.next;
+        const int b = walk.last;
+        const auto [shortest, longest] = ends_.possibleEnds(g, b);
+        return walk.entropy + std::min(splitEntropy(g, shortest, b), splitEntropy(g, longest, b));
+    }
+
+private:
+    // Closes the walk's next group if its end is known without a further band test.
+    bool closeIfKnown(ArcWalk& walk) {
+        const int g = walk.next;
+        if (ends_.emptyClassPasses() && ends_.searched(g) != g) {
+            // Each empty class is a group of its own with share 0: nothing to subtract.
+            walk.next = std::min(ends_.searched(g), walk.last + 1);
+            return true;
+        }
+        const int t = ends_.knownEnd(g, walk.last);
+        if (t == 0) return false;
+        walk.entropy -= groupProduct(g, t);
+        walk.next = t + 1;
+        return true;
+    }
+
+    // The group last closed from a class: its end and ln(p)*p of its share.
+    struct ClosedGroup {
+        int end = 0;
+        double product = 0.0;
+    };
+
     // ln(p)*p for the share p of classes g..t. Most starts close the same groups, so the last
     // one closed from each class is remembered.
     double groupProduct(int g, int t) {
@@ -264,7 +290,7 @@ private:
     double groupShare(int g, int t) const {
         const double n = static_cast<double>(index_.n);
         double share = 0.0;
-        for (int c = nextNonEmpty(g); c <= t; c = nextNonEmpty(c + 1))
+        for (int c = ends_.nextNonEmpty(g); c <= t; c = ends_.nextNonEmpty(c + 1))
             share += static_cast<double>(index_.count(c)) / n;
         return share;
     }
@@ -280,15 +306,8 @@ private:
     }
 
     const ClassIndex& index_;
-    double z_;
-    double threshold_;
-    std::vector<Search> searches_;
+    GroupEnds ends_;
     std::vector<ClosedGroup> closed_;
-    std::vector<int> nextNonEmpty_;
-    bool emptyClassPasses_ = false;
-    std::optional<ClassGroup> growing_;
-    int growingFrom_ = 0;
-    int grownTo_ = 0;
 };
 
 // A start s >= 2 whose score w(s) is sought: its arcs 1..s-1 and s..K, each partitioned on its
@@ -296,8 +315,8 @@ private:
 struct Start {
     double least;
     int s;
-    ArcPartitions::Walk low;
-    ArcPartitions::Walk high;
+    ArcPartitions::ArcWalk low;
+    ArcPartitions::ArcWalk high;
 
     bool operator>(const Start& other) const {
         return least > other.least || (least == other.least && s > other.s);
@@ -341,13 +360,12 @@ double leastStartScore(ArcPartitions& arcs, int K, double smallest, double margi
 }  // namespace
 
 double NSCircleLefttoRight(const double* first, const double* last, int K, double z,
-                           double threshold, int mode, double* H0out, double* Hout,
+                           double threshold, Binning binning, double* H0out, double* Hout,
                            Eigen::MatrixXd* A) {
     requireClasses(K, "NSCircleLefttoRight");
-    const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
-                                                  PositionPrecision::Double, *A);
-    const ClassIndex index = classify(first, last, b, K);
-    classFrequencies(index, H0out, *A);
+    std::vector<double> b;
+    const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
+                                            PositionPrecision::Double, b, H0out, *A);
 
     ArcPartitions arcs(index, z, threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,

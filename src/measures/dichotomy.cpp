@@ -83,12 +83,27 @@ int likelyHolder(int s, int e, const std::vector<int>& heldIn) {
     return likely;
 }
 
-// Splits the stretch s..e (boundary indices, at least one inner boundary) at its best-settling
-// inner boundary when that one's score exceeds the threshold, else drops every inner boundary.
-// `stretch` holds the values of classes s+1..e (at least one); those at or below b[q] are those
-// of classes s+1..q. A boundary's score is the smaller in-band count of its running share and
-// of the complement (the fractions have the common divisor N, so counts order them the same
-// way). Returns the chosen boundary, or 0 when the stretch is closed.
+// The marks of the boundaries (column 3 of the table is built from them): 1 for the two ends,
+// the pass that split there, K when dropped, 0 while undecided.
+using Marks = std::vector<int>;
+
+// What the passes share: the boundaries, the band test's settings, the marks and the hints.
+struct Splitting {
+    const std::vector<double>& b;
+    double z;
+    double threshold;
+    int K;
+    Marks marks;
+    int decidedCount = 0;
+    ScoringHints hints;
+};
+
+// The split of one stretch s..e (boundary indices, at least one inner boundary) in pass
+// `level`: at its best-settling inner boundary when that one's score exceeds the threshold,
+// else every inner boundary is dropped. `stretch` holds the values of classes s+1..e (at least
+// one); those at or below b[q] are those of classes s+1..q. A boundary's score is the smaller
+// in-band count of its running share and of the complement (the fractions have the common
+// divisor N, so counts order them the same way).
 //
 // Among the best-scoring boundaries the one nearest the centre wins; every other boundary
 // counts as 1.0 away, and equal distances go to the lowest boundary. So a boundary's score is
@@ -96,41 +111,75 @@ int likelyHolder(int s, int e, const std::vector<int>& heldIn) {
 // than the best-scoring boundary found so far; past that, only the lowest boundary that falls
 // short of the best may matter. The boundaries are scored in any order: of two as near, the
 // lower wins.
-int splitStretch(const StretchView& stretch, int s, int e, int level, int K, double threshold,
-                 std::vector<double>& marks, const std::vector<double>& b, double z,
-                 int& decidedCount, ScoringHints& hints) {
-    const int N = stretch.size();
-    const int M = (s + e) / 2;
-    const double centre =
-        (b[static_cast<std::size_t>(M)] + b[static_cast<std::size_t>(M) + 1]) * 0.5;
-    const auto distance = [&](int q) { return std::fabs(b[static_cast<std::size_t>(q)] - centre); };
-    bool ordered = true;  // no distance is NaN
-    for (int q = s + 1; q < e; ++q) ordered = ordered && !std::isnan(distance(q));
+class StretchSplit {
+public:
+    StretchSplit(Splitting& splitting, const StretchView& stretch, int s, int e, int level)
+        : splitting_(splitting),
+          s_(s),
+          e_(e),
+          level_(level),
+          N_(stretch.size()),
+          scores_(stretch, splitting.z, s, e, splitting.hints.strayAt) {
+        const std::vector<double>& b = splitting.b;
+        const auto M = static_cast<std::size_t>((s + e) / 2);
+        centre_ = (b[M] + b[M + 1]) * 0.5;
+        lowestNear_ = e;
+        for (int q = s + 1; q < e; ++q) ordered_ = ordered_ && !std::isnan(distance(q));
+        for (int q = s + 1; q < e && lowestNear_ == e; ++q)
+            if (!far(q)) lowestNear_ = q;
+    }
 
-    BoundaryScores scores(stretch, z, s, e, hints.strayAt);
-    std::int64_t best = 0;
-    int holder = 0;  // the nearest best-scoring boundary that may win, 0 while none
-    // Whether q, scoring the best, would win over the holder: nearer, or as near and lower.
-    const auto nearer = [&](int q) {
-        if (holder == 0 || !ordered) return true;
-        const double away = distance(q);
-        return away <= 1.0 && (away < distance(holder) || (away == distance(holder) && q < holder));
-    };
-    const auto score = [&](int q) {
-        const std::int64_t need = nearer(q) ? best : best + 1;
-        const std::int64_t atLeast = scores.atLeast(q, need);
-        if (atLeast >= need) {
-            best = atLeast;
-            holder = q;
+    // Returns the chosen boundary, or 0 when the stretch is closed.
+    int split() {
+        const int likely = likelyHolder(s_, e_, splitting_.hints.heldIn);
+        scoreLikelyFirst(likely);
+        int chosen = far(holder_) && passes() ? lowestPastFarHolder() : 0;
+        if (chosen == 0)
+            for (int q = s_ + 2; q < e_; ++q)
+                if (q != likely && far(q)) score(q);
+        splitting_.hints.heldIn[static_cast<std::size_t>(holder_)] = level_;
+
+        if (!passes()) {
+            for (int q = s_ + 1; q < e_; ++q)
+                splitting_.marks[static_cast<std::size_t>(q)] = splitting_.K;
+            splitting_.decidedCount += e_ - s_ - 1;
+            return 0;
         }
-    };
-    const auto passes = [&] {
-        return static_cast<double>(best) / static_cast<double>(N) > threshold;
-    };
-    const auto far = [&](int q) { return ordered && distance(q) > 1.0; };
-    int lowestNear = e;  // the lowest boundary within 1.0 of the centre, e when none
-    for (int q = s + 1; q < e && lowestNear == e; ++q)
-        if (!far(q)) lowestNear = q;
+        if (chosen == 0) chosen = nearestBest();
+        splitting_.marks[static_cast<std::size_t>(chosen)] = level_;
+        splitting_.decidedCount += 1;
+        splitting_.hints.peeledAt[static_cast<std::size_t>(chosen)] =
+            far(holder_) && chosen != holder_;
+        return chosen;
+    }
+
+private:
+    double distance(int q) const {
+        return std::fabs(splitting_.b[static_cast<std::size_t>(q)] - centre_);
+    }
+    bool far(int q) const { return ordered_ && distance(q) > 1.0; }
+    bool passes() const {
+        return static_cast<double>(best_) / static_cast<double>(N_) > threshold();
+    }
+    double threshold() const { return splitting_.threshold; }
+    bool scoresBest(int q) { return scores_.atLeast(q, best_) >= best_; }
+
+    // Whether q, scoring the best, would win over the holder: nearer, or as near and lower.
+    bool nearer(int q) const {
+        if (holder_ == 0 || !ordered_) return true;
+        const double away = distance(q);
+        return away <= 1.0 &&
+               (away < distance(holder_) || (away == distance(holder_) && q < holder_));
+    }
+
+    void score(int q) {
+        const std::int64_t need = nearer(q) ? best_ : best_ + 1;
+        const std::int64_t atLeast = scores_.atLeast(q, need);
+        if (atLeast >= need) {
+            best_ = atLeast;
+            holder_ = q;
+        }
+    }
 
     // The lowest boundary first, then the one that held the best of the stretch this one was
     // split from (it usually holds it again), then the far boundaries below those within 1.0:
@@ -138,68 +187,69 @@ int splitStretch(const StretchView& stretch, int s, int e, int level, int K, dou
     // from the centre, or the split that bounds the stretch below fell short of a best held far
     // from it, the stretch is being peeled from below: the best then mostly lies just above the
     // lowest boundary, and the far ones past the next few are left until they are needed.
-    constexpr int kRaisers = 32;
-    const int likely = likelyHolder(s, e, hints.heldIn);
-    const bool peeled = hints.peeledAt[static_cast<std::size_t>(s)] != 0 ||
-                        (hints.heldIn[static_cast<std::size_t>(likely)] != 0 && far(likely));
-    score(s + 1);
-    if (likely != s + 1) score(likely);
-    const int raisedTo = peeled ? std::min(lowestNear, s + kRaisers + 1) : lowestNear;
-    for (int q = s + 2; q < raisedTo; ++q)
-        if (q != likely) score(q);
-    for (int q = std::max(lowestNear, s + 2); q < e; ++q)
-        if (q != likely && !far(q)) score(q);
+    void scoreLikelyFirst(int likely) {
+        constexpr int kRaisers = 32;
+        const ScoringHints& hints = splitting_.hints;
+        const bool peeled = hints.peeledAt[static_cast<std::size_t>(s_)] != 0 ||
+                            (hints.heldIn[static_cast<std::size_t>(likely)] != 0 && far(likely));
+        score(s_ + 1);
+        if (likely != s_ + 1) score(likely);
+        const int raisedTo = peeled ? std::min(lowestNear_, s_ + kRaisers + 1) : lowestNear_;
+        for (int q = s_ + 2; q < raisedTo; ++q)
+            if (q != likely) score(q);
+        for (int q = std::max(lowestNear_, s_ + 2); q < e_; ++q)
+            if (q != likely && !far(q)) score(q);
+    }
 
     // While the holder lies farther than 1.0, no boundary within 1.0 reaches the best found, so
     // none scores the best and every distance is at least 1.0: the lowest boundary within 1.0
     // or short of the best wins, whatever the other far ones score. A far one known to score
-    // the best is passed over; known only when the best is all N (no score is higher).
-    int chosen = 0;
-    if (far(holder) && passes()) {
-        for (int q = s + 1; q < e && chosen == 0; ++q) {
-            if (!far(q) || scores.atLeast(q, best) < best)
-                chosen = q;
-            else if (best < N)
-                break;
+    // the best is passed over; known only when the best is all N (no score is higher). 0 when
+    // the far ones left unscored may still matter.
+    int lowestPastFarHolder() {
+        for (int q = s_ + 1; q < e_; ++q) {
+            if (!far(q) || scores_.atLeast(q, best_) < best_) return q;
+            if (best_ < N_) break;
         }
-    }
-    if (chosen == 0)
-        for (int q = s + 2; q < e; ++q)
-            if (q != likely && far(q)) score(q);
-    hints.heldIn[static_cast<std::size_t>(holder)] = level;
-
-    if (!passes()) {
-        for (int q = s + 1; q < e; ++q) marks[static_cast<std::size_t>(q)] = static_cast<double>(K);
-        decidedCount += e - s - 1;
         return 0;
     }
-    if (chosen == 0) {
-        const auto scoresBest = [&](int q) { return scores.atLeast(q, best) >= best; };
-        if (ordered && distance(holder) < 1.0) {
-            chosen = holder;
-        } else if (ordered) {
+
+    // The winner once every score that matters is known.
+    int nearestBest() {
+        int chosen = 0;
+        if (ordered_ && distance(holder_) < 1.0) {
+            chosen = holder_;
+        } else if (ordered_) {
             // Past 1.0 the lowest boundary short of the best wins, unless every one scores it.
-            for (int q = s + 1; q < e && chosen == 0; ++q)
+            for (int q = s_ + 1; q < e_ && chosen == 0; ++q)
                 if (!scoresBest(q)) chosen = q;
-            if (chosen != 0 && distance(holder) == 1.0) chosen = std::min(chosen, holder);
+            if (chosen != 0 && distance(holder_) == 1.0) chosen = std::min(chosen, holder_);
         }
-        if (chosen == 0) {
-            chosen = s + 1;
-            double nearest = 0.0;
-            for (int q = s + 1; q < e; ++q) {
-                const double away = scoresBest(q) ? distance(q) : 1.0;
-                if (q == s + 1 || away < nearest) {
-                    chosen = q;
-                    nearest = away;
-                }
+        if (chosen != 0) return chosen;
+        chosen = s_ + 1;
+        double nearest = 0.0;
+        for (int q = s_ + 1; q < e_; ++q) {
+            const double away = scoresBest(q) ? distance(q) : 1.0;
+            if (q == s_ + 1 || away < nearest) {
+                chosen = q;
+                nearest = away;
             }
         }
+        return chosen;
     }
-    marks[static_cast<std::size_t>(chosen)] = static_cast<double>(level);
-    decidedCount += 1;
-    hints.peeledAt[static_cast<std::size_t>(chosen)] = far(holder) && chosen != holder;
-    return chosen;
-}
+
+    Splitting& splitting_;
+    int s_;
+    int e_;
+    int level_;
+    int N_;
+    BoundaryScores scores_;
+    double centre_ = 0.0;
+    bool ordered_ = true;  // no distance is NaN
+    int lowestNear_ = 0;   // the lowest boundary within 1.0 of the centre, e when none
+    std::int64_t best_ = 0;
+    int holder_ = 0;  // the nearest best-scoring boundary that may win, 0 while none
+};
 
 // A stretch of classes s+1..e still to be examined, seen through the index of a sequence that
 // holds its values in window order. The boundaries ascend here (the lowest lies at or below the
@@ -231,32 +281,32 @@ void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next
 }  // namespace
 
 double NSdichotomy(const double* first, const double* last, int K, double z, double threshold,
-                   int mode, double* H0out, double* Hout, Eigen::MatrixXd* A) {
+                   Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
     requireClasses(K, "NSdichotomy");
-    const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Relative,
-                                                  PositionPrecision::Single, *A);
-    const auto window = std::make_shared<const ClassSource>(classify(first, last, b, K));
+    std::vector<double> b;
+    const auto window = std::make_shared<const ClassSource>(
+        classifyWindow(first, last, K, binning, LowestBoundary::Relative, PositionPrecision::Single,
+                       b, H0out, *A));
     const ClassIndex& index = window->index();
-    classFrequencies(index, H0out, *A);
     const int n = index.n;
 
-    std::vector<double> marks(static_cast<std::size_t>(K) + 1, 0.0);
-    marks[0] = 1.0;
-    marks[static_cast<std::size_t>(K)] = 1.0;
+    Splitting splitting{
+        b, z, threshold, K, Marks(static_cast<std::size_t>(K) + 1, 0), 0, ScoringHints(K)};
+    const Marks& marks = splitting.marks;
+    splitting.marks.front() = 1;
+    splitting.marks.back() = 1;
     const auto mark = [&](int i) { return marks[static_cast<std::size_t>(i)]; };
-    int decidedCount = 0;
-    ScoringHints hints(K);
 
     // Breadth first: each pass examines every stretch of two classes or more that holds values,
     // and its splits bound the stretches of the next pass. A stretch without values keeps its
     // inner marks at 0 and is never examined.
     std::vector<OpenStretch> open;
     if (K >= 2 && index.rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, window});
-    for (int pass = 1; pass <= K - 1 && !open.empty() && decidedCount < K - 1; ++pass) {
+    for (int pass = 1; pass <= K - 1 && !open.empty() && splitting.decidedCount < K - 1; ++pass) {
         std::vector<OpenStretch> next;
         for (const OpenStretch& stretch : open) {
-            const int q = splitStretch(stretch.view(), stretch.s, stretch.e, pass, K, threshold,
-                                       marks, b, z, decidedCount, hints);
+            const int q =
+                StretchSplit(splitting, stretch.view(), stretch.s, stretch.e, pass).split();
             if (q != 0) keepParts(stretch, q, next);
         }
         open = std::move(next);
@@ -264,10 +314,10 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
 
     // Final partition between delimiters; an empty stretch is merged into the next one.
     *Hout = 0.0;
-    const double dropped = static_cast<double>(K);
+    const int dropped = K;
     int s = 0;
     for (int e = 1; e <= K; ++e) {
-        if (mark(e) == 0.0 || mark(e) == dropped) continue;
+        if (mark(e) == 0 || mark(e) == dropped) continue;
         const std::int32_t count = index.rangeCount(s + 1, e);
         const double p = static_cast<double>(count) / static_cast<double>(n);
         (*A)(e, 4) = static_cast<double>(count);

@@ -14,13 +14,13 @@ namespace {
 
 // Columns 3..5: for each class that ends a group, its upper boundary and the group's count
 // and share, summed over the group's classes in ascending order.
-void reportGroups(const std::vector<double>& groupEnd, int K, Eigen::MatrixXd& A) {
+void reportGroups(const std::vector<bool>& endsGroup, int K, Eigen::MatrixXd& A) {
     double groupCount = 0.0;
     double groupShare = 0.0;
     for (int c = 1; c <= K; ++c) {
         groupCount += A(c, 1);
         groupShare += A(c, 2);
-        if (groupEnd[static_cast<std::size_t>(c)] != 0.0) {
+        if (endsGroup[static_cast<std::size_t>(c)]) {
             A(c, 3) = A(c, 0);
             A(c, 4) = groupCount;
             A(c, 5) = groupShare;
@@ -33,15 +33,15 @@ void reportGroups(const std::vector<double>& groupEnd, int K, Eigen::MatrixXd& A
 }  // namespace
 
 double NSLefttoRight(const double* first, const double* last, int K, double z, double threshold,
-                     int mode, double* H0out, double* Hout, Eigen::MatrixXd* A) {
-    std::vector<double> groupEnd(static_cast<std::size_t>(K) + 1, 0.0);
-    groupEnd[0] = 1.0;
-    groupEnd[static_cast<std::size_t>(K)] = 1.0;
+                     Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
+    // Whether class c ends a group (c = 0 stands for the boundary below the first).
+    std::vector<bool> endsGroup(static_cast<std::size_t>(K) + 1, false);
+    endsGroup[0] = true;
+    endsGroup[static_cast<std::size_t>(K)] = true;
 
-    const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
-                                                  PositionPrecision::Single, *A);
-    const ClassIndex index = classify(first, last, b, K);
-    classFrequencies(index, H0out, *A);
+    std::vector<double> b;
+    const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
+                                            PositionPrecision::Single, b, H0out, *A);
 
     *Hout = 0.0;
     for (int s = 1; s <= K;) {
@@ -55,13 +55,13 @@ double NSLefttoRight(const double* first, const double* last, int K, double z, d
             *Hout = subtractEntropyTerm(*Hout, group.share());
             if (groupsListenedTo())
                 reportGroup({s, e, index.rangeCount(s, e), group.share(), GroupKind::Group});
-            groupEnd[static_cast<std::size_t>(e)] = 1.0;
+            endsGroup[static_cast<std::size_t>(e)] = true;
             s = e + 1;
             break;
         }
     }
     const double result = 1.0 - *Hout / *H0out;
-    reportGroups(groupEnd, K, *A);
+    reportGroups(endsGroup, K, *A);
     return result;
 }
 

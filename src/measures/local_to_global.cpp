@@ -10,159 +10,182 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
 namespace {
 
-enum class TailResult { NotTested, Failed, Passed };
-
 double entropyTerm(double s) {
     return subtractEntropyTerm(0.0, s);
+}
+
+// The groups the measure forms, as it forms them: the marks of the boundaries that close them
+// (column 3 of the table: 1 for a group's outer boundary, K for the core's, 0 for none) and
+// their reports.
+class Grouping {
+public:
+    Grouping(const ClassIndex& index, double z, double threshold)
+        : index(index), z(z), threshold(threshold), marks_(static_cast<std::size_t>(index.K) + 1) {
+        marks_.front() = 1;
+        marks_.back() = 1;
+    }
+
+    void mark(int boundary, int value) { marks_[static_cast<std::size_t>(boundary)] = value; }
+
+    void report(int from, int to, const ClassGroup& group, GroupKind kind) const {
+        if (groupsListenedTo())
+            reportGroup({from, to, index.rangeCount(from, to), group.share(), kind});
+    }
+
+    void writeMarks(Eigen::MatrixXd& A) const {
+        for (std::size_t i = 0; i < marks_.size(); ++i)
+            A(static_cast<Eigen::Index>(i), 3) = static_cast<double>(marks_[i]);
+    }
+
+    const ClassIndex& index;
+    const double z;
+    const double threshold;
+
+private:
+    std::vector<int> marks_;
+};
+
+// The core group lo..hi-1, grown outward from between classes m-1 and m; `found` when a
+// candidate settled, else the classes merged on the way.
+struct Core {
+    int lo;
+    int hi;
+    ClassGroup group;
+    bool found;
+};
+
+Core searchCore(const Grouping& grouping) {
+    const ClassIndex& index = grouping.index;
+    const int K = index.K;
+    const auto joined = [](ClassGroup group, int c) {
+        group.add(c);
+        return group;
+    };
+    const int m = static_cast<int>(std::floor(static_cast<double>(K) * 0.5) + 1.0);
+    Core core{m, m, ClassGroup(index), false};
+    // Only a candidate that reaches the acceptance count needs its exact fraction, to compare
+    // it with the other one; below that count the band walks may stop early.
+    const std::int64_t needed = passingCount(index.n, grouping.threshold);
+    const BandGoal reachAcceptance{std::numeric_limits<std::int64_t>::max(), needed};
+    while (m <= K && core.lo >= 2) {
+        ClassGroup L = joined(core.group, core.lo - 1);
+        ClassGroup R = joined(core.group, core.hi);
+        const std::int64_t countL = L.countInBand(grouping.z, reachAcceptance);
+        const std::int64_t countR = R.countInBand(grouping.z, reachAcceptance);
+        // The better candidate is R when its fraction is larger, L on a tie.
+        const bool takeRight = countR > countL;
+        if ((takeRight ? countR : countL) >= needed) {
+            if (takeRight) {
+                ++core.hi;
+                core.group = std::move(R);
+            } else {
+                --core.lo;
+                core.group = std::move(L);
+            }
+            core.found = true;
+            break;
+        }
+        // Neither side settles the core alone: both join it.
+        core.group = joined(std::move(L), core.hi);
+        --core.lo;
+        ++core.hi;
+        if (core.hi > K) break;
+    }
+    return core;
+}
+
+enum class TailResult { NotTested, Failed, Passed };
+
+// One side of the core, grouped away from it: the entropy terms of its groups, and its tail,
+// the candidate that reached the last class of the side.
+struct Side {
+    double sum = 0.0;
+    TailResult tail = TailResult::NotTested;
+    double tailShare = 0.0;
+};
+
+// Groups the classes from `next` to `end` one step at a time (+1 upward, -1 downward), each
+// group closing as soon as it settles; the group that reaches `end` is the side's tail.
+Side groupSide(Grouping& grouping, int next, int end, int step) {
+    // A group closes at the boundary on its far side from the core.
+    const auto outer = [&](int c) { return step > 0 ? c : c - 1; };
+    const auto lowHigh = [&](int from, int to) {
+        return step > 0 ? std::pair{from, to} : std::pair{to, from};
+    };
+    Side side;
+    while (step > 0 ? next <= end : next >= end) {
+        ClassGroup T(grouping.index);
+        for (int c = next;; c += step) {
+            T.add(c);
+            const bool passed = T.passes(grouping.z, grouping.threshold);
+            const auto [low, high] = lowHigh(next, c);
+            if (c == end) {
+                side.tail = passed ? TailResult::Passed : TailResult::Failed;
+                side.tailShare = T.share();
+                if (passed)
+                    side.sum = subtractEntropyTerm(side.sum, side.tailShare);
+                else
+                    grouping.mark(outer(end), 0);
+                grouping.report(low, high, T, passed ? GroupKind::Group : GroupKind::Unsettled);
+                next = end + step;
+                break;
+            }
+            if (passed) {
+                side.sum = subtractEntropyTerm(side.sum, T.share());
+                grouping.mark(outer(c), 1);
+                grouping.report(low, high, T, GroupKind::Group);
+                next = c + step;
+                break;
+            }
+        }
+    }
+    return side;
+}
+
+// A failed tail joins no group; its share enters H only here, and only when the other side was
+// tested too.
+double failedTailsTerm(const Side& lower, const Side& upper) {
+    if (lower.tail == TailResult::Failed && upper.tail == TailResult::Failed)
+        return entropyTerm(upper.tailShare + lower.tailShare);
+    if (lower.tail == TailResult::Failed && upper.tail == TailResult::Passed)
+        return entropyTerm(lower.tailShare);
+    if (lower.tail == TailResult::Passed && upper.tail == TailResult::Failed)
+        return entropyTerm(upper.tailShare);
+    return 0.0;
 }
 
 }  // namespace
 
 double NSLocaltoGlobal(const double* first, const double* last, int K, double z, double threshold,
-                       int mode, double* H0out, double* Hout, Eigen::MatrixXd* A) {
+                       Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
     requireClasses(K, "NSLocaltoGlobal");
-    std::vector<double> cutMarks(static_cast<std::size_t>(K) + 1, 0.0);
-    cutMarks[0] = 1.0;
-    cutMarks[static_cast<std::size_t>(K)] = 1.0;
-    const auto mark = [&](int boundary, double value) {
-        cutMarks[static_cast<std::size_t>(boundary)] = value;
-    };
+    std::vector<double> b;
+    const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
+                                            PositionPrecision::Single, b, H0out, *A);
+    Grouping grouping(index, z, threshold);
 
-    const std::vector<double> b = classBoundaries(first, last, K, mode, LowestBoundary::Offset,
-                                                  PositionPrecision::Single, *A);
-    const ClassIndex index = classify(first, last, b, K);
-    classFrequencies(index, H0out, *A);
-    const auto joined = [](ClassGroup group, int c) {
-        group.add(c);
-        return group;
-    };
-    const auto report = [&](int from, int to, const ClassGroup& group, GroupKind kind) {
-        if (groupsListenedTo())
-            reportGroup({from, to, index.rangeCount(from, to), group.share(), kind});
-    };
-
-    // Core search: the core group lo..hi-1 grows outward from between classes m-1 and m.
-    const int m = static_cast<int>(std::floor(static_cast<double>(K) * 0.5) + 1.0);
-    int lo = m;
-    int hi = m;
-    ClassGroup S(index);
-    bool haveCore = false;
-    // Only a candidate that reaches the acceptance count needs its exact fraction, to compare
-    // it with the other one; below that count the band walks may stop early.
-    const std::int64_t needed = passingCount(index.n, threshold);
-    const BandGoal reachAcceptance{std::numeric_limits<std::int64_t>::max(), needed};
-    while (m <= K && lo >= 2) {
-        ClassGroup L = joined(S, lo - 1);
-        ClassGroup R = joined(S, hi);
-        const std::int64_t countL = L.countInBand(z, reachAcceptance).inside;
-        const std::int64_t countR = R.countInBand(z, reachAcceptance).inside;
-        // The better candidate is R when its fraction is larger, L on a tie.
-        const bool takeRight = countR > countL;
-        if ((takeRight ? countR : countL) >= needed) {
-            if (takeRight) {
-                ++hi;
-                S = std::move(R);
-            } else {
-                --lo;
-                S = std::move(L);
-            }
-            haveCore = true;
-            break;
-        }
-        // Neither side settles the core alone: both join it.
-        S = joined(std::move(L), hi);
-        --lo;
-        ++hi;
-        if (hi > K) break;
-    }
+    const Core core = searchCore(grouping);
     double F = 0.0;
-    if (haveCore) {
-        F = entropyTerm(S.share());
-        for (int i = lo - 1; i <= hi - 1; ++i) mark(i, static_cast<double>(K));
-        report(lo, hi - 1, S, GroupKind::Core);
-    } else if (lo < hi) {
-        report(lo, hi - 1, S, GroupKind::FailedCore);
+    if (core.found) {
+        F = entropyTerm(core.group.share());
+        for (int i = core.lo - 1; i <= core.hi - 1; ++i) grouping.mark(i, K);
+        grouping.report(core.lo, core.hi - 1, core.group, GroupKind::Core);
+    } else if (core.lo < core.hi) {
+        grouping.report(core.lo, core.hi - 1, core.group, GroupKind::FailedCore);
     }
+    // The upper side first, then the lower one, its columns added in descending class order.
+    const Side upper = groupSide(grouping, core.hi, K, 1);
+    const Side lower = groupSide(grouping, core.lo - 1, 1, -1);
 
-    // Upper side: groups from hi upward; the candidate reaching class K is the upper tail.
-    double upperSum = 0.0;
-    TailResult upperResult = TailResult::NotTested;
-    double u = 0.0;
-    for (int h = hi; h <= K;) {
-        ClassGroup T(index);
-        for (int c = h;; ++c) {
-            T.add(c);
-            const bool passed = T.passes(z, threshold);
-            if (c == K) {
-                upperResult = passed ? TailResult::Passed : TailResult::Failed;
-                u = T.share();
-                if (passed)
-                    upperSum = subtractEntropyTerm(upperSum, u);
-                else
-                    mark(K, 0.0);
-                report(h, K, T, passed ? GroupKind::Group : GroupKind::Unsettled);
-                h = K + 1;
-                break;
-            }
-            if (passed) {
-                upperSum = subtractEntropyTerm(upperSum, T.share());
-                mark(c, 1.0);
-                report(h, c, T, GroupKind::Group);
-                h = c + 1;
-                break;
-            }
-        }
-    }
-
-    // Lower side: groups from lo-1 downward, the columns added in descending class order; the
-    // candidate reaching class 1 is the lower tail.
-    double lowerSum = 0.0;
-    TailResult lowerResult = TailResult::NotTested;
-    double v = 0.0;
-    while (lo >= 2) {
-        ClassGroup T(index);
-        for (int c = lo - 1;; --c) {
-            T.add(c);
-            const bool passed = T.passes(z, threshold);
-            if (c == 1) {
-                lowerResult = passed ? TailResult::Passed : TailResult::Failed;
-                v = T.share();
-                if (passed)
-                    lowerSum = subtractEntropyTerm(lowerSum, v);
-                else
-                    mark(0, 0.0);
-                report(1, lo - 1, T, passed ? GroupKind::Group : GroupKind::Unsettled);
-                lo = 1;
-                break;
-            }
-            if (passed) {
-                lowerSum = subtractEntropyTerm(lowerSum, T.share());
-                report(c, lo - 1, T, GroupKind::Group);
-                lo = c;
-                mark(lo - 1, 1.0);
-                break;
-            }
-        }
-    }
-
-    // A failed tail joins no group; its share enters H only here, and only when the other
-    // side was tested too.
-    double I = 0.0;
-    if (lowerResult == TailResult::Failed && upperResult == TailResult::Failed)
-        I = entropyTerm(u + v);
-    else if (lowerResult == TailResult::Failed && upperResult == TailResult::Passed)
-        I = entropyTerm(v);
-    else if (lowerResult == TailResult::Passed && upperResult == TailResult::Failed)
-        I = entropyTerm(u);
-
-    *Hout = ((lowerSum + upperSum) + F) + I;
+    *Hout = ((lower.sum + upper.sum) + F) + failedTailsTerm(lower, upper);
     const double result = 1.0 - *Hout / *H0out;
-    for (int i = 0; i <= K; ++i) (*A)(i, 3) = cutMarks[static_cast<std::size_t>(i)];
+    grouping.writeMarks(*A);
     return result;
 }
 
