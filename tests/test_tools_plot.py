@@ -33,6 +33,17 @@ def test_rolling_profile_plot_follows_the_window_ends():
     assert list(line.get_xdata()) == [39, 59, 79, 99]
 
 
+def test_rolling_plot_rings_the_windows_below_the_level():
+    series = np.random.default_rng(3).normal(size=600)
+    series[300:] += 2
+    profile = rolling(series, window=200, step=50, p_values=True)
+    (rings,) = profile.plot(level=0.01).collections
+    marked = profile.p_values <= 0.01
+    assert 0 < marked.sum() < len(marked)
+    assert np.array_equal(rings.get_offsets()[:, 0], profile.labels[marked])
+    assert not profile.plot(level=None).collections
+
+
 def test_missing_matplotlib_is_named_with_the_install_command(monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
     with pytest.raises(MissingDependencyError, match="pip install matplotlib"):
