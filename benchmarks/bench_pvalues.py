@@ -9,24 +9,13 @@ from __future__ import annotations
 
 import argparse
 import time
-from collections.abc import Callable
 
 import numpy as np
+from bench_batch import best
 
 import quorvel
 from quorvel_tools import analyze, rolling
-from quorvel_tools.nulls import null_table
-
-RANK_BASED = ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLefttoRight")
-
-
-def best(run: Callable[[], object], repeat: int) -> float:
-    times = []
-    for _ in range(repeat):
-        started = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - started)
-    return min(times)
+from quorvel_tools.nulls import RANK_BASED, null_table
 
 
 def main() -> None:

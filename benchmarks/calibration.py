@@ -16,11 +16,11 @@ import numpy as np
 from scenarios import SCENARIOS
 
 from quorvel_tools import METHODS, analyze
+from quorvel_tools.nulls import RANK_BASED
 
 LEVELS = (0.01, 0.05, 0.1)
 # On the tables' grid (50, 200, 10^4) and between its points (1000, 3333, 10^5, 333333).
 LENGTHS = (50, 200, 1000, 3333, 10_000, 100_000, 333_333)
-RANK_BASED = ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLefttoRight")
 
 
 def series_count(method: str, n: int, quick: bool) -> int:

@@ -135,9 +135,12 @@ py::tuple many(const std::string& method, const std::vector<Doubles>& series,
         progress);
 }
 
-py::tuple permutations(const std::string& method, const Doubles& series, std::int64_t count,
-                       std::uint64_t seed, std::int64_t classes, double z, double accept, int mode,
-                       int workers, const Progress& progress) {
+// Runs of the measure on draws 0..count-1 of the series: `draw(x, n, stream, scratch)` writes
+// draw i, made from the stream of (seed, i), into scratch.values.
+template <typename Draw>
+py::tuple drawnRuns(const std::string& method, const Doubles& series, std::int64_t count,
+                    std::uint64_t seed, std::int64_t classes, double z, double accept, int mode,
+                    int workers, const Progress& progress, const Draw& draw) {
     const MeasureSpec measure = spec(method, z, accept, mode);
     const int K = checkedClasses(classes);
     if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
@@ -147,12 +150,22 @@ py::tuple permutations(const std::string& method, const Doubles& series, std::in
     return runReleased(
         static_cast<std::size_t>(count), checkedWorkers(workers),
         [&](std::size_t i, Scratch& scratch) {
-            scratch.values.assign(x, x + n);
             quorvel::engine::DrawStream stream(seed, i);
-            quorvel::engine::shuffle(scratch.values.data(), n, stream);
+            draw(x, n, stream, scratch);
             return measure.run(scratch.values.data(), scratch.values.data() + n, K, scratch.table);
         },
         progress);
+}
+
+py::tuple permutations(const std::string& method, const Doubles& series, std::int64_t count,
+                       std::uint64_t seed, std::int64_t classes, double z, double accept, int mode,
+                       int workers, const Progress& progress) {
+    return drawnRuns(
+        method, series, count, seed, classes, z, accept, mode, workers, progress,
+        [](const double* x, std::size_t n, quorvel::engine::DrawStream& stream, Scratch& scratch) {
+            scratch.values.assign(x, x + n);
+            quorvel::engine::shuffle(scratch.values.data(), n, stream);
+        });
 }
 
 double checkedBlockLength(double meanLength) {
@@ -164,23 +177,14 @@ double checkedBlockLength(double meanLength) {
 py::tuple blockPermutations(const std::string& method, const Doubles& series, std::int64_t count,
                             std::uint64_t seed, double meanLength, std::int64_t classes, double z,
                             double accept, int mode, int workers, const Progress& progress) {
-    const MeasureSpec measure = spec(method, z, accept, mode);
-    const int K = checkedClasses(classes);
     const double length = checkedBlockLength(meanLength);
-    if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
-    if (count < 0) throw py::value_error("the number of permutations must not be negative");
-    const double* x = series.data();
-    const auto n = static_cast<std::size_t>(series.size());
-    return runReleased(
-        static_cast<std::size_t>(count), checkedWorkers(workers),
-        [&](std::size_t i, Scratch& scratch) {
-            scratch.values.resize(n);
-            quorvel::engine::DrawStream stream(seed, i);
-            quorvel::engine::blockShuffle(x, n, length, stream, scratch.blocks,
-                                          scratch.values.data());
-            return measure.run(scratch.values.data(), scratch.values.data() + n, K, scratch.table);
-        },
-        progress);
+    return drawnRuns(method, series, count, seed, classes, z, accept, mode, workers, progress,
+                     [length](const double* x, std::size_t n, quorvel::engine::DrawStream& stream,
+                              Scratch& scratch) {
+                         scratch.values.resize(n);
+                         quorvel::engine::blockShuffle(x, n, length, stream, scratch.blocks,
+                                                       scratch.values.data());
+                     });
 }
 
 const char* kindName(quorvel::GroupKind kind) {
