@@ -18,7 +18,6 @@ import math
 import numpy as np
 import numpy.typing as npt
 
-
 RULE_FACTOR = 2.0
 
 
