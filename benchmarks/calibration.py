@@ -78,7 +78,7 @@ def dependent_table(quick: bool) -> None:
     for name in ("AR(1) 0.5", "AR(1) 0.9"):
         for n in (200, 1000, 10_000):
             for i, method in enumerate(METHODS):
-                count = 300 if n <= 1000 else 150
+                count = 1000 if n <= 200 else 300 if n <= 1000 else 150
                 count = max(40, count // 5) if quick else count
                 seed = 7 * n + i + (1 if name.endswith("0.9") else 0)
                 shares = [

@@ -21,7 +21,7 @@ import os
 from dataclasses import dataclass
 from functools import cache
 from pathlib import Path
-from typing import Literal
+from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -71,7 +71,7 @@ class NullSample:
 
     @classmethod
     def from_counts(
-        cls, values: npt.NDArray[np.float64], counts: npt.NDArray[np.integer], draws: int
+        cls, values: npt.NDArray[np.float64], counts: npt.NDArray[Any], draws: int
     ) -> NullSample:
         at_or_above = np.cumsum(counts[::-1].astype(np.int64))[::-1]
         return cls(values, np.append(at_or_above, 0), draws)
