@@ -6,8 +6,8 @@ max(5, sqrt(log10 n)) of them in a row stay within 2 sqrt(log10 n / n); a flat-t
 twice that lag gives the long-run variance G and the sum of |k| times the autocovariances, and
 the rule's length is (2 G^2 / D)^(1/3) n^(1/3), D = 2 g(0)^2. The rule is made for the
 variance of a mean; the measures follow the whole distribution along the series and need longer
-blocks, so the length taken is twice the rule's (with the rule itself the block null rejected
-AR(1) 0.9 series of 200 values at 5% in 11% of them, with twice it in 9%: see
+blocks, so the length taken is twice the rule's (with the rule itself NSCircleLefttoRight's
+block null rejected 12% of AR(1) 0.9 series of 200 values at 5%, with twice it 7%: see
 benchmarks/calibration.py). A series without autocorrelation gets 1, the plain shuffle.
 """
 
