@@ -2,7 +2,7 @@
 alpha, within its Monte-Carlo error; under AR(1) data the block null should reject at 5% no more
 than about 5%. Fixed seeds: the same figures on every run.
 
-    python benchmarks/calibration.py            # about 15 minutes on two cores
+    python benchmarks/calibration.py            # about 20 minutes on two cores
     python benchmarks/calibration.py --quick    # fewer series, to try it
 """
 

@@ -9,7 +9,7 @@ series non-stationary when it does not reject that null (p > 0.05; lags by AIC u
 measures use null="iid"; the AR(1) rows also show null="block".
 
     pip install ".[bench]"
-    python benchmarks/power.py                  # about 20 minutes on two cores
+    python benchmarks/power.py                  # about 8 minutes on two cores
     python benchmarks/power.py --plot power.png  # and a figure of the level shifts
 """
 

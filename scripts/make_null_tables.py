@@ -9,7 +9,7 @@ lengths that share K; from 10^4 on, a geometric grid (four points an octave) to 
 Draws: 9,999 up to 10^4 values (p-values to 1e-4, their error at 5% about 0.002), 1,999 to
 10^5 and 999 beyond, where one draw of the three measures costs milliseconds.
 
-    python scripts/make_null_tables.py            # about 10 minutes on two cores
+    python scripts/make_null_tables.py            # about 16 minutes on two cores
 """
 
 from __future__ import annotations
