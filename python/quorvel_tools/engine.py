@@ -86,30 +86,21 @@ def run_permutations(
     config: Config,
     workers: int,
     show_progress: bool | None,
+    block_length: float | None = None,
 ) -> Figures:
-    with _reporting(permutations, "permutations", show_progress) as report:
-        return _engine.permutations(
-            method,
-            values,
-            permutations,
-            seed,
-            config.classes,
-            *_shared(config),
-            workers,
-            report,
-        )
-
-
-def run_block_permutations(
-    method: str,
-    values: npt.NDArray[np.float64],
-    permutations: int,
-    seed: int,
-    block_length: float,
-    config: Config,
-    workers: int,
-    show_progress: bool | None,
-) -> Figures:
+    """Shuffles of the values, or block permutations of mean length `block_length`."""
+    if block_length is None:
+        with _reporting(permutations, "permutations", show_progress) as report:
+            return _engine.permutations(
+                method,
+                values,
+                permutations,
+                seed,
+                config.classes,
+                *_shared(config),
+                workers,
+                report,
+            )
     with _reporting(permutations, "block permutations", show_progress) as report:
         return _engine.block_permutations(
             method,

@@ -26,7 +26,7 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, Config, classes_for_size
+from .config import Config, classes_for_size
 from .engine import run_permutations
 
 Null = Literal["iid", "block"]
@@ -85,12 +85,6 @@ class NullSample:
         at_or_above = self.at_or_above[first]
         above = self.at_or_above[past]
         return above, at_or_above - above
-
-    def quantile(self, q: float) -> float:
-        """The smallest value with at most a fraction 1 - q of the draws above it."""
-        above = self.at_or_above[1:]
-        i = int(np.searchsorted(-above, -(1 - q) * self.draws, side="left"))
-        return float(self.values[min(i, len(self.values) - 1)]) if len(self.values) else np.nan
 
 
 @dataclass(frozen=True)
@@ -152,10 +146,12 @@ def rank_null_applies(method: str, config: Config, counts: npt.NDArray[np.int64]
 
 class NullTable:
     """The shipped tables: one null per rank-based measure for each tabulated length, with the
-    data-size number of classes and the default band multiplier and acceptance fraction."""
+    data-size number of classes and the band multiplier and acceptance fraction they were
+    drawn with."""
 
     def __init__(self, path: Path) -> None:
         with np.load(path) as data:
+            self.z, self.accept = (float(v) for v in data["settings"][:2])
             self.lengths = data["n"]
             self.draws = data["draws"]
             self.classes = np.array([classes_for_size(int(n)) for n in self.lengths])
@@ -168,12 +164,12 @@ class NullTable:
                 for method in RANK_BASED
             }
 
-    def serves(self, method: str, config: Config, n: int) -> bool:
+    def serves(self, config: Config, n: int) -> bool:
+        """Whether these settings and length are the tables' (for a series the rank null
+        applies to)."""
         return (
-            method in RANK_BASED
-            and config.z == DEFAULT_Z
-            and config.accept == DEFAULT_ACCEPT
-            and config.binning == "equal-frequency"
+            config.z == self.z
+            and config.accept == self.accept
             and int(self.lengths[0]) <= n <= int(self.lengths[-1])
             and config.classes == classes_for_size(n)
         )

@@ -11,7 +11,7 @@ the series' autocorrelation), so each series needs its own `permutations` runs.
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any
 
 import numpy as np
@@ -20,7 +20,7 @@ import numpy.typing as npt
 from . import shown
 from .blocks import block_length
 from .config import Config, check_integer, check_seed
-from .engine import check_workers, run_block_permutations, run_permutations
+from .engine import check_workers, run_permutations
 from .nulls import (
     Null,
     NullSample,
@@ -42,11 +42,11 @@ from .progress import progress_bar
 class NullOptions:
     """How p-values are drawn: the null, the draws where one is simulated, seed and workers."""
 
-    null: Null = "iid"
-    permutations: int = 999
-    seed: int | None = None
-    workers: int | None = None
-    show_progress: bool | None = None
+    null: Null
+    permutations: int
+    seed: int | None
+    workers: int
+    show_progress: bool | None
 
     @classmethod
     def checked(
@@ -64,6 +64,10 @@ class NullOptions:
             check_workers(workers),
             show_progress,
         )
+
+    def seed_for(self, values: npt.NDArray[np.float64], method: str) -> int:
+        """The seed given, else one taken from the series."""
+        return series_seed(values, method) if self.seed is None else self.seed
 
 
 @dataclass(frozen=True)
@@ -118,7 +122,7 @@ def significance(
     options: NullOptions,
 ) -> Significance:
     """The p-value of one series' measure `observed`, whose class counts are `counts`."""
-    seed = series_seed(values, method) if options.seed is None else options.seed
+    seed = options.seed_for(values, method)
     shared = _shared_null(method, counts, config, options)
     length = None
     if shared is None:
@@ -145,7 +149,6 @@ class WindowSignificance:
 
     p_values: PValues
     sources: tuple[str, ...]
-    draws: npt.NDArray[np.int64]
 
 
 def window_significance(
@@ -159,7 +162,7 @@ def window_significance(
 ) -> WindowSignificance:
     """Windows of one length share a null wherever the measure is rank-based and the window
     has no tie across a class boundary; the others are each tested against their own values."""
-    seed = series_seed(values, method) if options.seed is None else options.seed
+    seed = options.seed_for(values, method)
     uniform = tie_breaks(seed, len(starts))
     counts = tie_free_counts(window, config.classes)
     shared = _shared_null(method, counts, config, options)
@@ -167,17 +170,15 @@ def window_significance(
     if shared is not None:
         own = _boundary_ties(values, starts, window, counts)
     low, high, p = (np.empty(len(starts)) for _ in range(3))
-    draws = np.empty(len(starts), dtype=np.int64)
     sources = [""] * len(starts)
     if shared is not None and not own.all():
         source, parts = shared
         found = interpolated_p_values(parts, observed[~own], uniform[~own])
         p[~own], low[~own], high[~own] = found.p_value, found.p_low, found.p_high
-        draws[~own] = min(sample.draws for sample, _ in parts)
         for i in np.flatnonzero(~own):
             sources[i] = source
     tested = np.flatnonzero(own)
-    quiet = NullOptions(options.null, options.permutations, None, options.workers, False)
+    quiet = replace(options, show_progress=False)
     with progress_bar(len(tested), f"{method} window nulls", options.show_progress) as bar:
         for i in tested:
             part = values[starts[i] : starts[i] + window]
@@ -185,11 +186,10 @@ def window_significance(
             source, sample, _ = _own_null(method, part, config, quiet, window_seed)
             found = p_values(sample, observed[i : i + 1], uniform[i : i + 1])
             p[i], low[i], high[i] = found.p_value[0], found.p_low[0], found.p_high[0]
-            draws[i] = sample.draws
             sources[i] = source
             if bar is not None:
                 bar.update(1)
-    return WindowSignificance(PValues(p, low, high), tuple(sources), draws)
+    return WindowSignificance(PValues(p, low, high), tuple(sources))
 
 
 def _shared_null(
@@ -200,11 +200,12 @@ def _shared_null(
         return None
     n = int(counts.sum())
     table = null_table()
-    if table.serves(method, config, n):
+    if table.serves(config, n):
         parts = table.around(method, n)
         return ("table" if len(parts) == 1 else "interpolated"), parts
-    workers = check_workers(options.workers)
-    sample = simulated_null(method, n, config, options.permutations, workers, options.show_progress)
+    sample = simulated_null(
+        method, n, config, options.permutations, options.workers, options.show_progress
+    )
     return "simulated", [(sample, 1.0)]
 
 
@@ -216,17 +217,19 @@ def _own_null(
     seed: int,
 ) -> tuple[str, NullSample, float | None]:
     """Shuffles, or block permutations, of the series' own values."""
-    workers = check_workers(options.workers)
-    if options.null == "iid":
-        drawn, _, _ = run_permutations(
-            method, values, options.permutations, seed, config, workers, options.show_progress
-        )
-        return "permutations", NullSample.of(drawn), None
-    length = block_length(values)
-    drawn, _, _ = run_block_permutations(
-        method, values, options.permutations, seed, length, config, workers, options.show_progress
+    length = None if options.null == "iid" else block_length(values)
+    drawn, _, _ = run_permutations(
+        method,
+        values,
+        options.permutations,
+        seed,
+        config,
+        options.workers,
+        options.show_progress,
+        length,
     )
-    return "block permutations", NullSample.of(drawn), length
+    source = "permutations" if length is None else "block permutations"
+    return source, NullSample.of(drawn), length
 
 
 def _boundary_ties(

@@ -27,7 +27,7 @@ class RollingProfile:
     """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based);
     labels[i] is that position's index label (the position itself for unlabelled input).
     `values` are the module's exact figures; the repr summarises them within [0, 1].
-    With p-values, p_values[i] is window i's (see Significance for p_low and p_high) and
+    With p-values, p_values[i] is window i's (drawn within ties, as Significance.p_value) and
     sources[i] the null it came from; otherwise both are None."""
 
     method: str
