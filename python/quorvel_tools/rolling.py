@@ -107,15 +107,24 @@ def rolling(
     if window > n:
         raise ValueError(f"the window ({window} values) is longer than the series ({n} values)")
     config = resolve(window, classes, z, accept, binning)
+    # The p-value settings are checked before the windows are run, not after.
+    options = (
+        NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
+    )
     starts = np.arange(0, n - window + 1, step, dtype=np.int64)
     values, _, _ = run_windows(
-        method, clean.values, starts, window, config, check_workers(workers), show_progress
+        method,
+        clean.values,
+        starts,
+        window,
+        config,
+        check_workers(workers) if options is None else options.workers,
+        show_progress,
     )
     ends = starts + window - 1
     labels = np.asarray(ends if clean.labels is None else clean.labels[ends])
-    if not p_values:
+    if options is None:
         return RollingProfile(method, window, step, config.classes, ends, labels, values)
-    options = NullOptions.checked(null, permutations, seed, workers, show_progress)
     tested = window_significance(method, clean.values, starts, window, values, config, options)
     return RollingProfile(
         method,
