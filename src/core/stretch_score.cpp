@@ -1,6 +1,7 @@
 #include "stretch_score.hpp"
 
-#include "band_count.hpp"
+#include "band.hpp"
+#include "band_walk.hpp"
 #include "interrupt.hpp"
 
 #include <algorithm>
@@ -11,54 +12,64 @@
 
 namespace quorvel {
 
+// The running share of classes first..q among the stretch's values, exactly as the band test
+// evaluates it, and its complement.
+struct ShareOfCount {
+    double value(std::size_t k, int, std::int32_t position, std::int32_t count) const {
+        const double p = static_cast<double>(count) / static_cast<double>(position);
+        return k == 1 ? 1.0 - p : p;
+    }
+};
+
 // Series 0 is the running share, series 1 its complement; a mask bit per series still open.
 class StretchScorer::Boundary {
 public:
     Boundary(const StretchScorer& scorer, int q)
         : scorer_(scorer),
           q_(q),
-          bands_{band(share(), scorer.z_), band(1.0 - share(), scorer.z_)},
-          labels_(scorer.stretch_.source->label.data()),
-          lowest_(static_cast<std::uint32_t>(scorer.stretch_.first)),
-          memberSpan_(static_cast<std::uint32_t>(scorer.stretch_.last - scorer.stretch_.first)),
-          countedSpan_(static_cast<std::uint32_t>(q - scorer.stretch_.first)) {}
+          bands_{band(share(), scorer.z_), band(1.0 - share(), scorer.z_)} {}
 
     std::int32_t countedBefore(int j) const {
         return scorer_.stretch_.source->rangeBefore(scorer_.stretch_.first, q_, j);
     }
 
     // Where the positions of blocks j..end-1 (at least one) stand, the counts before and after
-    // them being `fewest` and `most`.
-    Verdicts judgeBlocks(int j, int end, std::int32_t fewest, std::int32_t most) const {
-        return judge(scorer_.position_[static_cast<std::size_t>(j)] + 1,
-                     scorer_.position_[static_cast<std::size_t>(end)], fewest, most,
-                     scorer_.rootAt_[static_cast<std::size_t>(j)],
-                     scorer_.rootAt_[static_cast<std::size_t>(end)], 3U);
+    // them being `fewest` and `most`. The root before the first position bounds the roots of
+    // all of them from above.
+    BandVerdicts judgeBlocks(int j, int end, std::int32_t fewest, std::int32_t most) const {
+        return judgeShares(bands_, scorer_.position_[static_cast<std::size_t>(j)] + 1,
+                           scorer_.position_[static_cast<std::size_t>(end)], fewest, most,
+                           scorer_.rootAt_[static_cast<std::size_t>(j)],
+                           scorer_.rootAt_[static_cast<std::size_t>(end)], 3U);
     }
 
     // Adds `positions` to the tallies of the series settled outside, and of those settled inside
     // when `inside` is set.
-    void settle(const Verdicts& verdicts, std::int32_t positions, bool inside) {
+    void settle(const BandVerdicts& verdicts, std::int32_t positions, bool inside) {
         for (int k = 0; k < 2; ++k) {
             if (inside && (verdicts.inside >> k & 1U) != 0) inside_[k] += positions;
             if ((verdicts.outside >> k & 1U) != 0) outside_[k] += positions;
         }
     }
 
-    // The positions of source block j for the series in `open`, the stretch's count before the
-    // block being `count`. Stops partway once a series has more than `allowed` positions
-    // outside its band.
+    // The positions of source block j for the series in `open`, judged unsure together, the
+    // stretch's count before the block being `count`. Stops partway once a series has more than
+    // `allowed` positions outside its band.
     void walkBlock(int j, unsigned open, std::int32_t count, std::int64_t allowed) {
-        const ClassIndex& source = *scorer_.stretch_.source;
+        const StretchView& stretch = scorer_.stretch_;
+        const ClassIndex& source = *stretch.source;
         const int begin = j * source.blockSize;
         pollInterrupt(source.blockSize);
         const std::int32_t start = scorer_.position_[static_cast<std::size_t>(j)];
-        LabelWalk walk{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
-        countLabels(begin, std::min(begin + source.blockSize, source.n), kJudgedChunk, open, walk);
+        ShareOfCount exact;
+        BandWalk<2, false, ShareOfCount> walk(source.label.data(), stretch.first, stretch.last, q_,
+                                              bands_, exact);
+        WalkTally<2> tally{start, count, {}, start, {allowed - outside_[0], allowed - outside_[1]}};
+        walk.walkUnsure(begin, std::min(begin + source.blockSize, source.n), open, tally);
         for (int k = 0; k < 2; ++k) {
             if ((open >> k & 1U) == 0) continue;
-            inside_[k] += walk.inside[k];
-            outside_[k] += walk.position - start - walk.inside[k];
+            inside_[k] += tally.inside[k];
+            outside_[k] += tally.position - start - tally.inside[k];
         }
     }
 
@@ -72,118 +83,6 @@ public:
     std::int64_t leastInside() const { return std::min(inside_[0], inside_[1]); }
 
 private:
-    // Where positions first..last stand for the series in `open`, the counts before and after
-    // them being `fewest` and `most`, and rootLast ~ 1/sqrt(last), rootFirst at least about
-    // 1/sqrt(first) (a larger one only widens the band that a verdict "outside" must clear).
-    // The complement's range is one minus the share's.
-    Verdicts judge(std::int32_t first, std::int32_t last, std::int32_t fewest, std::int32_t most,
-                   double rootFirst, double rootLast, unsigned open) const {
-        const auto [least, greatest] = runningShareRange(fewest, most, first, last);
-        Verdicts verdicts;
-        for (int k = 0; k < 2; ++k) {
-            if ((open >> k & 1U) == 0) continue;
-            const double low = k == 1 ? 1.0 - greatest : least;
-            const double high = k == 1 ? 1.0 - least : greatest;
-            switch (bands_[k].judge(low, high, rootFirst, rootLast)) {
-                case Band::Verdict::Inside:
-                    verdicts.inside |= 1U << k;
-                    break;
-                case Band::Verdict::Outside:
-                    verdicts.outside |= 1U << k;
-                    break;
-                case Band::Verdict::Unsure:
-                    break;
-            }
-        }
-        return verdicts;
-    }
-
-    // The stretch's position and count after the labels walked so far, and the positions found
-    // inside each band.
-    struct LabelWalk {
-        std::int32_t position;
-        std::int32_t count;
-        std::array<std::int64_t, 2> inside;
-        std::int32_t start;                 // the position before the block
-        std::array<std::int64_t, 2> spare;  // outside positions the block may add before a stop
-
-        // Whether a series in `open` has already exceeded its spare.
-        bool exhausted(unsigned open) const {
-            for (int k = 0; k < 2; ++k)
-                if ((open >> k & 1U) != 0 && position - start - inside[k] > spare[k]) return true;
-            return false;
-        }
-    };
-
-    // The labels from..to-1 of the source for the series in `open`, in chunks of `width`. A
-    // chunk is judged from the counts at its ends; an unsure one in chunks a quarter as wide,
-    // and below that position by position, exactly where still unsure.
-    void countLabels(int from, int to, int width, unsigned open, LabelWalk& walk) const {
-        for (int chunk = from; chunk < to; chunk += width) {
-            const int end = std::min(chunk + width, to);
-            std::int32_t members = 0;
-            std::int32_t counted = 0;
-            for (int i = chunk; i < end; ++i) {
-                const std::uint32_t offset = offsetAt(i);
-                members += static_cast<std::int32_t>(offset <= memberSpan_);
-                counted += static_cast<std::int32_t>(offset <= countedSpan_);
-            }
-            if (members == 0) continue;
-            const std::int32_t first = walk.position + 1;
-            const std::int32_t last = walk.position + members;
-            const Verdicts verdicts = judge(first, last, walk.count, walk.count + counted,
-                                            inverseRoot(first), inverseRoot(last), open);
-            for (int k = 0; k < 2; ++k)
-                if ((verdicts.inside >> k & 1U) != 0) walk.inside[k] += members;
-            const unsigned unsure = open & ~(verdicts.inside | verdicts.outside);
-            if (unsure == 0) {
-                walk.position += members;
-                walk.count += counted;
-            } else if (width > kNarrowest) {
-                countLabels(chunk, end, width / 4, unsure, walk);
-            } else {
-                countPositions(chunk, end, unsure, walk);
-            }
-            if (walk.exhausted(open)) return;
-        }
-    }
-
-    // The labels from..to-1 (at most kNarrowest) position by position for the series in
-    // `open`: their positions and counts first, then a verdict each without a branch, and the
-    // exact evaluation only where the verdict is unsure.
-    void countPositions(int from, int to, unsigned open, LabelWalk& walk) const {
-        std::array<std::int32_t, kNarrowest> at{};
-        std::array<std::int32_t, kNarrowest> count{};
-        int members = 0;
-        for (int i = from; i < to; ++i) {
-            const std::uint32_t offset = offsetAt(i);
-            const bool member = offset <= memberSpan_;
-            walk.position += member ? 1 : 0;
-            walk.count += offset <= countedSpan_ ? 1 : 0;
-            at[static_cast<std::size_t>(members)] = walk.position;
-            count[static_cast<std::size_t>(members)] = walk.count;
-            members += member ? 1 : 0;
-        }
-        std::array<double, kNarrowest> root{};
-        for (std::size_t i = 0; i < static_cast<std::size_t>(members); ++i)
-            root[i] = inverseRoot(at[i]);
-        for (int k = 0; k < 2; ++k) {
-            if ((open >> k & 1U) == 0) continue;
-            const Band& band = bands_[k];
-            for (std::size_t i = 0; i < static_cast<std::size_t>(members); ++i) {
-                const std::int32_t t = at[i];
-                const double m = static_cast<double>(k == 1 ? t - count[i] : count[i]);
-                const Band::Verdict verdict = band.judgeAt(m, t, root[i]);
-                walk.inside[k] += verdict == Band::Verdict::Inside ? 1 : 0;
-                if (verdict == Band::Verdict::Unsure) {
-                    // Exactly as the band test evaluates it.
-                    const double p = static_cast<double>(count[i]) / static_cast<double>(t);
-                    walk.inside[k] += band.contains(k == 1 ? 1.0 - p : p, t) ? 1 : 0;
-                }
-            }
-        }
-    }
-
     double share() const {
         const StretchView& stretch = scorer_.stretch_;
         return static_cast<double>(stretch.source->rangeCount(stretch.first, q_)) /
@@ -193,21 +92,9 @@ private:
         return Band(c, z, 2.0 * std::numeric_limits<double>::epsilon());
     }
 
-    // Where the label at source position i stands among the stretch's classes: a member when at
-    // most memberSpan_, counted when at most countedSpan_. One unsigned comparison per label
-    // and range, so the chunk counts vectorise.
-    std::uint32_t offsetAt(int i) const { return static_cast<std::uint32_t>(labels_[i]) - lowest_; }
-
-    // Chunks of at most this many labels are walked position by position.
-    static constexpr int kNarrowest = 8;
-
     const StretchScorer& scorer_;
     int q_;
     std::array<Band, 2> bands_;
-    const std::int32_t* labels_;
-    std::uint32_t lowest_;
-    std::uint32_t memberSpan_;
-    std::uint32_t countedSpan_;
     std::array<std::int64_t, 2> inside_{};
     std::array<std::int64_t, 2> outside_{};
 };
@@ -245,9 +132,9 @@ inline bool StretchScorer::empty(int j) const {
     return position_[static_cast<std::size_t>(j) + 1] == position_[static_cast<std::size_t>(j)];
 }
 
-inline StretchScorer::Verdicts StretchScorer::judgeWhole(Boundary& boundary, int j) {
+inline BandVerdicts StretchScorer::judgeWhole(Boundary& boundary, int j) {
     probedIn_[static_cast<std::size_t>(j)] = probeRound_;
-    const Verdicts verdicts =
+    const BandVerdicts verdicts =
         boundary.judgeBlocks(j, j + 1, boundary.countedBefore(j), boundary.countedBefore(j + 1));
     boundary.settle(
         verdicts,
@@ -287,8 +174,8 @@ inline std::optional<std::int64_t> StretchScorer::probeStrayed(Boundary& boundar
     if (strayed < 0.0) return std::nullopt;
     const int j = blockAt(strayed);
     if (empty(j)) return std::nullopt;
-    const Verdicts verdicts = judgeWhole(boundary, j);
-    const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
+    const BandVerdicts verdicts = judgeWhole(boundary, j);
+    const unsigned unsure = verdicts.unsure(3U);
     if (unsure != 0 && boundary.mostOutside() <= allowed)
         boundary.walkBlock(j, unsure, boundary.countedBefore(j), allowed);
     if (boundary.mostOutside() > allowed) return outOfReach(q, j, boundary.mostOutside());
@@ -347,8 +234,8 @@ inline std::int64_t StretchScorer::countRuns(Boundary& boundary, int q, std::int
         const std::int32_t positions =
             position_[static_cast<std::size_t>(end)] - position_[static_cast<std::size_t>(j)];
         if (positions != 0) {
-            const Verdicts verdicts = boundary.judgeBlocks(j, end, fewest, most);
-            const unsigned unsure = 3U & ~(verdicts.inside | verdicts.outside);
+            const BandVerdicts verdicts = boundary.judgeBlocks(j, end, fewest, most);
+            const unsigned unsure = verdicts.unsure(3U);
             if (unsure != 0 && end - j > 1) {
                 run = 1;
                 continue;

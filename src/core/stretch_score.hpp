@@ -2,6 +2,7 @@
 // the band test of the running share and of its complement, judged in one walk.
 #pragma once
 
+#include "band.hpp"
 #include "class_index.hpp"
 
 #include <cstdint>
@@ -48,13 +49,8 @@ private:
     std::optional<std::int64_t> probeStrayed(Boundary& boundary, int q, std::int64_t allowed);
     std::optional<std::int64_t> probeSpread(Boundary& boundary, int q, std::int64_t allowed);
     std::int64_t countRuns(Boundary& boundary, int q, std::int64_t allowed);
-    // Series 0 is the running share, series 1 its complement.
-    struct Verdicts {
-        unsigned inside = 0;  // a bit per series settled inside its band
-        unsigned outside = 0;
-    };
     // Judges source block j whole in this probing round, tallying its positions found outside.
-    Verdicts judgeWhole(Boundary& boundary, int j);
+    BandVerdicts judgeWhole(Boundary& boundary, int j);
     bool empty(int j) const;  // whether source block j holds none of the stretch's values
 
     // The block holding the stretch's values at `fraction` of the way through.
