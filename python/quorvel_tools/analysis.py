@@ -7,11 +7,21 @@ from typing import Any, Literal, TypeVar, overload
 import numpy as np
 import numpy.typing as npt
 
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, METHODS, Binning, Config, check_method, resolve
+from .config import (
+    DEFAULT_ACCEPT,
+    DEFAULT_BINNING,
+    DEFAULT_METHOD,
+    DEFAULT_Z,
+    METHODS,
+    Binning,
+    Config,
+    check_method,
+    resolve,
+)
 from .engine import run_one
 from .groups import groups_from
-from .inputs import NanPolicy, Series, to_series
-from .nulls import Null
+from .inputs import DEFAULT_NAN_POLICY, NanPolicy, Series, to_series
+from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from .pvalues import NullOptions, significance
 from .result import Analysis
 
@@ -56,15 +66,15 @@ def analyze(
 
 def analyze(
     series: Any,
-    method: str = "NSLefttoRight",
+    method: str = DEFAULT_METHOD,
     classes: int | None = None,
     z: float = DEFAULT_Z,
     accept: float = DEFAULT_ACCEPT,
-    binning: Binning = "equal-frequency",
-    nan_policy: NanPolicy = "raise",
+    binning: Binning = DEFAULT_BINNING,
+    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
     p_values: bool = True,
-    null: Null = "iid",
-    permutations: int = 999,
+    null: Null = DEFAULT_NULL,
+    permutations: int = DEFAULT_PERMUTATIONS,
     seed: int | None = None,
     workers: int | None = None,
     show_progress: bool | None = None,

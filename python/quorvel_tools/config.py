@@ -17,6 +17,8 @@ from .labels import plain
 METHODS: tuple[str, ...] = _engine.METHODS
 Binning = Literal["equal-frequency", "equal-width"]
 BINNING_MODES: dict[str, int] = {"equal-frequency": 1, "equal-width": 2}
+DEFAULT_METHOD = "NSLefttoRight"
+DEFAULT_BINNING: Binning = "equal-frequency"
 DEFAULT_Z: float = _engine.DEFAULT_Z
 DEFAULT_ACCEPT: float = _engine.DEFAULT_ACCEPT
 MIN_CLASSES = 2
@@ -54,7 +56,7 @@ def check_settings(
     classes: int | None = None,
     z: float = DEFAULT_Z,
     accept: float = DEFAULT_ACCEPT,
-    binning: Binning = "equal-frequency",
+    binning: Binning = DEFAULT_BINNING,
 ) -> None:
     """The checks that need no data; `resolve` adds the bound of K by the number of values."""
     if not isinstance(binning, str) or binning not in BINNING_MODES:

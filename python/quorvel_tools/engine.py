@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import functools
 import os
 import secrets
 from collections.abc import Callable, Iterator, Sequence
@@ -90,29 +91,15 @@ def run_permutations(
 ) -> Figures:
     """Shuffles of the values, or block permutations of mean length `block_length`."""
     if block_length is None:
-        with _reporting(permutations, "permutations", show_progress) as report:
-            return _engine.permutations(
-                method,
-                values,
-                permutations,
-                seed,
-                config.classes,
-                *_shared(config),
-                workers,
-                report,
-            )
-    with _reporting(permutations, "block permutations", show_progress) as report:
-        return _engine.block_permutations(
-            method,
-            values,
-            permutations,
-            seed,
-            block_length,
-            config.classes,
-            *_shared(config),
-            workers,
-            report,
+        what = "permutations"
+        draw = functools.partial(_engine.permutations, method, values, permutations, seed)
+    else:
+        what = "block permutations"
+        draw = functools.partial(
+            _engine.block_permutations, method, values, permutations, seed, block_length
         )
+    with _reporting(permutations, what, show_progress) as report:
+        return draw(config.classes, *_shared(config), workers, report)
 
 
 def _shared(config: Config) -> tuple[float, float, int]:

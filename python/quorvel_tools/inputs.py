@@ -12,6 +12,8 @@ import numpy.typing as npt
 from .labels import label_text
 
 NanPolicy = Literal["raise", "omit"]
+NAN_POLICIES: tuple[str, ...] = ("raise", "omit")
+DEFAULT_NAN_POLICY: NanPolicy = "raise"
 
 ACCEPTED = (
     "a 1-D sequence of real numbers: a list, a tuple, a NumPy (or masked) array, "
@@ -45,9 +47,9 @@ class Series:
         return "position"
 
 
-def to_series(data: Any, nan_policy: NanPolicy = "raise") -> Series:
+def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
     """Validates and converts `data`; raises TypeError/ValueError naming what is accepted."""
-    if nan_policy not in ("raise", "omit"):
+    if nan_policy not in NAN_POLICIES:
         raise ValueError(f"nan_policy must be 'raise' or 'omit', not {nan_policy!r}")
     name = label_name = None
     if isinstance(data, Series):

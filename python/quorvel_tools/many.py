@@ -13,6 +13,7 @@ from typing import TYPE_CHECKING, Any
 
 from .config import (
     DEFAULT_ACCEPT,
+    DEFAULT_BINNING,
     DEFAULT_Z,
     METHODS,
     Binning,
@@ -21,7 +22,7 @@ from .config import (
     resolve,
 )
 from .engine import check_workers, run_many
-from .inputs import NanPolicy, to_series
+from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
 from .labels import label_text
 from .optional import require
 
@@ -46,8 +47,8 @@ def analyze_many(
     classes: int | None = None,
     z: float = DEFAULT_Z,
     accept: float = DEFAULT_ACCEPT,
-    binning: Binning = "equal-frequency",
-    nan_policy: NanPolicy = "raise",
+    binning: Binning = DEFAULT_BINNING,
+    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
     id_column: str = "id",
     value_column: str = "value",
     workers: int | None = None,

@@ -31,6 +31,9 @@ from .engine import run_permutations
 
 Null = Literal["iid", "block"]
 NULLS: tuple[str, ...] = ("iid", "block")
+DEFAULT_NULL: Null = "iid"
+# Draws of a null simulated for one series or setting: a p-value resolution of 0.001.
+DEFAULT_PERMUTATIONS = 999
 RANK_BASED: tuple[str, ...] = ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLefttoRight")
 TABLE_PATH = Path(__file__).with_name("data") / "null_tables.npz"
 # Below 2^24 values the module's equal-frequency positions are exact in single precision too.

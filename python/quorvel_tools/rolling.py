@@ -10,11 +10,20 @@ import numpy as np
 import numpy.typing as npt
 
 from . import shown
-from .config import DEFAULT_ACCEPT, DEFAULT_Z, Binning, check_integer, check_method, resolve
+from .config import (
+    DEFAULT_ACCEPT,
+    DEFAULT_BINNING,
+    DEFAULT_METHOD,
+    DEFAULT_Z,
+    Binning,
+    check_integer,
+    check_method,
+    resolve,
+)
 from .engine import check_workers, run_windows
-from .inputs import NanPolicy, to_series
+from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
 from .labels import label_text
-from .nulls import Null
+from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from .pvalues import NullOptions, window_significance
 
 if TYPE_CHECKING:
@@ -78,17 +87,17 @@ def rolling(
     series: Any,
     window: int,
     step: int = 1,
-    method: str = "NSLefttoRight",
+    method: str = DEFAULT_METHOD,
     classes: int | None = None,
     z: float = DEFAULT_Z,
     accept: float = DEFAULT_ACCEPT,
-    binning: Binning = "equal-frequency",
-    nan_policy: NanPolicy = "raise",
+    binning: Binning = DEFAULT_BINNING,
+    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
     show_progress: bool | None = None,
     workers: int | None = None,
     p_values: bool = False,
-    null: Null = "iid",
-    permutations: int = 999,
+    null: Null = DEFAULT_NULL,
+    permutations: int = DEFAULT_PERMUTATIONS,
     seed: int | None = None,
 ) -> RollingProfile:
     """classes=None takes K from the window length. The windows are measured by the batch

@@ -11,6 +11,8 @@ import numpy.typing as npt
 from . import shown
 from .config import (
     DEFAULT_ACCEPT,
+    DEFAULT_BINNING,
+    DEFAULT_METHOD,
     DEFAULT_Z,
     Binning,
     check_integer,
@@ -19,8 +21,8 @@ from .config import (
     resolve,
 )
 from .engine import check_workers, fresh_seed, run_permutations
-from .inputs import NanPolicy, to_series
-from .nulls import NullSample, p_values
+from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
+from .nulls import DEFAULT_PERMUTATIONS, NullSample, p_values
 
 NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
 
@@ -66,14 +68,14 @@ class PermutationResult:
 
 def permutation_test(
     series: Any,
-    method: str = "NSLefttoRight",
-    permutations: int = 999,
+    method: str = DEFAULT_METHOD,
+    permutations: int = DEFAULT_PERMUTATIONS,
     seed: int | None = None,
     classes: int | None = None,
     z: float = DEFAULT_Z,
     accept: float = DEFAULT_ACCEPT,
-    binning: Binning = "equal-frequency",
-    nan_policy: NanPolicy = "raise",
+    binning: Binning = DEFAULT_BINNING,
+    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
     show_progress: bool | None = None,
     workers: int | None = None,
 ) -> PermutationResult:

@@ -10,7 +10,7 @@ from ..analysis import analyze
 from ..config import Binning
 from ..inputs import Series
 from ..labels import plain
-from ..nulls import Null
+from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from ..result import Analysis
 from ..rolling import RollingProfile, rolling
 from .output import Row
@@ -28,8 +28,8 @@ class Settings:
     binning: Binning
     workers: int | None = None
     p_values: bool = True
-    null: Null = "iid"
-    permutations: int = 999
+    null: Null = DEFAULT_NULL
+    permutations: int = DEFAULT_PERMUTATIONS
     seed: int | None = None
 
     def options(self) -> dict[str, Any]:

@@ -13,6 +13,7 @@ import numpy as np
 from ..config import (
     BINNING_MODES,
     DEFAULT_ACCEPT,
+    DEFAULT_BINNING,
     DEFAULT_Z,
     METHODS,
     SettingError,
@@ -20,8 +21,8 @@ from ..config import (
     check_seed,
     check_settings,
 )
-from ..inputs import Series
-from ..nulls import NULLS
+from ..inputs import DEFAULT_NAN_POLICY, NAN_POLICIES, Series
+from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULLS
 from ..optional import MissingDependencyError
 from . import figures
 from .demo import demo_series
@@ -94,8 +95,8 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument(
         "--nan",
-        choices=("raise", "omit"),
-        default="raise",
+        choices=NAN_POLICIES,
+        default=DEFAULT_NAN_POLICY,
         help="missing cells: stop with an error (default) or omit them",
     )
     parser.add_argument(
@@ -126,7 +127,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--binning",
         choices=sorted(BINNING_MODES),
-        default="equal-frequency",
+        default=DEFAULT_BINNING,
         help="class boundaries (default: %(default)s)",
     )
     parser.add_argument(
@@ -145,7 +146,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--null",
         choices=NULLS,
-        default="iid",
+        default=DEFAULT_NULL,
         help="what the p-values test: iid = does the order carry information (default); "
         "block = does the distribution drift beyond what short-range dependence explains "
         "(block permutations of each series: --permutations runs per series)",
@@ -159,10 +160,10 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--permutations",
         type=_integer,
-        default=999,
+        default=DEFAULT_PERMUTATIONS,
         metavar="N",
         help="shuffles for a p-value that needs them (ties, NSdichotomy, equal-width classes, "
-        "--null block; default: 999)",
+        "--null block; default: %(default)s)",
     )
     parser.add_argument(
         "--seed",
