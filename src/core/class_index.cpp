@@ -37,9 +37,10 @@ public:
 
     // Labels x[0..count) into out.
     void labelAll(const double* x, std::size_t count, std::int32_t* out) const {
-        forEachBucket(levels_.front().map, x, x + count, [&](double value, std::int32_t bucket) {
-            *out++ = label(value, static_cast<std::size_t>(bucket));
-        });
+        forEachBucket(levels_.front().map, x, x + count,
+                      [this, out](std::size_t i, double value, std::int32_t bucket) {
+                          out[i] = label(value, static_cast<std::size_t>(bucket));
+                      });
     }
 
 private:

@@ -34,7 +34,9 @@ public:
 
     // The buckets of x[0..count), into out, in a loop the compiler can vectorise.
     void map(const double* x, std::size_t count, std::int32_t* out) const {
-        for (std::size_t i = 0; i < count; ++i) out[i] = bucketOf(x[i]);
+        // From a copy: for all the compiler knows, out could alias the members.
+        const MonotoneBuckets buckets = *this;
+        for (std::size_t i = 0; i < count; ++i) out[i] = buckets.bucketOf(x[i]);
     }
 
 private:
@@ -52,19 +54,19 @@ private:
     int last_ = 0;
 };
 
-// Calls visit(x, bucket of x) for every value of [first, last) in order, the buckets mapped a
-// chunk at a time so that the mapping vectorises.
+// Calls visit(i, x, bucket of x) for every value x, the i-th of [first, last), in order, the
+// buckets mapped a chunk at a time so that the mapping vectorises.
 template <typename Visit>
 void forEachBucket(const MonotoneBuckets& bucketOf, const double* first, const double* last,
                    Visit&& visit) {
     constexpr std::size_t kMappedChunk = 512;
     std::int32_t buckets[kMappedChunk];
-    while (first != last) {
+    for (std::size_t at = 0; first != last; at += kMappedChunk) {
         const std::size_t count =
             std::min<std::size_t>(kMappedChunk, static_cast<std::size_t>(last - first));
         pollInterrupt(static_cast<std::int64_t>(count));
         bucketOf.map(first, count, buckets);
-        for (std::size_t i = 0; i < count; ++i) visit(first[i], buckets[i]);
+        for (std::size_t i = 0; i < count; ++i) visit(at + i, first[i], buckets[i]);
         first += count;
     }
 }

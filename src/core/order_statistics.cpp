@@ -92,8 +92,9 @@ void select(const double* first, const double* last, const std::size_t* rank,
 
     const auto buckets = static_cast<std::size_t>(bucketOf.count());
     std::vector<Position> start(buckets + 1, 0);
-    forEachBucket(bucketOf, first, last,
-                  [&](double, std::int32_t k) { ++start[static_cast<std::size_t>(k) + 1]; });
+    forEachBucket(bucketOf, first, last, [&](std::size_t, double, std::int32_t k) {
+        ++start[static_cast<std::size_t>(k) + 1];
+    });
     for (std::size_t k = 0; k < buckets; ++k) start[k + 1] += start[k];
 
     // Where each wanted bucket's values go in the gathered array.
@@ -108,7 +109,7 @@ void select(const double* first, const double* last, const std::size_t* rank,
         }
     }
     std::vector<double> kept(gathered);
-    forEachBucket(bucketOf, first, last, [&](double x, std::int32_t k) {
+    forEachBucket(bucketOf, first, last, [&](std::size_t, double x, std::int32_t k) {
         Position& at = cursor[static_cast<std::size_t>(k)];
         if (at != kNotWanted) kept[at++] = x;
     });
