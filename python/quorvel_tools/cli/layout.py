@@ -151,20 +151,7 @@ def sniff(
     elif width == 1:
         series = 0
     else:
-        candidates = [
-            i
-            for i in range(width)
-            if not order[i]
-            and all(v is not None for v in numeric[i])
-            and not all(math.isnan(v) for v in numeric[i] if v is not None)
-        ]
-        if not candidates:
-            besides = ""
-            if any(order):
-                ordered = ", ".join(repr(names[i]) for i in range(width) if order[i])
-                besides = f" besides the row order ({ordered})"
-            raise UsageError(f"{where} has no column of numbers{besides}; choose one with --column")
-        series = candidates[0]
+        series = _first_series_column(numeric, order, names, where)
     if index == series:
         index = None
     return Layout(
@@ -177,6 +164,26 @@ def sniff(
         index_is_date=index is not None and dates[index],
         chosen=column is not None,
     )
+
+
+def _first_series_column(
+    numeric: list[list[float | None]], order: list[bool], names: list[str], where: str
+) -> int:
+    """The first column of numbers, not all NaN, that is not the row order."""
+    for i, values in enumerate(numeric):
+        if (
+            not order[i]
+            and all(v is not None for v in values)
+            and not all(math.isnan(v) for v in values if v is not None)
+        ):
+            return i
+    besides = ""
+    if any(order):
+        ordered = ", ".join(
+            repr(name) for name, is_order in zip(names, order, strict=True) if is_order
+        )
+        besides = f" besides the row order ({ordered})"
+    raise UsageError(f"{where} has no column of numbers{besides}; choose one with --column")
 
 
 def _sniff_delimiter(lines: list[str]) -> str | None:
