@@ -34,9 +34,7 @@ public:
 
     // The buckets of x[0..count), into out, in a loop the compiler can vectorise.
     void map(const double* x, std::size_t count, std::int32_t* out) const {
-        // From a copy: for all the compiler knows, out could alias the members.
-        const MonotoneBuckets buckets = *this;
-        for (std::size_t i = 0; i < count; ++i) out[i] = buckets.bucketOf(x[i]);
+        for (std::size_t i = 0; i < count; ++i) out[i] = bucketOf(x[i]);
     }
 
 private:
