@@ -92,6 +92,13 @@ ClassIndex classifyWindow(const double* first, const double* last, int K, Binnin
     return index;
 }
 
+ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
+                          LowestBoundary lowest, PositionPrecision precision, double* H0out,
+                          Eigen::MatrixXd& A) {
+    std::vector<double> b;
+    return classifyWindow(first, last, K, binning, lowest, precision, b, H0out, A);
+}
+
 void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A) {
     *H0out = 0.0;
     for (int c = 1; c <= index.K; ++c) {

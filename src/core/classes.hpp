@@ -36,6 +36,11 @@ ClassIndex classifyWindow(const double* first, const double* last, int K, Binnin
                           LowestBoundary lowest, PositionPrecision precision,
                           std::vector<double>& b, double* H0out, Eigen::MatrixXd& A);
 
+// The same, for the measures that read the boundaries only from the table.
+ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
+                          LowestBoundary lowest, PositionPrecision precision, double* H0out,
+                          Eigen::MatrixXd& A);
+
 // Measures that compare or choose among classes need at least one of them.
 void requireClasses(int K, const char* measure);
 

@@ -363,9 +363,8 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
                            double threshold, Binning binning, double* H0out, double* Hout,
                            Eigen::MatrixXd* A) {
     requireClasses(K, "NSCircleLefttoRight");
-    std::vector<double> b;
     const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
-                                            PositionPrecision::Double, b, H0out, *A);
+                                            PositionPrecision::Double, H0out, *A);
 
     ArcPartitions arcs(index, z, threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,

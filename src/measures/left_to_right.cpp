@@ -39,9 +39,8 @@ double NSLefttoRight(const double* first, const double* last, int K, double z, d
     endsGroup[0] = true;
     endsGroup[static_cast<std::size_t>(K)] = true;
 
-    std::vector<double> b;
     const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
-                                            PositionPrecision::Single, b, H0out, *A);
+                                            PositionPrecision::Single, H0out, *A);
 
     *Hout = 0.0;
     for (int s = 1; s <= K;) {

@@ -165,9 +165,8 @@ double failedTailsTerm(const Side& lower, const Side& upper) {
 double NSLocaltoGlobal(const double* first, const double* last, int K, double z, double threshold,
                        Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
     requireClasses(K, "NSLocaltoGlobal");
-    std::vector<double> b;
     const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
-                                            PositionPrecision::Single, b, H0out, *A);
+                                            PositionPrecision::Single, H0out, *A);
     Grouping grouping(index, z, threshold);
 
     const Core core = searchCore(grouping);
