@@ -73,7 +73,7 @@ public:
         if (to - from > kJudgedChunk)
             countLabels<kJudgedChunk>(from, to, open, tally);
         else
-            walkNarrower<kJudgedChunk>(from, to, tallyLabels(from, to).members, open, tally);
+            walkNarrower<kJudgedChunk>(from, to, countIn(from, to).members, open, tally);
     }
 
 private:
@@ -83,8 +83,8 @@ private:
         for (int chunk = from; chunk < to; chunk += kWidth) {
             // A full chunk's fixed length lets the compiler unroll its count completely.
             const int end = std::min(chunk + kWidth, to);
-            const Tally added = end - chunk == kWidth ? tallyLabels(chunk, chunk + kWidth)
-                                                      : tallyLabels(chunk, end);
+            const LabelCount added =
+                end - chunk == kWidth ? countIn(chunk, chunk + kWidth) : countIn(chunk, end);
             if (added.members == 0) continue;
             const std::int32_t first = tally.position + 1;
             const std::int32_t last = tally.position + added.members;
@@ -161,18 +161,19 @@ private:
         tally.inside = inside;
     }
 
-    struct Tally {
+    // The positions among labels from..to-1, and how many of them the share counts.
+    struct LabelCount {
         std::int32_t members;
         std::int32_t counted;
     };
-    Tally tallyLabels(int from, int to) const {
-        Tally tally{0, 0};
+    LabelCount countIn(int from, int to) const {
+        LabelCount labels{0, 0};
         for (int i = from; i < to; ++i) {
             const std::uint32_t offset = offsetAt(i);
-            tally.members += kEveryLabel ? 1 : static_cast<std::int32_t>(offset <= memberSpan_);
-            tally.counted += static_cast<std::int32_t>(offset <= countedSpan_);
+            labels.members += kEveryLabel ? 1 : static_cast<std::int32_t>(offset <= memberSpan_);
+            labels.counted += static_cast<std::int32_t>(offset <= countedSpan_);
         }
-        return tally;
+        return labels;
     }
 
     std::uint32_t offsetAt(int i) const { return static_cast<std::uint32_t>(labels_[i]) - lowest_; }
