@@ -217,3 +217,93 @@ def test_a_configuration_survives_a_refused_series():
         with pytest.raises(TypeError):
             est.nsFunc("NSLefttoRight", bad)
     assert_state(est, before)
+
+
+@pytest.mark.parametrize("replacement", ["shorter", "same length", "longer"])
+def test_python_code_run_during_a_run_cannot_change_what_the_run_reads(replacement):
+    # Signal handlers run inside the run's polls for Ctrl-C; a thread runs while a handler
+    # sleeps. Both are refused any change to the data or the configuration, and nested runs,
+    # which change neither, are allowed.
+    out = run_child(f"""
+        import signal, threading, time
+        import numpy as np
+        x = np.random.default_rng(2).normal(size=3_000_000)
+        replacement = {{"shorter": x[:10], "same length": x[::-1].copy(),
+                        "longer": np.r_[x, x]}}[{replacement!r}]
+        est = quorvel.NonStationary()
+        est.setupDS(len(x))
+        est.data = x
+        expected = est.nsFuncRange("NSLefttoRight", 0, len(x))
+        changes = [lambda: setattr(est, "data", replacement), lambda: est.setupDS(10),
+                   lambda: est.setup(3, 1.96, 0.925845, 1)]
+        refused, nested, from_thread, busy = [], [], [], []
+
+        def handler(signum, frame):
+            if busy:  # the next alarm comes while this one sleeps
+                return
+            busy.append(True)
+            for change in changes:
+                try:
+                    change()
+                except RuntimeError as error:
+                    refused.append(str(error))
+            nested.append(est.nsFunc("NSLefttoRight", [1.0, 2.0, 3.0]))
+            thread = threading.Thread(target=lambda: from_thread.append(attempt()))
+            thread.start()
+            time.sleep(0.002)
+            thread.join()
+            busy.clear()
+
+        def attempt():
+            try:
+                est.data = replacement
+            except RuntimeError:
+                return "refused"
+            return "changed"
+
+        signal.signal(signal.SIGALRM, handler)
+        for name in ("NSLefttoRight", "NSdichotomy"):
+            # The first alarm comes well inside the run; one may still come as it returns.
+            signal.setitimer(signal.ITIMER_REAL, 0.02, 0.003)
+            value = est.nsFuncRange(name, 0, len(x))
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            if name == "NSLefttoRight":
+                assert value == expected, (value, expected)
+            est.setupDS(len(x))
+            est.data = x
+        assert len(refused) >= 3 and nested, (len(refused), len(nested))
+        assert all("refused while a measure runs" in text for text in refused), refused[0]
+        assert "refused" in from_thread, from_thread
+        print(len(nested))
+    """)
+    assert int(out) > 0
+
+
+@pytest.mark.parametrize("through", ["module", "analysis layer"])
+def test_ctrl_c_stops_runs_with_many_classes_for_every_measure(through):
+    # Many classes make band tests on wide groups the bulk of a run: K = n/4 and K = n.
+    out = run_child(f"""
+        import os, subprocess, time
+        import numpy as np
+        import quorvel_tools
+        x = np.random.default_rng(1).normal(size=400_000)
+        delay = 0.3
+        for name in {MEASURES!r}:
+            for n, K in ((400_000, 100_000), (100_000, 100_000)):
+                est = quorvel.NonStationary()
+                est.setup(K, 1.96, 0.925845, 1)
+                subprocess.Popen(["sh", "-c", f"sleep {{delay}}; kill -INT {{os.getpid()}}"])
+                start = time.perf_counter()
+                try:
+                    if {through!r} == "module":
+                        est.nsFunc(name, x[:n])
+                    else:
+                        quorvel_tools.analyze(x[:n], method=name, classes=K, p_values=False)
+                except KeyboardInterrupt:
+                    print(name, K, time.perf_counter() - start - delay)
+                else:
+                    raise AssertionError(f"{{name}} at K = {{K}} ran to its end")
+    """)
+    for line in out.splitlines():
+        name, K, latency = line.split()
+        assert float(latency) < 0.5, f"{name} at K = {K} stopped {latency} s after Ctrl-C"

@@ -236,8 +236,8 @@ PYBIND11_MODULE(quorvel, m) {
         .def("getH0", &NonStationary::getH0)
         .def("getA", &NonStationary::getA)
         .def_property(
-            "data", [](const NonStationary& self) { return PySeries{self.data}; },
-            [](NonStationary& self, PySeries series) { self.data = std::move(series.values); })
+            "data", [](const NonStationary& self) { return PySeries{self.data()}; },
+            [](NonStationary& self, PySeries series) { self.setData(std::move(series.values)); })
         .def("nsFuncRange",
              [](NonStationary& self, const std::string& name, std::uint64_t first,
                 std::uint64_t last) {

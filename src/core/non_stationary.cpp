@@ -8,6 +8,8 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace quorvel {
 namespace {
@@ -22,12 +24,24 @@ std::unique_ptr<Eigen::MatrixXd> zeroTable(std::uint64_t K) {
 
 }  // namespace
 
+class NonStationary::RunInProgress {
+public:
+    explicit RunInProgress(NonStationary& object) : object_(object) { ++object_.runsInProgress_; }
+    ~RunInProgress() { --object_.runsInProgress_; }
+    RunInProgress(const RunInProgress&) = delete;
+    RunInProgress& operator=(const RunInProgress&) = delete;
+
+private:
+    NonStationary& object_;
+};
+
 NonStationary::NonStationary()
     : H0(std::numeric_limits<double>::quiet_NaN()),
       H(std::numeric_limits<double>::quiet_NaN()),
       methodRegistry(measureRegistry()) {}
 
 void NonStationary::setup(std::uint64_t K, double z, double threshold, int mode) {
+    requireNoRunInProgress("setup");
     if (K + 1 > kMaxTableRows) {
         A.reset();
         throw std::bad_alloc();
@@ -47,6 +61,7 @@ void NonStationary::setup(std::uint64_t K, double z, double threshold, int mode)
 }
 
 void NonStationary::setupDS(std::uint64_t n) {
+    requireNoRunInProgress("setupDS");
     if (n == 0) throw std::invalid_argument("setupDS needs a data size n >= 1");
     classCount = classCountForSize(n);
     A.reset();
@@ -63,16 +78,29 @@ double NonStationary::nsFunc(const std::string& name, const Series& series) {
 double NonStationary::nsFuncRange(const std::string& name, std::uint64_t first,
                                   std::uint64_t last) {
     requireConfigured();
-    if (first > last || last > data.size())
+    if (first > last || last > data_.size())
         throw std::out_of_range("nsFuncRange(" + std::to_string(first) + ", " +
                                 std::to_string(last) + ") is out of range for data of length " +
-                                std::to_string(data.size()) + ": need first <= last <= len(data)");
-    return run(name, data.data() + first, data.data() + last);
+                                std::to_string(data_.size()) + ": need first <= last <= len(data)");
+    return run(name, data_.data() + first, data_.data() + last);
+}
+
+void NonStationary::setData(Series series) {
+    requireNoRunInProgress("assigning data");
+    data_ = std::move(series);
 }
 
 Eigen::MatrixXd NonStationary::getA() const {
     requireConfigured();
     return *A;
+}
+
+void NonStationary::requireNoRunInProgress(const char* operation) const {
+    if (runsInProgress_ > 0)
+        throw std::runtime_error(std::string(operation) +
+                                 " is refused while a measure runs on this NonStationary "
+                                 "(called from a signal handler or another thread during the "
+                                 "run); call it after the run returns");
 }
 
 void NonStationary::requireConfigured() const {
@@ -83,6 +111,7 @@ void NonStationary::requireConfigured() const {
 double NonStationary::run(const std::string& name, const double* first, const double* last) {
     requireConfigured();
     const AlgorithmFn measure = findMeasure(methodRegistry, name);
+    const RunInProgress running(*this);
     // The measure works on a fresh table; it and the scalars replace the object's results only
     // when the run succeeds, so a failed run leaves the previous results intact.
     auto table = std::make_unique<Eigen::MatrixXd>();

@@ -41,11 +41,21 @@ public:
     double getH0() const { return H0; }
     Eigen::MatrixXd getA() const;
 
-    Series data;
+    const Series& data() const { return data_; }
+    void setData(Series series);
 
 private:
+    // Counts the runs in progress on this object for as long as one lives.
+    class RunInProgress;
+
     double run(const std::string& name, const double* first, const double* last);
     void requireConfigured() const;
+    // A run polls for Ctrl-C, and Python code (a signal handler, another thread while a handler
+    // waits) may then call this object: what a run reads must not change under it.
+    void requireNoRunInProgress(const char* operation) const;
+
+    Series data_;
+    int runsInProgress_ = 0;
 
     std::uint64_t classCount = 0;
     double H0;
