@@ -6,6 +6,7 @@ from .config import METHODS
 from .groups import Group
 from .inputs import Series
 from .many import RESULT_SCHEMA, analyze_many
+from .nullcache import NullCacheWarning
 from .nulls import clear_null_cache, set_null_cache
 from .optional import MissingDependencyError
 from .pvalues import Significance
@@ -20,6 +21,7 @@ __all__ = [
     "Analysis",
     "Group",
     "MissingDependencyError",
+    "NullCacheWarning",
     "PermutationResult",
     "RollingProfile",
     "RunningShares",

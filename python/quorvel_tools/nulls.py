@@ -28,6 +28,7 @@ import numpy.typing as npt
 
 from .config import Config, classes_for_size
 from .engine import run_permutations
+from .nullcache import ENTRY_SUFFIX, clear_directory, read_entry, write_entry
 
 Null = Literal["iid", "block"]
 NULLS: tuple[str, ...] = ("iid", "block")
@@ -206,14 +207,21 @@ NullKey = tuple[str, int, int, float, float, int]  # method, n, K, z, accept, dr
 
 @dataclass
 class _NullCache:
-    """The simulated nulls of this process, and where they are kept between processes."""
+    """The simulated nulls of this process, where they are kept between processes, and who
+    chose that place (named when the cache fails)."""
 
     samples: dict[NullKey, NullSample]
     directory: Path | None
+    chosen_by: str = "set_null_cache"
+
+    def describe(self) -> str:
+        return f"{self.directory} (from {self.chosen_by})"
 
 
-_cache = _NullCache(
-    {}, Path(os.environ["QUORVEL_NULL_CACHE"]) if os.environ.get("QUORVEL_NULL_CACHE") else None
+_cache = (
+    _NullCache({}, Path(os.environ["QUORVEL_NULL_CACHE"]), "QUORVEL_NULL_CACHE")
+    if os.environ.get("QUORVEL_NULL_CACHE")
+    else _NullCache({}, None)
 )
 
 
@@ -225,7 +233,11 @@ def default_cache_directory() -> Path:
 def set_null_cache(directory: str | os.PathLike[str] | bool | None) -> Path | None:
     """Where simulated nulls are kept between sessions: a directory, True for the user's cache
     directory ($XDG_CACHE_HOME/quorvel/nulls, else ~/.cache/quorvel/nulls), or None/False for
-    this process only (the default, unless QUORVEL_NULL_CACHE names a directory). Returns it."""
+    this process only (the default, unless QUORVEL_NULL_CACHE names a directory). Returns it.
+
+    The cache is best-effort: an entry that fails its checks is simulated again and replaced,
+    and a directory that cannot be written keeps nulls for the process only, each with a
+    `NullCacheWarning`; p-values are the same as without a cache."""
     if directory is True:
         chosen: Path | None = default_cache_directory()
     elif directory is None or directory is False:
@@ -233,20 +245,16 @@ def set_null_cache(directory: str | os.PathLike[str] | bool | None) -> Path | No
     else:
         chosen = Path(directory)
     _cache.directory = chosen
+    _cache.chosen_by = "set_null_cache"
     return chosen
 
 
 def clear_null_cache() -> int:
-    """Forgets every simulated null, in the process and in the cache directory; returns the
-    number of files removed."""
+    """Forgets every simulated null, in the process and in the cache directory (with the
+    temporaries of writers that were interrupted); returns the number of files removed. Files
+    another process removes at the same time are not counted."""
     _cache.samples.clear()
-    directory = _cache.directory
-    removed = 0
-    if directory is not None and directory.is_dir():
-        for path in directory.glob("*.null.npz"):
-            path.unlink()
-            removed += 1
-    return removed
+    return 0 if _cache.directory is None else clear_directory(_cache.directory)
 
 
 def simulated_null(
@@ -264,9 +272,9 @@ def simulated_null(
     if found is not None:
         return found
     path = _cache_path(key)
-    if path is not None and path.is_file():
-        with np.load(path) as data:
-            found = NullSample.from_counts(data["values"], data["counts"], int(data["draws"]))
+    kept = None if path is None else read_entry(path, repr(key), draws, _cache.describe())
+    if kept is not None:
+        found = NullSample.from_counts(*kept, draws)
     else:
         ranks = np.arange(n, dtype=np.float64)
         drawn, _, _ = run_permutations(
@@ -274,12 +282,8 @@ def simulated_null(
         )
         found = NullSample.of(drawn)
         if path is not None:
-            path.parent.mkdir(parents=True, exist_ok=True)
             counts = -np.diff(found.at_or_above)
-            partial = path.with_suffix(f".{os.getpid()}.part")
-            with partial.open("wb") as handle:
-                np.savez(handle, values=found.values, counts=counts, draws=draws)
-            partial.replace(path)  # whole files only, even with several processes at once
+            write_entry(path, repr(key), found.values, counts, draws, _cache.describe())
     _cache.samples[key] = found
     return found
 
@@ -289,7 +293,7 @@ def _cache_path(key: NullKey) -> Path | None:
     if directory is None:
         return None
     method, n, classes, z, accept, draws = key
-    return directory / f"{method}-n{n}-K{classes}-z{z!r}-a{accept!r}-d{draws}.null.npz"
+    return directory / f"{method}-n{n}-K{classes}-z{z!r}-a{accept!r}-d{draws}{ENTRY_SUFFIX}"
 
 
 def series_seed(values: npt.NDArray[np.float64], method: str) -> int:

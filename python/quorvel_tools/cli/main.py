@@ -26,7 +26,7 @@ from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULLS
 from ..optional import MissingDependencyError
 from . import figures
 from .demo import demo_series
-from .errors import UsageError, os_error_text
+from .errors import UsageError, cache_warnings_as_lines, os_error_text
 from .jobs import Named, Settings, rolling_profiles, whole_series
 from .output import render
 from .reading import read_column, stdin_has_data
@@ -212,6 +212,11 @@ def _delimiter(text: str) -> str | None:
 
 def main(argv: Sequence[str] | None = None) -> int:
     arguments = build_parser().parse_args(argv)
+    with cache_warnings_as_lines():
+        return _main(arguments)
+
+
+def _main(arguments: argparse.Namespace) -> int:
     try:
         return _run(arguments)
     except SettingError as error:
