@@ -140,6 +140,24 @@ def test_missing_cells_are_omitted_on_request(tmp_path):
     run = quorvel(path, "--nan", "omit", "--json")
     kept = np.array([v for i, v in enumerate(VALUES) if i % 10 != 3])
     assert values_by_method(run.stdout) == expected(kept)
+    # Windows end at the file's positions, the omitted cells counted: 39 kept values end at 42.
+    path.write_text("x\n" + "\n".join("nan" if i % 10 == 3 else v for i, v in enumerate(TEXT)))
+    windows = quorvel(path, "--nan", "omit", "--window", "39", "--step", "27", "--csv")
+    ends = [int(row["end"]) for row in csv.DictReader(io.StringIO(windows.stdout))]
+    assert ends == [42, 72, 102]
+
+
+def test_values_in_no_class_are_counted_in_every_output_and_noted_once(tmp_path):
+    path = tmp_path / "counts.csv"
+    path.write_text("\n".join(str(i % 5) for i in range(100)))
+    run = quorvel(path, "--csv", "--no-p-values")
+    rows = {
+        row["method"]: int(row["unclassified"]) for row in csv.DictReader(io.StringIO(run.stdout))
+    }
+    assert rows == {**dict.fromkeys(METHODS, 0), "NSdichotomy": 20}
+    (note,) = run.stderr.splitlines()
+    assert note.startswith("quorvel: note: NSdichotomy: 20 of 100 values lie in no class")
+    assert json.loads(quorvel(path, "--json", "--no-p-values").stdout)[2]["unclassified"] == 20
 
 
 @pytest.mark.parametrize(

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import warnings
 from typing import Any, Literal, TypeVar, overload
 
 import numpy as np
@@ -23,7 +24,7 @@ from .groups import groups_from
 from .inputs import DEFAULT_NAN_POLICY, NanPolicy, Series, to_series
 from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from .pvalues import NullOptions, significance
-from .result import Analysis
+from .result import Analysis, UnclassifiedValuesWarning
 
 T = TypeVar("T", bound=np.generic)
 
@@ -100,7 +101,11 @@ def analyze(
         NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
     )
     if method == "all":
-        return {name: run(name, clean, config, options) for name in METHODS}
+        # A loop, not a comprehension: a warning of run() then points at the caller's line.
+        results = {}
+        for name in METHODS:
+            results[name] = run(name, clean, config, options)
+        return results
     return run(check_method(method), clean, config, options)
 
 
@@ -116,7 +121,7 @@ def run(
         if options is None
         else significance(method, series.values, value, counts, config, options)
     )
-    return Analysis(
+    result = Analysis(
         method=method,
         value=value,
         H=H,
@@ -132,6 +137,23 @@ def run(
         groups=groups_from(formed, table),
         series=series,
         significance=tested,
+        value_exact=value,
+        H_exact=H,
+        H0_exact=H0,
+    )
+    if result.unclassified:
+        warnings.warn(unclassified_note(result), UnclassifiedValuesWarning, stacklevel=3)
+    return result
+
+
+def unclassified_note(result: Analysis) -> str:
+    """Says how many values the measure left out, and how to bring them back in."""
+    return (
+        f"{result.method}: {result.unclassified} of {result.n} values lie in no class (lowest "
+        f"class boundary {result.boundaries[0]:.6g}, smallest value "
+        f"{float(result.series.values.min()):.6g}), so the measure counts the other "
+        f"{result.n - result.unclassified}; shifting the "
+        "series so that its smallest value is above 0 puts them in the lowest class"
     )
 
 

@@ -11,6 +11,8 @@ from collections.abc import Iterator, Mapping
 from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any
 
+import numpy as np
+
 from .config import (
     DEFAULT_ACCEPT,
     DEFAULT_BINNING,
@@ -25,6 +27,7 @@ from .engine import check_workers, run_many
 from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
 from .labels import label_text
 from .optional import require
+from .shown import within_unit_array
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -95,9 +98,10 @@ def analyze_many(
             raise _with_id(error, keys) from error
         columns["id"] += keys
         columns["method"] += [name] * len(keys)
-        columns["value"] += list(value)
-        columns["H"] += list(H)
-        columns["H0"] += list(H0)
+        # Clipped to their range as every output gives them; analyze() keeps the exact bits.
+        columns["value"] += list(within_unit_array(value))
+        columns["H"] += list(np.maximum(H, 0.0) + 0.0)
+        columns["H0"] += list(np.maximum(H0, 0.0) + 0.0)
         columns["classes"] += [config.classes for config in configs]
         columns["n"] += [len(values) for values in series]
     # Rows by series, then by method, as a loop over series would give them.

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import math
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -33,9 +33,10 @@ if TYPE_CHECKING:
 
 @dataclass(frozen=True, eq=False)
 class RollingProfile:
-    """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based);
-    labels[i] is that position's index label (the position itself for unlabelled input).
-    `values` are the module's exact figures; the repr summarises them within [0, 1].
+    """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based,
+    counted in the input, omitted missing values included); labels[i] is that position's index
+    label (the position itself for unlabelled input). `values` are clipped to [0, 1];
+    `values_exact` are the module's doubles to the last bit.
     With p-values, p_values[i] is window i's (drawn within ties, as Significance.p_value) and
     sources[i] the null it came from; otherwise both are None."""
 
@@ -49,6 +50,13 @@ class RollingProfile:
     p_values: npt.NDArray[np.float64] | None = None
     null: str | None = None
     sources: tuple[str, ...] | None = None
+    values_exact: npt.NDArray[np.float64] | None = field(default=None, kw_only=True)
+
+    def __post_init__(self) -> None:
+        # Built from the module's figures: those are the exact ones, `values` reads clipped.
+        if self.values_exact is None:
+            object.__setattr__(self, "values_exact", self.values)
+        object.__setattr__(self, "values", shown.within_unit_array(self.values))
 
     def __repr__(self) -> str:
         span = ""
@@ -130,8 +138,10 @@ def rolling(
         check_workers(workers) if options is None else options.workers,
         show_progress,
     )
-    ends = starts + window - 1
-    labels = np.asarray(ends if clean.labels is None else clean.labels[ends])
+    last = starts + window - 1
+    # Positions in the input, so that omitted missing values do not shift them.
+    ends = clean.position_of(last)
+    labels = np.asarray(ends if clean.labels is None else clean.labels[last])
     if options is None:
         return RollingProfile(method, window, step, config.classes, ends, labels, values)
     tested = window_significance(method, clean.values, starts, window, values, config, options)

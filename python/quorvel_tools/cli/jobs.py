@@ -2,16 +2,17 @@
 
 from __future__ import annotations
 
+import warnings
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from ..analysis import analyze
+from ..analysis import analyze, unclassified_note
 from ..config import Binning
 from ..inputs import Series
 from ..labels import plain
 from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
-from ..result import Analysis
+from ..result import Analysis, UnclassifiedValuesWarning
 from ..rolling import RollingProfile, rolling
 from .output import Row
 
@@ -46,16 +47,26 @@ class Settings:
         }
 
 
-def whole_series(named: Named, settings: Settings) -> tuple[list[Row], dict[str, Analysis]]:
-    """One row per series and method; the first method's result per series, for plotting."""
+def whole_series(
+    named: Named, settings: Settings, notes: list[str] | None = None
+) -> tuple[list[Row], dict[str, Analysis]]:
+    """One row per series and method; the first method's result per series, for plotting.
+    What a reader must know about a result (values in no class) is added to `notes`."""
+    notes = [] if notes is None else notes
     rows: list[Row] = []
     first: dict[str, Analysis] = {}
     for name, values in named.items():
         for method in settings.methods:
-            result = analyze(values, method, **settings.options())
+            with warnings.catch_warnings():
+                # The row's unclassified column and the note after the table say it instead.
+                warnings.simplefilter("ignore", UnclassifiedValuesWarning)
+                result = analyze(values, method, **settings.options())
             first.setdefault(name, result)
             row: Row = {"series": name, "method": method, "value": result.value, "H": result.H}
             row |= {"H0": result.H0, "K": result.classes, "n": result.n}
+            row["unclassified"] = result.unclassified
+            if result.unclassified:
+                notes.append(unclassified_note(result))
             if settings.p_values:
                 row["p_value"] = result.p_value
             rows.append(row)
