@@ -161,5 +161,5 @@ class Analysis:
         """Draws the running shares and bands with matplotlib; returns the axes."""
         from .plotting import plot_running_shares
 
-        title = self.method if self.series.name is None else f"{self.series.name}: {self.method}"
+        title = self.method if self.series.name is None else f"{self.method} on {self.series.name}"
         return plot_running_shares(self.running_shares(max_points), title, ax)
