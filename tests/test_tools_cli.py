@@ -158,6 +158,11 @@ def test_values_in_no_class_are_counted_in_every_output_and_noted_once(tmp_path)
     (note,) = run.stderr.splitlines()
     assert note.startswith("quorvel: note: NSdichotomy: 20 of 100 values lie in no class")
     assert json.loads(quorvel(path, "--json", "--no-p-values").stdout)[2]["unclassified"] == 20
+    windows = quorvel(path, "--window", "50", "--step", "25", "--no-p-values")
+    (note,) = windows.stderr.splitlines()
+    assert windows.returncode == 0 and note.startswith(
+        "quorvel: note: NSdichotomy: 3 of 3 windows have values in no class (up to 10 of 50"
+    )
 
 
 @pytest.mark.parametrize(

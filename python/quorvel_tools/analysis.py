@@ -25,6 +25,7 @@ from .inputs import DEFAULT_NAN_POLICY, NanPolicy, Series, to_series
 from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from .pvalues import NullOptions, significance
 from .result import Analysis, UnclassifiedValuesWarning
+from .unclassified import shift_hint
 
 T = TypeVar("T", bound=np.generic)
 
@@ -148,12 +149,11 @@ def run(
 
 def unclassified_note(result: Analysis) -> str:
     """Says how many values the measure left out, and how to bring them back in."""
+    smallest = float(result.series.values.min())
     return (
         f"{result.method}: {result.unclassified} of {result.n} values lie in no class (lowest "
-        f"class boundary {result.boundaries[0]:.6g}, smallest value "
-        f"{float(result.series.values.min()):.6g}), so the measure counts the other "
-        f"{result.n - result.unclassified}; shifting the "
-        "series so that its smallest value is above 0 puts them in the lowest class"
+        f"class boundary {result.boundaries[0]:.6g}, smallest value {smallest:.6g}), so the "
+        f"measure counts the other {result.n - result.unclassified}{shift_hint(smallest)}"
     )
 
 

@@ -7,11 +7,13 @@ applyInPandas or Ray's map_groups.
 from __future__ import annotations
 
 import re
+import warnings
 from collections.abc import Iterator, Mapping
 from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
+import numpy.typing as npt
 
 from .config import (
     DEFAULT_ACCEPT,
@@ -19,6 +21,7 @@ from .config import (
     DEFAULT_Z,
     METHODS,
     Binning,
+    Config,
     check_method,
     check_settings,
     resolve,
@@ -27,7 +30,9 @@ from .engine import check_workers, run_many
 from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
 from .labels import label_text
 from .optional import require
+from .result import UnclassifiedValuesWarning
 from .shown import within_unit_array
+from .unclassified import unclassified_counts
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -96,6 +101,7 @@ def analyze_many(
             value, H0, H = run_many(name, series, configs, workers, show_progress)
         except ValueError as error:
             raise _with_id(error, keys) from error
+        _warn_unclassified(name, keys, series, configs)
         columns["id"] += keys
         columns["method"] += [name] * len(keys)
         # Clipped to their range as every output gives them; analyze() keeps the exact bits.
@@ -108,6 +114,38 @@ def analyze_many(
     order = sorted(range(len(columns["id"])), key=lambda row: row % len(keys) if keys else 0)
     frame: pd.DataFrame = pandas.DataFrame({k: [v[i] for i in order] for k, v in columns.items()})
     return frame.astype(RESULT_SCHEMA)
+
+
+def _warn_unclassified(
+    method: str, keys: list[Any], series: list[npt.NDArray[np.float64]], configs: list[Config]
+) -> None:
+    """The table has no column for them (its schema is fixed), so a warning names the series
+    with values in no class; analyze() on one of them gives the count."""
+    outside = [
+        (
+            key,
+            int(
+                unclassified_counts(
+                    method, values, START, len(values), config.classes, config.binning
+                )[0]
+            ),
+        )
+        for key, values, config in zip(keys, series, configs, strict=True)
+    ]
+    hit = [(key, count) for key, count in outside if count]
+    if hit:
+        named = ", ".join(f"{label_text(key)} ({count})" for key, count in hit[:5])
+        more = f" and {len(hit) - 5} more" if len(hit) > 5 else ""
+        warnings.warn(
+            UnclassifiedValuesWarning(
+                f"{method}: {len(hit)} series have values in no class, which the measure leaves "
+                f"out: {named}{more} (see analyze(...).unclassified)"
+            ),
+            stacklevel=3,
+        )
+
+
+START = np.zeros(1, dtype=np.int64)
 
 
 @contextmanager

@@ -13,7 +13,7 @@ from ..inputs import Series
 from ..labels import plain
 from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from ..result import Analysis, UnclassifiedValuesWarning
-from ..rolling import RollingProfile, rolling
+from ..rolling import RollingProfile, rolling, windows_note
 from .output import Row
 
 # Each series by name, with the labels of its positions when the file has a row-order column.
@@ -74,14 +74,24 @@ def whole_series(
 
 
 def rolling_profiles(
-    named: Named, settings: Settings, window: int, step: int
+    named: Named, settings: Settings, window: int, step: int, notes: list[str] | None = None
 ) -> tuple[list[Row], dict[str, list[RollingProfile]]]:
-    """One row per series and window, one column per method."""
+    """One row per series and window, one column per method; windows with values in no class
+    are said in `notes` (a column per method would double the table's width)."""
+    notes = [] if notes is None else notes
     rows: list[Row] = []
     profiles: dict[str, list[RollingProfile]] = {}
     for name, values in named.items():
-        found = [rolling(values, window, step, m, **settings.options()) for m in settings.methods]
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", UnclassifiedValuesWarning)
+            found = [
+                rolling(values, window, step, m, **settings.options()) for m in settings.methods
+            ]
         profiles[name] = found
+        for profile in found:
+            if profile.unclassified is not None and profile.unclassified.any():
+                smallest = float(values.values.min())
+                notes.append(windows_note(profile.method, profile.unclassified, window, smallest))
         for i, end in enumerate(found[0].ends):
             row: Row = {"series": name, "end": int(end)}
             if values.labels is not None:

@@ -253,7 +253,7 @@ def _run(arguments: argparse.Namespace) -> int:
     )
     notes: list[str] = []
     if arguments.window is not None:
-        rows, profiles = rolling_profiles(named, settings, arguments.window, arguments.step)
+        rows, profiles = rolling_profiles(named, settings, arguments.window, arguments.step, notes)
         if arguments.plot:
             figures.save_profiles(arguments.plot, profiles)
     else:
