@@ -147,6 +147,18 @@ def test_missing_cells_are_omitted_on_request(tmp_path):
     assert ends == [42, 72, 102]
 
 
+def test_figures_reach_csv_and_json_within_their_range(tmp_path):
+    # The README's random walk: the module's own figures are 1.0000000000000002 and -6.7e-16.
+    path = tmp_path / "walk.csv"
+    walk = np.random.default_rng(0).normal(size=1000).cumsum()
+    path.write_text("\n".join(repr(float(v)) for v in walk))
+    args = (path, "--method", "NSLefttoRight", "--no-p-values")
+    (row,) = csv.DictReader(io.StringIO(quorvel(*args, "--csv").stdout))
+    assert (row["value"], row["H"]) == ("1.0", "0.0")
+    (row,) = json.loads(quorvel(*args, "--json").stdout)
+    assert (row["value"], row["H"]) == (1.0, 0.0)
+
+
 def test_values_in_no_class_are_counted_in_every_output_and_noted_once(tmp_path):
     path = tmp_path / "counts.csv"
     path.write_text("\n".join(str(i % 5) for i in range(100)))
