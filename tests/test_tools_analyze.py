@@ -8,7 +8,14 @@ import numpy as np
 import pytest
 
 import quorvel
-from quorvel_tools import METHODS, UnclassifiedValuesWarning, analyze, analyze_many, rolling
+from quorvel_tools import (
+    METHODS,
+    UnclassifiedValuesWarning,
+    analyze,
+    analyze_many,
+    permutation_test,
+    rolling,
+)
 from quorvel_tools.config import DEFAULT_ACCEPT, DEFAULT_Z
 
 from helpers import ACCEPT, MEASURES, Z
@@ -169,6 +176,8 @@ def test_figures_are_clipped_to_their_range_in_every_output_and_exact_under_thei
     assert zero.value_exact < 0 and zero.value == 0 and str(zero.value) == "0.0"
     profile = rolling(walk, window=1000)
     assert (profile.values[0], profile.values_exact[0]) == (1.0, exact)
+    shuffled = permutation_test(walk, permutations=5, seed=0)
+    assert (shuffled.value, shuffled.value_exact, shuffled.to_dict()["value"]) == (1.0, exact, 1.0)
     assert profile.to_frame()["NSLefttoRight"].iloc[0] == 1.0
     table = analyze_many({"walk": walk, "ties": ties}, classes=7)
     assert table["value"].between(0, 1).all() and (table["H"] >= 0).all()
