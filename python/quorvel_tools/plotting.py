@@ -55,14 +55,17 @@ def _class_lines(shares: RunningShares, title: str, axes: Axes) -> Axes:
         colour[c] = to_rgba(line.get_color())
     # Classes of the same final share have the same band: it is drawn once, in grey, and said
     # so, where shading each would pile them into one mass of no colour.
-    for final in np.unique(shares.final[drawn]):
+    bands = np.unique(shares.final[drawn])
+    # Many overlapping shadings add up to an opaque mass; their edges keep each band apart.
+    shade = min(0.12, 0.5 / len(bands)) if len(bands) else 0.12
+    for final in bands:
         alike = drawn[shares.final[drawn] == final]
         red, green, blue, _ = colour[alike[0]] if len(alike) == 1 else (0.4, 0.4, 0.4, 1.0)
         axes.fill_between(
             x,
             shares.lower[:, alike[0]],
             shares.upper[:, alike[0]],
-            facecolor=(red, green, blue, 0.12),
+            facecolor=(red, green, blue, shade),
             edgecolor=(red, green, blue, 0.6),
             linewidth=0.6,
             label="_band" if len(alike) == 1 else f"band of {len(alike)} classes",
