@@ -148,12 +148,23 @@ def run(
 
 
 def unclassified_note(result: Analysis) -> str:
-    """Says how many values the measure left out, and how to bring them back in."""
-    smallest = float(result.series.values.min())
+    """Says how many values the measure left out, where they lie and how to bring them in."""
+    values, b = result.series.values, result.boundaries
+    below = int(np.count_nonzero(values <= min(b[0], b[1])))
+    where = []
+    if below:
+        where.append(
+            f"{below} at or below {min(b[0], b[1]):.6g}; the lowest class is "
+            f"({b[0]:.6g}, {b[1]:.6g}]"
+        )
+    if result.unclassified > below:
+        above = result.unclassified - below
+        where.append(f"{above} above the highest, {b[-1]:.17g}, which rounds below the maximum")
+    smallest = float(values.min())
     return (
-        f"{result.method}: {result.unclassified} of {result.n} values lie in no class (lowest "
-        f"class boundary {result.boundaries[0]:.6g}, smallest value {smallest:.6g}), so the "
-        f"measure counts the other {result.n - result.unclassified}{shift_hint(smallest)}"
+        f"{result.method}: {result.unclassified} of {result.n} values lie in no class "
+        f"({', '.join(where)}), so the measure counts the other "
+        f"{result.n - result.unclassified}{shift_hint(smallest) if below else ''}"
     )
 
 
