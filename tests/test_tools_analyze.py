@@ -2,12 +2,20 @@
 
 import json
 import math
+import warnings
 
 import numpy as np
 import pytest
 
 import quorvel
-from quorvel_tools import METHODS, analyze
+from quorvel_tools import (
+    METHODS,
+    UnclassifiedValuesWarning,
+    analyze,
+    analyze_many,
+    permutation_test,
+    rolling,
+)
 from quorvel_tools.config import DEFAULT_ACCEPT, DEFAULT_Z
 
 from helpers import ACCEPT, MEASURES, Z
@@ -28,7 +36,7 @@ def test_names_and_defaults_are_the_modules():
     estimator = quorvel.NonStationary()
     estimator.setupDS(100)
     unique = np.arange(100.0)
-    assert estimator.nsFunc("NSLefttoRight", unique) == analyze(unique, "NSLefttoRight").value
+    assert estimator.nsFunc("NSLefttoRight", unique) == analyze(unique, "NSLefttoRight").value_exact
 
 
 @pytest.mark.parametrize("name", SERIES)
@@ -41,8 +49,9 @@ def test_results_equal_the_module_on_the_same_configuration(name, binning, mode)
     for method in METHODS:
         value = estimator.nsFunc(method, series)
         result = results[method]
-        assert result.value == value or (math.isnan(value) and math.isnan(result.value))
-        assert (result.H, result.H0) == (estimator.getH(), estimator.getH0())
+        exact = result.value_exact
+        assert exact == value or (math.isnan(value) and math.isnan(exact))
+        assert (result.H_exact, result.H0_exact) == (estimator.getH(), estimator.getH0())
         table = estimator.getA()
         assert np.array_equal(result.boundaries, table[:, 0])
         assert np.array_equal(result.counts, table[1:, 1])
@@ -55,7 +64,7 @@ def test_default_classes_follow_the_modules_data_size_rule():
     estimator.setupDS(len(series))
     for method in METHODS:
         result = analyze(series, method)
-        assert result.value == estimator.nsFunc(method, series)
+        assert result.value_exact == estimator.nsFunc(method, series)
         assert result.classes == estimator.getA().shape[0] - 1 == 18
 
 
@@ -145,17 +154,34 @@ def test_numpy_integers_and_floats_are_settings_like_any_number():
     assert numpy.classes == 7 and isinstance(numpy.classes, int)
 
 
-def test_results_keep_exact_figures_and_show_them_within_their_meaning():
-    # The README's random walk: the module gives 1 − H/H0 = 1.0000000000000002, H = −6.7e−16.
-    series = np.random.default_rng(0).normal(size=1000).cumsum()
+def test_figures_are_clipped_to_their_range_in_every_output_and_exact_under_their_names():
+    # The README's random walk: the module gives 1 − H/H0 = 1.0000000000000002, H = −6.7e−16
+    # and a group share of 1.0000000000000007; integers 0..9 (seed 8) give NSLocaltoGlobal −2.2e−16.
+    walk = np.random.default_rng(0).normal(size=1000).cumsum()
+    ties = np.random.default_rng(8).integers(0, 10, 200).astype(float)
     estimator = quorvel.NonStationary()
     estimator.setupDS(1000)
-    exact = estimator.nsFunc("NSLefttoRight", series)
-    result = analyze(series)
-    assert (result.value, result.H) == (exact, estimator.getH())
-    assert result.value > 1 and result.H < 0
+    exact = estimator.nsFunc("NSLefttoRight", walk)
+    result = analyze(walk)
+    assert (result.value_exact, result.H_exact) == (exact, estimator.getH())
+    assert exact > 1 and result.H_exact < 0 and result.groups[0].share_exact > 1
+    assert (result.value, result.H, result.groups[0].share) == (1.0, 0.0, 1.0)
+    assert "share=1.0," in repr(result.groups[0])
+    as_dict = json.loads(json.dumps(result.to_dict()))
+    assert (as_dict["value"], as_dict["H"], as_dict["value_exact"]) == (1.0, 0.0, exact)
+    assert as_dict["groups"][0]["share"] == 1.0
     assert "value=1, p_value=0.0001 (iid), H=0, H0=3.36719," in repr(result)
     assert "value=1, p_value=0.0001 (iid), H=" in repr(analyze(np.arange(100.0)))
+    zero = analyze(ties, "NSLocaltoGlobal", classes=7, p_values=False)
+    assert zero.value_exact < 0 and zero.value == 0 and str(zero.value) == "0.0"
+    profile = rolling(walk, window=1000)
+    assert (profile.values[0], profile.values_exact[0]) == (1.0, exact)
+    shuffled = permutation_test(walk, permutations=5, seed=0)
+    assert (shuffled.value, shuffled.value_exact, shuffled.to_dict()["value"]) == (1.0, exact, 1.0)
+    assert profile.to_frame()["NSLefttoRight"].iloc[0] == 1.0
+    table = analyze_many({"walk": walk, "ties": ties}, classes=7)
+    assert table["value"].between(0, 1).all() and (table["H"] >= 0).all()
+    assert (table["value"] == 0).sum() == (table["value"] <= 0).sum() > 0
 
 
 def test_bad_configuration_is_refused_before_the_module_runs():
@@ -169,3 +195,23 @@ def test_bad_configuration_is_refused_before_the_module_runs():
         analyze([1.0, 2.0, 3.0], accept=float("nan"))
     with pytest.raises(ValueError, match="too few"):
         analyze([1.0])
+
+
+def test_values_in_no_class_are_counted_said_and_warned():
+    # The module's lowest boundaries: 0 for NSdichotomy on a minimum of 0, and 0.99 * min above
+    # the next boundary for equal-width classes on negative data, so class 1 (b0, b1] is empty.
+    counts = np.random.default_rng(11).integers(0, 5, 100).astype(float)
+    drifting = np.random.default_rng(0).uniform(-1000, -990, 400)
+    drifting[200:] += 3
+    with pytest.warns(UnclassifiedValuesWarning, match="NSdichotomy: 19 of 100 values lie in no"):
+        result = analyze(counts, "NSdichotomy", p_values=False)
+    assert result.unclassified == np.count_nonzero(counts == 0) == 19
+    assert result.counts.sum() == 81 and "n=100, 19 in no class," in repr(result)
+    assert result.to_dict()["unclassified"] == 19 and result.to_frame().attrs["unclassified"] == 19
+    with pytest.warns(UnclassifiedValuesWarning, match="17 of 400"):
+        negative = analyze(drifting, binning="equal-width", p_values=False)
+    assert negative.unclassified == np.count_nonzero(drifting <= negative.boundaries[1]) == 17
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        for clean in (analyze(drifting + 2000, binning="equal-width"), analyze(counts)):
+            assert clean.unclassified == 0 and "no class" not in repr(clean)

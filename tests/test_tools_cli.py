@@ -140,6 +140,41 @@ def test_missing_cells_are_omitted_on_request(tmp_path):
     run = quorvel(path, "--nan", "omit", "--json")
     kept = np.array([v for i, v in enumerate(VALUES) if i % 10 != 3])
     assert values_by_method(run.stdout) == expected(kept)
+    # Windows end at the file's positions, the omitted cells counted: 39 kept values end at 42.
+    path.write_text("x\n" + "\n".join("nan" if i % 10 == 3 else v for i, v in enumerate(TEXT)))
+    windows = quorvel(path, "--nan", "omit", "--window", "39", "--step", "27", "--csv")
+    ends = [int(row["end"]) for row in csv.DictReader(io.StringIO(windows.stdout))]
+    assert ends == [42, 72, 102]
+
+
+def test_figures_reach_csv_and_json_within_their_range(tmp_path):
+    # The README's random walk: the module's own figures are 1.0000000000000002 and -6.7e-16.
+    path = tmp_path / "walk.csv"
+    walk = np.random.default_rng(0).normal(size=1000).cumsum()
+    path.write_text("\n".join(repr(float(v)) for v in walk))
+    args = (path, "--method", "NSLefttoRight", "--no-p-values")
+    (row,) = csv.DictReader(io.StringIO(quorvel(*args, "--csv").stdout))
+    assert (row["value"], row["H"]) == ("1.0", "0.0")
+    (row,) = json.loads(quorvel(*args, "--json").stdout)
+    assert (row["value"], row["H"]) == (1.0, 0.0)
+
+
+def test_values_in_no_class_are_counted_in_every_output_and_noted_once(tmp_path):
+    path = tmp_path / "counts.csv"
+    path.write_text("\n".join(str(i % 5) for i in range(100)))
+    run = quorvel(path, "--csv", "--no-p-values")
+    rows = {
+        row["method"]: int(row["unclassified"]) for row in csv.DictReader(io.StringIO(run.stdout))
+    }
+    assert rows == {**dict.fromkeys(METHODS, 0), "NSdichotomy": 20}
+    assert run.stderr.startswith("quorvel: note: NSdichotomy: 20 of 100 values lie in no class")
+    assert run.stderr.count("\n") == 1, run.stderr
+    assert json.loads(quorvel(path, "--json", "--no-p-values").stdout)[2]["unclassified"] == 20
+    windows = quorvel(path, "--window", "50", "--step", "25", "--no-p-values")
+    assert windows.returncode == 0 and windows.stderr.count("\n") == 1, windows.stderr
+    assert windows.stderr.startswith(
+        "quorvel: note: NSdichotomy: 3 of 3 windows have values in no class (up to 10 of 50"
+    )
 
 
 @pytest.mark.parametrize(

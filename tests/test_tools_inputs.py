@@ -67,6 +67,18 @@ def test_omit_drops_missing_values_and_keeps_the_labels_of_the_rest():
     assert omitted.n == 8
 
 
+def test_omitted_values_keep_the_positions_of_the_rest():
+    values = np.array([1.0, 2, np.nan, 4, 5, 6, 7, 8, 9, 10, 11, 12] * 10)
+    kept = np.flatnonzero(~np.isnan(values))
+    profile = rolling(values, window=50, step=10, nan_policy="omit")
+    assert list(profile.ends) == list(profile.labels) == list(kept[np.arange(49, 110, 10)])
+    assert profile.ends[0] == 54 and list(profile.to_frame()["end"][:2]) == [54, 65]
+    shares = analyze(values, classes=3, nan_policy="omit").running_shares()
+    assert list(shares.labels[:3]) == [0, 1, 3] and shares.labels[-1] == 119
+    with pytest.raises(ValueError, match="infinite value at position 3"):
+        analyze([np.nan, 1.0, 2.0, np.inf, 3.0], nan_policy="omit")
+
+
 def test_pandas_index_labels_positions_in_results():
     index = pd.date_range("2024-01-01", periods=40, freq="D")
     series = pd.Series(np.arange(40.0) % 7, index=index)

@@ -1,11 +1,13 @@
 """Rolling windows give what separate calls on the slices give."""
 
+import warnings
+
 import numpy as np
 import pandas as pd
 import pytest
 
 import quorvel
-from quorvel_tools import METHODS, rolling
+from quorvel_tools import METHODS, UnclassifiedValuesWarning, analyze, analyze_many, rolling
 
 
 @pytest.mark.parametrize("method", METHODS)
@@ -46,3 +48,42 @@ def test_numpy_integers_are_windows_and_the_repr_is_a_summary():
     text = repr(profile)
     assert "7 windows of 100 values, step 50, K=11, ends 2024-04-09 to 2025-02-03" in text
     assert len(text) < 200
+
+
+RNG = np.random.default_rng(5)
+OUTSIDE = {
+    "counts with zeros": RNG.poisson(1.0, 300).astype(float),
+    "negative": RNG.uniform(-1000, -990, 300),
+    "near 1e15": RNG.integers(0, 3, 300) + 1e15,
+    "wide normal": RNG.normal(size=300) * 37.0 - 11.0,
+}
+
+
+@pytest.mark.parametrize("binning", ["equal-frequency", "equal-width"])
+@pytest.mark.parametrize("name", OUTSIDE)
+def test_values_in_no_class_per_window_are_those_of_the_modules_tables(name, binning):
+    # Lowest boundaries at or above the minimum (zeros, 0.99 * a negative minimum, 1e15 - 0.01
+    # rounding to 1e15) and equal-width upper boundaries that round below the maximum: each
+    # window's count is its own table's, n minus its class counts.
+    series = OUTSIDE[name]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", UnclassifiedValuesWarning)
+        for method in METHODS:
+            for classes in (3, 7):
+                profile = rolling(series, 60, 17, method, classes=classes, binning=binning)
+                expected = [
+                    analyze(series[e - 59 : e + 1], method, classes, binning=binning).unclassified
+                    for e in profile.ends
+                ]
+                assert list(profile.unclassified) == expected
+
+
+def test_windows_and_series_with_values_in_no_class_are_said():
+    counts = OUTSIDE["counts with zeros"]
+    with pytest.warns(UnclassifiedValuesWarning, match=r"NSdichotomy: 5 of 5 windows .* of 60"):
+        profile = rolling(counts, 60, 60, "NSdichotomy")
+    assert "5 with values in no class" in repr(profile)
+    assert list(profile.to_frame()["unclassified"]) == list(profile.unclassified)
+    assert "unclassified" not in rolling(counts + 1, 60, 60, "NSdichotomy").to_frame()
+    with pytest.warns(UnclassifiedValuesWarning, match=r"1 series .*: 'c' \(\d+\)"):
+        analyze_many({"c": counts, "d": counts + 1}, "NSdichotomy")

@@ -10,7 +10,7 @@ from .nullcache import NullCacheWarning
 from .nulls import clear_null_cache, set_null_cache
 from .optional import MissingDependencyError
 from .pvalues import Significance
-from .result import Analysis
+from .result import Analysis, UnclassifiedValuesWarning
 from .rolling import RollingProfile, rolling
 from .running import RunningShares
 from .significance import PermutationResult, permutation_test
@@ -27,6 +27,7 @@ __all__ = [
     "RunningShares",
     "Series",
     "Significance",
+    "UnclassifiedValuesWarning",
     "analyze",
     "analyze_many",
     "clear_null_cache",

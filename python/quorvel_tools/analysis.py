@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import warnings
 from typing import Any, Literal, TypeVar, overload
 
 import numpy as np
@@ -23,7 +24,8 @@ from .groups import groups_from
 from .inputs import DEFAULT_NAN_POLICY, NanPolicy, Series, to_series
 from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from .pvalues import NullOptions, significance
-from .result import Analysis
+from .result import Analysis, UnclassifiedValuesWarning
+from .unclassified import shift_hint
 
 T = TypeVar("T", bound=np.generic)
 
@@ -100,7 +102,11 @@ def analyze(
         NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
     )
     if method == "all":
-        return {name: run(name, clean, config, options) for name in METHODS}
+        # A loop, not a comprehension: a warning of run() then points at the caller's line.
+        results = {}
+        for name in METHODS:
+            results[name] = run(name, clean, config, options)
+        return results
     return run(check_method(method), clean, config, options)
 
 
@@ -116,7 +122,7 @@ def run(
         if options is None
         else significance(method, series.values, value, counts, config, options)
     )
-    return Analysis(
+    result = Analysis(
         method=method,
         value=value,
         H=H,
@@ -132,6 +138,33 @@ def run(
         groups=groups_from(formed, table),
         series=series,
         significance=tested,
+        value_exact=value,
+        H_exact=H,
+        H0_exact=H0,
+    )
+    if result.unclassified:
+        warnings.warn(unclassified_note(result), UnclassifiedValuesWarning, stacklevel=3)
+    return result
+
+
+def unclassified_note(result: Analysis) -> str:
+    """Says how many values the measure left out, where they lie and how to bring them in."""
+    values, b = result.series.values, result.boundaries
+    below = int(np.count_nonzero(values <= min(b[0], b[1])))
+    where = []
+    if below:
+        where.append(
+            f"{below} at or below {min(b[0], b[1]):.6g}; the lowest class is "
+            f"({b[0]:.6g}, {b[1]:.6g}]"
+        )
+    if result.unclassified > below:
+        above = result.unclassified - below
+        where.append(f"{above} above the highest, {b[-1]:.17g}, which rounds below the maximum")
+    smallest = float(values.min())
+    return (
+        f"{result.method}: {result.unclassified} of {result.n} values lie in no class "
+        f"({', '.join(where)}), so the measure counts the other "
+        f"{result.n - result.unclassified}{shift_hint(smallest) if below else ''}"
     )
 
 

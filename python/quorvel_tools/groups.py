@@ -2,12 +2,15 @@
 
 from __future__ import annotations
 
+import math
 from collections.abc import Iterable
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Literal, cast
 
 import numpy as np
 import numpy.typing as npt
+
+from .shown import within_unit
 
 GroupKind = Literal["group", "core", "unsettled", "failed-core"]
 
@@ -19,7 +22,8 @@ class Group:
     kind: "group" a group the measure closed; "core" NSLocaltoGlobal's core group; "unsettled"
     a tail of NSLocaltoGlobal whose classes reached the end of the range without settling (they
     join no group); "failed-core" the middle classes that NSLocaltoGlobal's core search merged
-    without settling a core. share is the group's share as the measure summed it.
+    without settling a core. share is the group's share as the measure summed it, clipped to
+    [0, 1] (a sum of shares can land an ulp above 1); share_exact is the module's double.
     """
 
     first: int
@@ -29,6 +33,13 @@ class Group:
     count: int
     share: float
     kind: GroupKind = "group"
+    share_exact: float = field(default=math.nan, kw_only=True, repr=False)
+
+    def __post_init__(self) -> None:
+        # Given only a share, that is the exact one; given both, the share is shown clipped.
+        if math.isnan(self.share_exact):
+            object.__setattr__(self, "share_exact", self.share)
+        object.__setattr__(self, "share", within_unit(self.share))
 
     def to_dict(self) -> dict[str, Any]:
         return {
@@ -39,6 +50,7 @@ class Group:
             "count": self.count,
             "share": self.share,
             "kind": self.kind,
+            "share_exact": self.share_exact,
         }
 
 
@@ -56,6 +68,7 @@ def groups_from(
             count=int(count),
             share=float(share),
             kind=cast(GroupKind, kind),
+            share_exact=float(share),
         )
         for first, last, count, share, kind in formed
     )

@@ -26,16 +26,26 @@ class Series:
     """Values in order, with the labels of their positions (None: 0, 1, 2, ...), the series'
     name and the name of its labels (a pandas Series gives its name and its index's name).
     analyze() and the others take one as input too; the Series they keep is checked: finite
-    float64 values."""
+    float64 values.
+
+    `positions` are the values' positions in the input the series came from (None: 0, 1, 2,
+    ...); they differ once missing values are omitted, and results report these."""
 
     values: npt.NDArray[np.float64]
     labels: npt.NDArray[Any] | None
     name: str | None = None
     label_name: str | None = None
+    positions: npt.NDArray[np.int64] | None = None
 
     def label(self, position: int) -> Any:
-        """The index label of a position, or the position itself for unlabelled input."""
-        return position if self.labels is None else self.labels[position]
+        """The index label of a value, or its position in the input for unlabelled input."""
+        if self.labels is not None:
+            return self.labels[position]
+        return position if self.positions is None else int(self.positions[position])
+
+    def position_of(self, index: npt.NDArray[np.int64]) -> npt.NDArray[np.int64]:
+        """Positions in the input of the values at `index` of this series."""
+        return index if self.positions is None else self.positions[index]
 
     @property
     def axis(self) -> str:
@@ -51,9 +61,10 @@ def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
     """Validates and converts `data`; raises TypeError/ValueError naming what is accepted."""
     if nan_policy not in NAN_POLICIES:
         raise ValueError(f"nan_policy must be 'raise' or 'omit', not {nan_policy!r}")
-    name = label_name = None
+    name = label_name = positions = None
     if isinstance(data, Series):
         raw, labels, name, label_name = data.values, data.labels, data.name, data.label_name
+        positions = data.positions
     else:
         raw, labels = _unwrap_pandas(data)
         name, label_name = _pandas_names(data)
@@ -69,17 +80,21 @@ def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
                 f"the series has {int(missing.sum())} missing value(s) (NaN), the first at "
                 f"{where}; pass nan_policy='omit' to drop them"
             )
+        # The values kept are reported at their positions in the input, not renumbered.
+        kept = np.flatnonzero(~missing)
+        positions = kept if positions is None else positions[kept]
         values = values[~missing]
         labels = None if labels is None else labels[~missing]
     if np.isinf(values).any():
         first = int(np.argmax(np.isinf(values)))
-        raise ValueError(f"the series holds an infinite value at position {first}")
+        at = first if positions is None else int(positions[first])
+        raise ValueError(f"the series holds an infinite value at position {at}")
     if values.size == 0:
         raise ValueError("the series is empty (no values left to analyse)")
     # An own read-only copy: the caller's array stays writable and results cannot alias it.
     values = np.array(values, dtype=np.float64, copy=True)
     values.flags.writeable = False
-    return Series(values, labels, name, label_name)
+    return Series(values, labels, name, label_name, positions)
 
 
 def _unwrap_pandas(data: Any) -> tuple[Any, npt.NDArray[Any] | None]:

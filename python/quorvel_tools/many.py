@@ -7,9 +7,13 @@ applyInPandas or Ray's map_groups.
 from __future__ import annotations
 
 import re
+import warnings
 from collections.abc import Iterator, Mapping
 from contextlib import contextmanager
 from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
 
 from .config import (
     DEFAULT_ACCEPT,
@@ -17,6 +21,7 @@ from .config import (
     DEFAULT_Z,
     METHODS,
     Binning,
+    Config,
     check_method,
     check_settings,
     resolve,
@@ -25,6 +30,9 @@ from .engine import check_workers, run_many
 from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
 from .labels import label_text
 from .optional import require
+from .result import UnclassifiedValuesWarning
+from .shown import within_unit_array
+from .unclassified import unclassified_counts
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -93,17 +101,51 @@ def analyze_many(
             value, H0, H = run_many(name, series, configs, workers, show_progress)
         except ValueError as error:
             raise _with_id(error, keys) from error
+        _warn_unclassified(name, keys, series, configs)
         columns["id"] += keys
         columns["method"] += [name] * len(keys)
-        columns["value"] += list(value)
-        columns["H"] += list(H)
-        columns["H0"] += list(H0)
+        # Clipped to their range as every output gives them; analyze() keeps the exact bits.
+        columns["value"] += list(within_unit_array(value))
+        columns["H"] += list(np.maximum(H, 0.0) + 0.0)
+        columns["H0"] += list(np.maximum(H0, 0.0) + 0.0)
         columns["classes"] += [config.classes for config in configs]
         columns["n"] += [len(values) for values in series]
     # Rows by series, then by method, as a loop over series would give them.
     order = sorted(range(len(columns["id"])), key=lambda row: row % len(keys) if keys else 0)
     frame: pd.DataFrame = pandas.DataFrame({k: [v[i] for i in order] for k, v in columns.items()})
     return frame.astype(RESULT_SCHEMA)
+
+
+def _warn_unclassified(
+    method: str, keys: list[Any], series: list[npt.NDArray[np.float64]], configs: list[Config]
+) -> None:
+    """The table has no column for them (its schema is fixed), so a warning names the series
+    with values in no class; analyze() on one of them gives the count."""
+    outside = [
+        (
+            key,
+            int(
+                unclassified_counts(
+                    method, values, START, len(values), config.classes, config.binning
+                )[0]
+            ),
+        )
+        for key, values, config in zip(keys, series, configs, strict=True)
+    ]
+    hit = [(key, count) for key, count in outside if count]
+    if hit:
+        named = ", ".join(f"{label_text(key)} ({count})" for key, count in hit[:5])
+        more = f" and {len(hit) - 5} more" if len(hit) > 5 else ""
+        warnings.warn(
+            UnclassifiedValuesWarning(
+                f"{method}: {len(hit)} series have values in no class, which the measure leaves "
+                f"out: {named}{more} (see analyze(...).unclassified)"
+            ),
+            stacklevel=3,
+        )
+
+
+START = np.zeros(1, dtype=np.int64)
 
 
 @contextmanager

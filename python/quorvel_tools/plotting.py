@@ -19,15 +19,18 @@ def _axes(ax: Axes | None) -> Axes:
     if ax is not None:
         return ax
     pyplot: Any = require("matplotlib.pyplot", "plotting", "matplotlib")
-    _, new_axes = pyplot.subplots(figsize=(9, 5))
+    # Constrained layout keeps a legend placed beside the axes inside the figure.
+    _, new_axes = pyplot.subplots(figsize=(9, 5), layout="constrained")
     result: Axes = new_axes
     return result
 
 
 def plot_running_shares(shares: RunningShares, title: str, ax: Axes | None = None) -> Axes:
-    """Few classes: one line per class with its band shaded. Many classes: a map of how many
-    band half-widths each class's share lies from its final share (|deviation| > 1 is outside)."""
-    if shares.shares.shape[1] <= MAX_CLASS_LINES:
+    """Few classes: one line per class with its band. Many classes: a map of how many band
+    half-widths each class's share lies from its final share (|deviation| > 1 is outside).
+    Empty classes (coinciding boundaries, as on tied data) are not drawn as lines: their share
+    is 0 throughout, and the legend says how many there are."""
+    if np.count_nonzero(shares.final > 0) <= MAX_CLASS_LINES:
         return _class_lines(shares, title, _axes(ax))
     return _deviation_map(shares, title, _axes(ax))
 
@@ -36,8 +39,12 @@ MAX_CLASS_LINES = 10
 
 
 def _class_lines(shares: RunningShares, title: str, axes: Axes) -> Axes:
+    colors: Any = require("matplotlib.colors", "plotting", "matplotlib")
+    to_rgba = colors.to_rgba
     x = shares.labels
-    for c in range(shares.shares.shape[1]):
+    drawn = np.flatnonzero(shares.final > 0)
+    colour = {}
+    for c in drawn:
         lower, upper = shares.boundaries[c], shares.boundaries[c + 1]
         (line,) = axes.plot(
             x,
@@ -45,8 +52,23 @@ def _class_lines(shares: RunningShares, title: str, axes: Axes) -> Axes:
             linewidth=1,
             label=f"({boundary_text(lower)}, {boundary_text(upper)}]",
         )
+        colour[c] = to_rgba(line.get_color())
+    # Classes of the same final share have the same band: it is drawn once, in grey, and said
+    # so, where shading each would pile them into one mass of no colour.
+    bands = np.unique(shares.final[drawn])
+    # Many overlapping shadings add up to an opaque mass; their edges keep each band apart.
+    shade = min(0.12, 0.5 / len(bands)) if len(bands) else 0.12
+    for final in bands:
+        alike = drawn[shares.final[drawn] == final]
+        red, green, blue, _ = colour[alike[0]] if len(alike) == 1 else (0.4, 0.4, 0.4, 1.0)
         axes.fill_between(
-            x, shares.lower[:, c], shares.upper[:, c], color=line.get_color(), alpha=0.15
+            x,
+            shares.lower[:, alike[0]],
+            shares.upper[:, alike[0]],
+            facecolor=(red, green, blue, shade),
+            edgecolor=(red, green, blue, 0.6),
+            linewidth=0.6,
+            label="_band" if len(alike) == 1 else f"band of {len(alike)} classes",
         )
     # The first few positions have bands far wider than the shares; scale to the rest.
     settled = shares.upper[len(x) // 50 :]
@@ -54,7 +76,9 @@ def _class_lines(shares: RunningShares, title: str, axes: Axes) -> Axes:
     axes.set_xlabel(shares.axis)
     axes.set_ylabel("running share of class")
     axes.set_title(f"{title}: running class shares and their bands")
-    axes.legend(fontsize="small", ncol=2, title="class values")
+    empty = len(shares.final) - len(drawn)
+    heading = "class values" if not empty else f"class values ({empty} empty not drawn)"
+    axes.legend(fontsize="small", ncol=2, title=heading)
     return axes
 
 
@@ -72,7 +96,12 @@ def _deviation_map(shares: RunningShares, title: str, axes: Axes) -> Axes:
         vmax=3,
         shading="nearest",
     )
-    axes.figure.colorbar(image, ax=axes, label="(share − final share) / band half-width")
+    axes.figure.colorbar(
+        image,
+        ax=axes,
+        label="running share − final share, in band half-widths\n"
+        "red above, blue below; beyond ±1 the share is outside its band",
+    )
     ticks = np.linspace(0, len(shares.positions) - 1, 6).astype(int)
     axes.set_xticks(ticks, _tick_labels(shares.labels[ticks]), fontsize="small")
     step = max(1, classes // 10)
@@ -93,18 +122,26 @@ def boundary_text(value: float) -> str:
 
 
 def _tick_labels(labels: Any) -> list[str]:
-    if np.asarray(labels).dtype.kind == "M":
-        return [str(day) for day in np.datetime_as_string(labels, unit="D")]
-    return [str(label) for label in labels]
+    """Dates only as fine as the labels need: 1871 for annual data, 1871-03 for monthly."""
+    dates = np.asarray(labels)
+    if dates.dtype.kind != "M":
+        return [str(label) for label in labels]
+    for unit in ("Y", "M", "D", "m", "s"):
+        if np.all(dates.astype(f"datetime64[{unit}]") == dates):
+            return [str(text).replace("T", " ") for text in np.datetime_as_string(dates, unit)]
+    return [str(text).replace("T", " ") for text in np.datetime_as_string(dates)]
 
 
 def plot_profile(
     profile: RollingProfile, ax: Axes | None = None, level: float | None = 0.05
 ) -> Axes:
     """The measure of each window against the window's end; with p-values, the windows whose
-    p-value is at most `level` are ringed (level=None marks none)."""
+    p-value is at most `level` are ringed (level=None marks none). The legend sits beside the
+    axes, where it covers none of the values (which often lie at 1)."""
     axes = _axes(ax)
-    (line,) = axes.plot(profile.labels, profile.values, marker=".", linewidth=1)
+    (line,) = axes.plot(
+        profile.labels, profile.values, marker=".", linewidth=1, label=profile.method
+    )
     if profile.p_values is not None and level is not None:
         marked = profile.p_values <= level
         axes.scatter(
@@ -113,13 +150,20 @@ def plot_profile(
             s=60,
             facecolors="none",
             edgecolors=line.get_color(),
-            label=f"p ≤ {level:g} ({profile.null} null)",
+            label=ring_label(profile, level),
         )
-        axes.legend(loc="upper right")
+    axes.legend(loc="upper left", bbox_to_anchor=(1.01, 1), borderaxespad=0, fontsize="small")
     axes.set_ylim(-0.05, 1.05)
     axes.set_xlabel("window end")
-    axes.set_ylabel(profile.method)
+    axes.set_ylabel(f"{profile.method}\n{SCALE}")
     axes.set_title(
         f"{profile.method} over windows of {profile.window} values (step {profile.step})"
     )
     return axes
+
+
+SCALE = "0 = settles, 1 = drifts"
+
+
+def ring_label(profile: RollingProfile, level: float) -> str:
+    return f"p ≤ {level:g} ({profile.null} null)"

@@ -2,7 +2,9 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+import math
+from collections.abc import Callable
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -19,14 +21,26 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
 
+class UnclassifiedValuesWarning(UserWarning):
+    """Some values of the series lie in no class of the measure's table, so its shares and
+    groups do not count them (see Analysis.unclassified)."""
+
+
 @dataclass(frozen=True, repr=False, eq=False)
 class Analysis:
     """value = 1 − H/H0 of `method`; 0 when every class's share settles, towards 1 the more
     classes had to be merged; NaN when H0 is 0 (all values in one class).
 
-    `value`, `H` and `H0` are exactly the module's figures (to_dict() and to_frame() too), so
-    they can land a rounding step outside their meaning (1.0000000000000002, H = -6.7e-16);
-    the repr shows them as they read: the value within [0, 1], entropies never below 0.
+    `value` is clipped to [0, 1] and `H`, `H0` to at least 0: the module's own doubles can land
+    a rounding step outside their meaning (1.0000000000000002, H = -6.7e-16), and these are the
+    figures one compares and filters on. `value_exact`, `H_exact` and `H0_exact` are the
+    module's doubles to the last bit.
+
+    `unclassified` counts the values that lie in no class: the lowest boundary is the module's
+    own (min - 0.01 for equal-frequency classes, 0.99 * min for equal-width ones and
+    min - 0.01 * |min| for NSdichotomy), so a minimum of 0 (NSdichotomy) or a negative minimum
+    (equal-width classes) leaves the lowest values outside every class, and the measure is then
+    taken on the other n - unclassified values only.
     """
 
     method: str
@@ -44,6 +58,26 @@ class Analysis:
     groups: tuple[Group, ...]
     series: Series
     significance: Significance | None = None
+    value_exact: float = field(default=math.nan, kw_only=True)
+    H_exact: float = field(default=math.nan, kw_only=True)
+    H0_exact: float = field(default=math.nan, kw_only=True)
+
+    def __post_init__(self) -> None:
+        # Built from the module's figures: those are the exact ones, the fields read clipped.
+        self._keep_exact("value", shown.within_unit)
+        self._keep_exact("H", shown.non_negative)
+        self._keep_exact("H0", shown.non_negative)
+
+    def _keep_exact(self, name: str, clip: Callable[[float], float]) -> None:
+        given = getattr(self, name)
+        if math.isnan(getattr(self, f"{name}_exact")):
+            object.__setattr__(self, f"{name}_exact", given)
+        object.__setattr__(self, name, clip(given))
+
+    @property
+    def unclassified(self) -> int:
+        """How many values lie in no class (n minus the class counts of the module's table)."""
+        return self.n - int(self.counts.sum())
 
     @property
     def p_value(self) -> float:
@@ -58,10 +92,12 @@ class Analysis:
             if tested is None
             else f", p_value={shown.p_value(tested.p_value, tested.resolution)} ({tested.null})"
         )
+        outside = f", {self.unclassified} in no class" if self.unclassified else ""
         return (
             f"Analysis({self.method}: value={shown.fraction(self.value)}{p}, "
             f"H={shown.entropy(self.H)}, H0={shown.entropy(self.H0)}, "
-            f"K={self.classes}, n={self.n}, groups={len(self.groups)} ({merged} merged))"
+            f"K={self.classes}, n={self.n}{outside}, "
+            f"groups={len(self.groups)} ({merged} merged))"
         )
 
     def to_dict(self) -> dict[str, Any]:
@@ -76,6 +112,10 @@ class Analysis:
             "accept": self.accept,
             "binning": self.binning,
             "n": self.n,
+            "unclassified": self.unclassified,
+            "value_exact": self.value_exact,
+            "H_exact": self.H_exact,
+            "H0_exact": self.H0_exact,
             "boundaries": self.boundaries.tolist(),
             "counts": self.counts.tolist(),
             "shares": self.shares.tolist(),
@@ -84,7 +124,8 @@ class Analysis:
         }
 
     def to_frame(self) -> pd.DataFrame:
-        """One row per class: its value range, count, share and the group it was merged into."""
+        """One row per class: its value range, count, share and the group it was merged into.
+        `frame.attrs` holds n and the number of values in no class, which no row counts."""
         from .optional import require
 
         pandas = require("pandas", "to_frame()")
@@ -101,6 +142,7 @@ class Analysis:
                 "group": group_of,
             }
         )
+        frame.attrs.update(n=self.n, unclassified=self.unclassified)
         return frame
 
     def running_shares(self, max_points: int | None = DEFAULT_MAX_POINTS) -> RunningShares:
@@ -110,7 +152,7 @@ class Analysis:
             self.series.values,
             self.boundaries,
             self.z,
-            self.series.labels,
+            self.series.labels if self.series.labels is not None else self.series.positions,
             max_points,
             self.series.axis,
         )
@@ -119,5 +161,5 @@ class Analysis:
         """Draws the running shares and bands with matplotlib; returns the axes."""
         from .plotting import plot_running_shares
 
-        title = self.method if self.series.name is None else f"{self.series.name}: {self.method}"
+        title = self.method if self.series.name is None else f"{self.method} on {self.series.name}"
         return plot_running_shares(self.running_shares(max_points), title, ax)

@@ -3,7 +3,8 @@
 from __future__ import annotations
 
 import math
-from dataclasses import dataclass
+import warnings
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -25,6 +26,8 @@ from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
 from .labels import label_text
 from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
 from .pvalues import NullOptions, window_significance
+from .result import UnclassifiedValuesWarning
+from .unclassified import shift_hint, unclassified_counts
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -33,9 +36,11 @@ if TYPE_CHECKING:
 
 @dataclass(frozen=True, eq=False)
 class RollingProfile:
-    """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based);
-    labels[i] is that position's index label (the position itself for unlabelled input).
-    `values` are the module's exact figures; the repr summarises them within [0, 1].
+    """values[i] is the measure of the window ending at position ends[i] (inclusive, 0-based,
+    counted in the input, omitted missing values included); labels[i] is that position's index
+    label (the position itself for unlabelled input). `values` are clipped to [0, 1];
+    `values_exact` are the module's doubles to the last bit. unclassified[i] counts the values
+    of window i that lie in no class (see Analysis.unclassified); the measure leaves them out.
     With p-values, p_values[i] is window i's (drawn within ties, as Significance.p_value) and
     sources[i] the null it came from; otherwise both are None."""
 
@@ -49,6 +54,14 @@ class RollingProfile:
     p_values: npt.NDArray[np.float64] | None = None
     null: str | None = None
     sources: tuple[str, ...] | None = None
+    values_exact: npt.NDArray[np.float64] | None = field(default=None, kw_only=True)
+    unclassified: npt.NDArray[np.int64] | None = field(default=None, kw_only=True)
+
+    def __post_init__(self) -> None:
+        # Built from the module's figures: those are the exact ones, `values` reads clipped.
+        if self.values_exact is None:
+            object.__setattr__(self, "values_exact", self.values)
+        object.__setattr__(self, "values", shown.within_unit_array(self.values))
 
     def __repr__(self) -> str:
         span = ""
@@ -60,6 +73,8 @@ class RollingProfile:
         if self.p_values is not None:
             below = int(np.count_nonzero(self.p_values <= 0.05))
             tested = f", {below} with p <= 0.05 ({self.null} null)"
+        if self.unclassified is not None and self.unclassified.any():
+            tested += f", {np.count_nonzero(self.unclassified)} with values in no class"
         return (
             f"RollingProfile({self.method}: {len(self.values)} windows of {self.window} values, "
             f"step {self.step}, K={self.classes}{span}, "
@@ -67,12 +82,16 @@ class RollingProfile:
         )
 
     def to_frame(self) -> pd.DataFrame:
+        """One row per window, by its label: end, the measure, p_value when asked for and, when
+        some window has values in no class, their count per window (`unclassified`)."""
         from .optional import require
 
         pandas = require("pandas", "to_frame()")
         columns: dict[str, Any] = {"end": self.ends, self.method: self.values}
         if self.p_values is not None:
             columns["p_value"] = self.p_values
+        if self.unclassified is not None and self.unclassified.any():
+            columns["unclassified"] = self.unclassified
         frame: pd.DataFrame = pandas.DataFrame(columns, index=self.labels)
         return frame
 
@@ -130,10 +149,23 @@ def rolling(
         check_workers(workers) if options is None else options.workers,
         show_progress,
     )
-    ends = starts + window - 1
-    labels = np.asarray(ends if clean.labels is None else clean.labels[ends])
+    last = starts + window - 1
+    # Positions in the input, so that omitted missing values do not shift them.
+    ends = clean.position_of(last)
+    labels = np.asarray(ends if clean.labels is None else clean.labels[last])
+    outside = unclassified_counts(
+        method, clean.values, starts, window, config.classes, config.binning
+    )
+    if outside.any():
+        note = windows_note(method, outside, window, float(clean.values.min()))
+        warnings.warn(
+            UnclassifiedValuesWarning(f"{note} (counted in RollingProfile.unclassified)"),
+            stacklevel=2,
+        )
     if options is None:
-        return RollingProfile(method, window, step, config.classes, ends, labels, values)
+        return RollingProfile(
+            method, window, step, config.classes, ends, labels, values, unclassified=outside
+        )
     tested = window_significance(method, clean.values, starts, window, values, config, options)
     return RollingProfile(
         method,
@@ -146,4 +178,14 @@ def rolling(
         tested.p_values.p_value,
         options.null,
         tested.sources,
+        unclassified=outside,
+    )
+
+
+def windows_note(method: str, outside: npt.NDArray[np.int64], window: int, smallest: float) -> str:
+    """Says how many windows have values the measure left out."""
+    return (
+        f"{method}: {np.count_nonzero(outside)} of {len(outside)} windows have values in no "
+        f"class (up to {int(outside.max())} of {window}, which the measure leaves out)"
+        f"{shift_hint(smallest)}"
     )

@@ -1,10 +1,28 @@
-"""How result objects show their figures. The figures themselves stay exactly what the module
-returned; 1 − H/H0 can land an ulp outside [0, 1] and an entropy an ulp below 0, which reads as
-a meaning that is not there, so printing clamps them."""
+"""How results give their figures. The module's 1 − H/H0 can land an ulp outside [0, 1] and an
+entropy an ulp below 0, which reads as a meaning that is not there (`value == 0` misses a zero),
+so every output gives them clipped to their range; the exact doubles stay under *_exact names."""
 
 from __future__ import annotations
 
 import math
+
+import numpy as np
+import numpy.typing as npt
+
+
+def within_unit(value: float) -> float:
+    """A degree clipped to [0, 1]; NaN stays NaN, and -0.0 becomes 0.0."""
+    return value if math.isnan(value) else min(max(value, 0.0), 1.0) + 0.0
+
+
+def non_negative(value: float) -> float:
+    """An entropy clipped to at least 0; NaN stays NaN."""
+    return value if math.isnan(value) else max(value, 0.0) + 0.0
+
+
+def within_unit_array(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    """within_unit() of every element (NaN stays NaN)."""
+    return np.clip(values, 0.0, 1.0) + 0.0
 
 
 def fraction(value: float) -> str:

@@ -2,7 +2,8 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+import math
+from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
@@ -31,8 +32,8 @@ NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
 class PermutationResult:
     """p_value = (1 + shuffled values >= observed) / (1 + permutations); NaN when the
     observed value is NaN. Shuffles whose measure is NaN never count as >= observed.
-    `value` and `null` are the module's exact figures; the repr shows a summary, with the
-    value within [0, 1]."""
+    `value` and `null` are clipped to [0, 1], as every result gives them; `value_exact` and
+    `null_exact` are the module's doubles, on which the p-value is counted."""
 
     method: str
     value: float
@@ -40,6 +41,17 @@ class PermutationResult:
     permutations: int
     seed: int | None
     null: npt.NDArray[np.float64]
+    value_exact: float = field(default=math.nan, kw_only=True)
+    null_exact: npt.NDArray[np.float64] | None = field(default=None, kw_only=True)
+
+    def __post_init__(self) -> None:
+        # Built from the module's figures: those are the exact ones, the fields read clipped.
+        if math.isnan(self.value_exact):
+            object.__setattr__(self, "value_exact", self.value)
+        if self.null_exact is None:
+            object.__setattr__(self, "null_exact", self.null)
+        object.__setattr__(self, "value", shown.within_unit(self.value))
+        object.__setattr__(self, "null", shown.within_unit_array(self.null))
 
     def __repr__(self) -> str:
         median = self.quantiles()[0.5]
@@ -59,6 +71,7 @@ class PermutationResult:
         return {
             "method": self.method,
             "value": self.value,
+            "value_exact": self.value_exact,
             "p_value": self.p_value,
             "permutations": self.permutations,
             "seed": self.seed,

@@ -10,7 +10,7 @@ from typing import Any
 import numpy as np
 
 from ..optional import require
-from ..plotting import plot_profile, plot_running_shares
+from ..plotting import SCALE, plot_profile, plot_running_shares, ring_label
 from ..result import Analysis
 from ..rolling import RollingProfile
 from .errors import UsageError, os_error_text
@@ -19,27 +19,56 @@ from .errors import UsageError, os_error_text
 def save_shares(path: str, results: Mapping[str, Analysis]) -> None:
     figure, axes = _panels(len(results))
     for ax, (name, result) in zip(axes, results.items(), strict=True):
-        plot_running_shares(result.running_shares(), name, ax)
+        plot_running_shares(result.running_shares(), f"{result.method} on {name}", ax)
     _save(figure, path)
 
 
 # Measures often agree window for window; wide solid lines under thin dashed ones keep each seen.
 LINE_STYLES = (("-", 3.2), ("--", 2.2), (":", 1.8), ("-.", 1.0))
+# The level at which the command rings windows (plot_profile's default).
+LEVEL = 0.05
 # Profiles this close draw as one line, whatever the last bits of their figures.
 SAME = 1e-9
 
 
 def save_profiles(path: str, profiles: Mapping[str, Sequence[RollingProfile]]) -> None:
+    lines_module: Any = require("matplotlib.lines", "--plot", "matplotlib")
     figure, axes = _panels(len(profiles))
     for ax, (name, found) in zip(axes, profiles.items(), strict=True):
         for profile in found:
-            plot_profile(profile, ax)
-        for line, (style, width) in zip(ax.get_lines(), itertools.cycle(LINE_STYLES)):
+            plot_profile(profile, ax, LEVEL)
+        # One line per profile (the rings are scatter collections, not lines).
+        lines = ax.get_lines()
+        for line, (style, width) in zip(lines, itertools.cycle(LINE_STYLES)):
             line.set_linestyle(style)
             line.set_linewidth(width)
-        ax.set_ylabel("measure")
+        handles: list[Any] = list(lines)
+        labels = [_legend_entry(p, found) for p in found]
+        tested = [p for p in found if p.p_values is not None]
+        if tested:
+            # The rings of every measure mean the same: one entry, in a neutral colour.
+            handles.append(
+                lines_module.Line2D(
+                    [],
+                    [],
+                    marker="o",
+                    linestyle="none",
+                    markersize=8,
+                    markerfacecolor="none",
+                    markeredgecolor="0.3",
+                )
+            )
+            labels.append(ring_label(tested[0], LEVEL))
+        ax.set_ylabel(f"measure\n{SCALE}")
         ax.set_title(f"{name}: windows of {found[0].window} values (step {found[0].step})")
-        ax.legend([_legend_entry(p, found) for p in found], fontsize="small")
+        ax.legend(
+            handles,
+            labels,
+            loc="upper left",
+            bbox_to_anchor=(1.01, 1),
+            borderaxespad=0,
+            fontsize="small",
+        )
     _save(figure, path)
 
 

@@ -2,17 +2,18 @@
 
 from __future__ import annotations
 
+import warnings
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from ..analysis import analyze
+from ..analysis import analyze, unclassified_note
 from ..config import Binning
 from ..inputs import Series
 from ..labels import plain
 from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
-from ..result import Analysis
-from ..rolling import RollingProfile, rolling
+from ..result import Analysis, UnclassifiedValuesWarning
+from ..rolling import RollingProfile, rolling, windows_note
 from .output import Row
 
 # Each series by name, with the labels of its positions when the file has a row-order column.
@@ -46,16 +47,26 @@ class Settings:
         }
 
 
-def whole_series(named: Named, settings: Settings) -> tuple[list[Row], dict[str, Analysis]]:
-    """One row per series and method; the first method's result per series, for plotting."""
+def whole_series(
+    named: Named, settings: Settings, notes: list[str] | None = None
+) -> tuple[list[Row], dict[str, Analysis]]:
+    """One row per series and method; the first method's result per series, for plotting.
+    What a reader must know about a result (values in no class) is added to `notes`."""
+    notes = [] if notes is None else notes
     rows: list[Row] = []
     first: dict[str, Analysis] = {}
     for name, values in named.items():
         for method in settings.methods:
-            result = analyze(values, method, **settings.options())
+            with warnings.catch_warnings():
+                # The row's unclassified column and the note after the table say it instead.
+                warnings.simplefilter("ignore", UnclassifiedValuesWarning)
+                result = analyze(values, method, **settings.options())
             first.setdefault(name, result)
             row: Row = {"series": name, "method": method, "value": result.value, "H": result.H}
             row |= {"H0": result.H0, "K": result.classes, "n": result.n}
+            row["unclassified"] = result.unclassified
+            if result.unclassified:
+                notes.append(unclassified_note(result))
             if settings.p_values:
                 row["p_value"] = result.p_value
             rows.append(row)
@@ -63,14 +74,24 @@ def whole_series(named: Named, settings: Settings) -> tuple[list[Row], dict[str,
 
 
 def rolling_profiles(
-    named: Named, settings: Settings, window: int, step: int
+    named: Named, settings: Settings, window: int, step: int, notes: list[str] | None = None
 ) -> tuple[list[Row], dict[str, list[RollingProfile]]]:
-    """One row per series and window, one column per method."""
+    """One row per series and window, one column per method; windows with values in no class
+    are said in `notes` (a column per method would double the table's width)."""
+    notes = [] if notes is None else notes
     rows: list[Row] = []
     profiles: dict[str, list[RollingProfile]] = {}
     for name, values in named.items():
-        found = [rolling(values, window, step, m, **settings.options()) for m in settings.methods]
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", UnclassifiedValuesWarning)
+            found = [
+                rolling(values, window, step, m, **settings.options()) for m in settings.methods
+            ]
         profiles[name] = found
+        for profile in found:
+            if profile.unclassified is not None and profile.unclassified.any():
+                smallest = float(values.values.min())
+                notes.append(windows_note(profile.method, profile.unclassified, window, smallest))
         for i, end in enumerate(found[0].ends):
             row: Row = {"series": name, "end": int(end)}
             if values.labels is not None:

@@ -256,12 +256,13 @@ def _run(arguments: argparse.Namespace) -> int:
         permutations=arguments.permutations,
         seed=arguments.seed,
     )
+    notes: list[str] = []
     if arguments.window is not None:
-        rows, profiles = rolling_profiles(named, settings, arguments.window, arguments.step)
+        rows, profiles = rolling_profiles(named, settings, arguments.window, arguments.step, notes)
         if arguments.plot:
             figures.save_profiles(arguments.plot, profiles)
     else:
-        rows, results = whole_series(named, settings)
+        rows, results = whole_series(named, settings, notes)
         if arguments.plot:
             figures.save_shares(arguments.plot, results)
     if source is None and arguments.form is None:
@@ -271,6 +272,8 @@ def _run(arguments: argparse.Namespace) -> int:
     # Said once the run has succeeded, so that a failing run still ends with one line.
     if note:
         print(f"quorvel: {note}", file=sys.stderr)
+    for line in notes:
+        print(f"quorvel: note: {line}", file=sys.stderr)
     if arguments.plot:
         print(f"quorvel: wrote the plot to {arguments.plot}", file=sys.stderr)
     return 0
@@ -313,7 +316,12 @@ def _series(source: str, arguments: argparse.Namespace) -> tuple[Named, str | No
             raise UsageError(f"column {column.name!r} has no values besides missing cells")
         values = values[~missing]
         labels = None if labels is None else labels[~missing]
-    return {column.name: Series(values, labels, column.name, column.label_name)}, column.note
+        # Windows end at the file's positions, the omitted cells counted.
+        positions = np.flatnonzero(~missing)
+    else:
+        positions = None
+    series = Series(values, labels, column.name, column.label_name, positions)
+    return {column.name: series}, column.note
 
 
 def _fail(message: str) -> NoReturn:
