@@ -31,12 +31,12 @@ def expected(values=VALUES):
 
 
 def test_default_run_shows_the_demonstration_table():
-    run = quorvel()
+    run = quorvel(stdin=None)
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
     assert "Demonstration" in lines[0] and lines[2].split()[:3] == ["series", "method", "value"]
     assert len(lines) == 4 + 5 * 4
-    rows = json.loads(quorvel("--json").stdout)
+    rows = json.loads(quorvel("--json", stdin=None).stdout)
     value = {(row["series"], row["method"]): row["value"] for row in rows}
     for method in METHODS:
         assert value["stationary noise", method] < 0.1

@@ -6,6 +6,7 @@ from .config import METHODS
 from .groups import Group
 from .inputs import Series
 from .many import RESULT_SCHEMA, analyze_many
+from .notes import ResultWarning
 from .nulls import clear_null_cache, set_null_cache
 from .optional import MissingDependencyError
 from .pvalues import Significance
@@ -21,6 +22,7 @@ __all__ = [
     "Group",
     "MissingDependencyError",
     "PermutationResult",
+    "ResultWarning",
     "RollingProfile",
     "RunningShares",
     "Series",

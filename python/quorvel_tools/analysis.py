@@ -2,11 +2,13 @@
 
 from __future__ import annotations
 
+import math
 from typing import Any, Literal, TypeVar, overload
 
 import numpy as np
 import numpy.typing as npt
 
+from . import notes
 from .config import (
     DEFAULT_ACCEPT,
     DEFAULT_BINNING,
@@ -99,6 +101,10 @@ def analyze(
     options = (
         NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
     )
+    if method != "all":
+        check_method(method)
+    if len(clean.values) < notes.SHORT_SERIES:
+        notes.short(len(clean.values))
     if method == "all":
         return {name: run(name, clean, config, options) for name in METHODS}
     return run(check_method(method), clean, config, options)
@@ -111,11 +117,13 @@ def run(
     unless `options` is None."""
     value, H0, H, table, formed = run_one(method, series.values, config)
     counts = np.rint(table[1:, 1]).astype(np.int64)
-    tested = (
-        None
-        if options is None
-        else significance(method, series.values, value, counts, config, options)
-    )
+    tested = None
+    if math.isnan(value):
+        # No shuffle of one class can tell anything: no p-value, and why.
+        values = series.values
+        notes.undefined(method, bool(values.size) and bool(np.all(values == values[0])))
+    elif options is not None:
+        tested = significance(method, series.values, value, counts, config, options)
     return Analysis(
         method=method,
         value=value,

@@ -24,6 +24,10 @@ CONSISTENT = 0.9
 DECIMAL_COMMA = re.compile(r"^[+-]?\d*,\d+$")
 DECIMAL_POINT = re.compile(r"^[+-]?\d*\.\d+(?:[eE][+-]?\d+)?$")
 DATE_START = re.compile(r"^\d{4}-\d{2}")
+DAY = re.compile(r"^\d{4}-\d{2}-\d{2}$")
+TIME_OF_DAY = re.compile(r"^\d{1,2}:\d{2}(?::\d{2}(?:\.\d+)?)?$")
+# Cells a line may have: enough for wide tables, few enough that sniffing stays in memory.
+MAX_CELLS = 100_000
 
 Lines = list[tuple[int, str]]
 
@@ -41,6 +45,12 @@ class Layout:
     index: int | None
     index_is_date: bool
     chosen: bool
+    # Whitespace-separated rows whose `2024-01-31 12:00` stamps were joined into one cell: the
+    # raw column (as NumPy's reader splits the row) of each cell; None when nothing was joined.
+    raw_columns: tuple[int, ...] | None = None
+
+    def raw(self, column: int) -> int:
+        return column if self.raw_columns is None else self.raw_columns[column]
 
     @property
     def name(self) -> str:
@@ -82,8 +92,33 @@ def _lines(text: str) -> Iterator[str]:
 
 def split_cells(line: str, delimiter: str | None) -> list[str]:
     if delimiter is WHITESPACE:
-        return line.split()
+        cells = line.split()
+        return _join_times(cells) if ":" in line else cells
     return [cell.strip() for cell in next(csv.reader([line], delimiter=delimiter))]
+
+
+def _join_times(cells: list[str]) -> list[str]:
+    """A day followed by a time of day is one timestamp, though a space parts them."""
+    joined: list[str] = []
+    for cell in cells:
+        if joined and TIME_OF_DAY.match(cell) and DAY.match(joined[-1]):
+            joined[-1] += " " + cell
+        else:
+            joined.append(cell)
+    return joined
+
+
+def check_cells(sample: Lines, where: str) -> None:
+    """Refuses a line with more than MAX_CELLS cells before anything splits it."""
+    for number, line in sample:
+        most = max(line.count(delimiter) for delimiter in DELIMITERS) + 1
+        if most <= MAX_CELLS and line.count(" ") + line.count("\t") >= MAX_CELLS:
+            most = len(line.split())
+        if most > MAX_CELLS:
+            raise UsageError(
+                f"line {number} of {where} has more than {MAX_CELLS:,} cells; quorvel reads "
+                "one column of a table of at most that many columns"
+            )
 
 
 def parse_number(cell: str, decimal: str = ".") -> float | None:
@@ -125,6 +160,7 @@ def sniff(
     if not sample:
         raise UsageError(f"{where} holds no data")
     sample = sample[:SAMPLE_ROWS]
+    check_cells(sample, where)
     if delimiter is None:
         delimiter = _sniff_delimiter([line for _, line in sample])
     rows = [split_cells(line, delimiter) for _, line in sample]
@@ -152,8 +188,16 @@ def sniff(
         series = 0
     else:
         series = _first_series_column(numeric, order, names, where)
+        if series < 0:
+            lines = sample[1:] if header else sample
+            _refuse_text_cell(columns, numeric, order, names, lines, where)
     if index == series:
         index = None
+    raw_columns = None
+    if delimiter is WHITESPACE and any(" " in cell for cell in body[0]):
+        starts = np.cumsum([0] + [cell.count(" ") + 1 for cell in body[0]])
+        extra = range(int(starts[-1]), int(starts[-1]) + width - len(body[0]))
+        raw_columns = tuple(int(start) for start in starts[:-1]) + tuple(extra)
     return Layout(
         delimiter=delimiter,
         decimal=decimal,
@@ -163,13 +207,15 @@ def sniff(
         index=index,
         index_is_date=index is not None and dates[index],
         chosen=column is not None,
+        raw_columns=raw_columns,
     )
 
 
 def _first_series_column(
     numeric: list[list[float | None]], order: list[bool], names: list[str], where: str
 ) -> int:
-    """The first column of numbers, not all NaN, that is not the row order."""
+    """The first column of numbers, not all NaN, that is not the row order; -1 when none is,
+    but some column is mostly numbers."""
     for i, values in enumerate(numeric):
         if (
             not order[i]
@@ -177,6 +223,8 @@ def _first_series_column(
             and not all(math.isnan(v) for v in values if v is not None)
         ):
             return i
+    if any(not order[i] and _mostly_numbers(values) for i, values in enumerate(numeric)):
+        return -1
     besides = ""
     if any(order):
         ordered = ", ".join(
@@ -184,6 +232,28 @@ def _first_series_column(
         )
         besides = f" besides the row order ({ordered})"
     raise UsageError(f"{where} has no column of numbers{besides}; choose one with --column")
+
+
+def _mostly_numbers(values: list[float | None]) -> bool:
+    numbers = sum(1 for v in values if v is not None and not math.isnan(v))
+    return numbers > 0 and numbers >= sum(1 for v in values if v is None)
+
+
+def _refuse_text_cell(
+    columns: list[list[str]],
+    numeric: list[list[float | None]],
+    order: list[bool],
+    names: list[str],
+    body: Lines,
+    where: str,
+) -> None:
+    """A column of numbers but for a few text cells: name the first, not a missing column."""
+    i = next(i for i, v in enumerate(numeric) if not order[i] and _mostly_numbers(v))
+    row = next(row for row, v in enumerate(numeric[i]) if v is None)
+    raise UsageError(
+        f"non-numeric cell {columns[i][row]!r} in column {names[i]!r} at line {body[row][0]} "
+        f"of {where}; a missing value is an empty cell or NA (or choose a column with --column)"
+    )
 
 
 def _sniff_delimiter(lines: list[str]) -> str | None:
@@ -230,4 +300,11 @@ def _named_column(column: str, names: list[str], header: bool, where: str) -> in
     if column.isdigit() and 1 <= int(column) <= len(names):
         return int(column) - 1
     available = ", ".join(repr(n) for n in names) if header else f"positions 1 to {len(names)}"
-    raise UsageError(f"no column {column!r} in {where}; available: {available}")
+    raise UsageError(
+        f"no column {column!r} in {where}{position_hint(column)}; available: {available}"
+    )
+
+
+def position_hint(column: str) -> str:
+    """Positions count from 1, as people count columns; 0 is the usual slip."""
+    return " (positions count from 1)" if column.isdigit() and int(column) == 0 else ""
