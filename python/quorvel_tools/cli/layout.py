@@ -138,8 +138,9 @@ def is_row_order(values: npt.NDArray[np.float64]) -> bool:
     """Strictly increasing integers with a constant step: the positions themselves, not data."""
     if len(values) < 3 or not np.all(np.isfinite(values)) or np.any(values != np.round(values)):
         return False
-    steps = np.diff(values)
-    return bool(steps[0] > 0 and np.all(steps == steps[0]))
+    with np.errstate(over="ignore", invalid="ignore"):  # steps past the largest double
+        steps = np.diff(values)
+    return bool(np.isfinite(steps[0]) and steps[0] > 0 and np.all(steps == steps[0]))
 
 
 def is_date(cell: str) -> bool:

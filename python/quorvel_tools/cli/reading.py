@@ -101,6 +101,8 @@ def _refuse_other_formats(source: str) -> None:
             head = handle.read(8)
     except OSError:
         return  # the text reader says what is wrong with the path
+    if head.startswith((b"\xff\xfe", b"\xfe\xff")):
+        raise UsageError(f"{source} is UTF-16 text; save it as UTF-8 (quorvel reads {READS})")
     suffix = Path(source).suffix.lower()
     for magic, suffixes, kind in FORMATS:
         if head.startswith(magic) or (suffix in suffixes and not head.isascii()):
@@ -142,6 +144,10 @@ def _blocks(stream: IO[str], where: str) -> Iterator[str]:
     while True:
         try:
             block = stream.read(BLOCK_CHARS)
+            if "\0" in block:
+                raise UsageError(
+                    f"{where} holds NUL characters, so it is not text; quorvel reads {READS}"
+                )
             if block and not block.endswith("\n"):
                 rest = stream.readline(MAX_LINE_CHARS + 1)
                 if len(block) - block.rfind("\n") - 1 + len(rest.rstrip("\n")) > MAX_LINE_CHARS:
@@ -153,10 +159,6 @@ def _blocks(stream: IO[str], where: str) -> Iterator[str]:
         except OSError as error:
             name = str(getattr(stream, "name", "input"))
             raise UsageError(os_error_text(error, "read", name)) from None
-        if "\0" in block:
-            raise UsageError(
-                f"{where} holds NUL characters, so it is not text; quorvel reads {READS}"
-            )
         if not block:
             return
         lines += block.count("\n")
