@@ -227,35 +227,46 @@ def test_what_a_new_user_trips_on_ends_with_one_line(tmp_path, content, args, me
     assert_one_error_line(quorvel(*args, timeout=30), message.format(path=path))
 
 
+def eighty_megabytes(path):
+    path.write_text(("0.1," * 10**7 + "\n") * 2)  # two lines of 10^7 cells
+    return [path]
+
+
+def fifty_values(path):
+    path.write_text("\n".join(map(str, VOLUME[:50])))
+    return [path, "--method", "NSdichotomy", "--permutations", str(10**9)]
+
+
 @pytest.mark.parametrize(
-    "make",
+    "make, message",
     [
-        lambda path: "/dev/zero",
-        # 80 MB in two lines of 10^7 cells each.
-        lambda path: (path.write_text(("0.1," * 10**7 + "\n") * 2), path)[1],
+        (lambda path: ["/dev/zero"], "/dev/zero holds NUL characters, so it is not text"),
+        (eighty_megabytes, "line 1 of {path} is longer than 1,048,576 characters"),
+        (fifty_values, "not enough memory for this run; is --permutations too large?"),
     ],
-    ids=["dev-zero", "ten-million-columns"],
+    ids=["dev-zero", "ten-million-columns", "permutations"],
 )
-def test_any_file_is_read_in_bounded_memory_and_time(tmp_path, make):
+def test_any_file_is_read_in_bounded_memory_and_time(tmp_path, make, message):
     import resource
     import subprocess
 
     from helpers import QUORVEL_SCRIPT
 
-    source = make(tmp_path / "wide.csv")
+    path = tmp_path / "data.csv"
+    args = make(path)
 
     def limit():
         resource.setrlimit(resource.RLIMIT_AS, (500 << 20, 500 << 20))
 
     run = subprocess.run(
-        [str(QUORVEL_SCRIPT), str(source)],
+        [str(QUORVEL_SCRIPT), *map(str, args)],
         capture_output=True,
         text=True,
         timeout=10,
         preexec_fn=limit,
         check=False,
     )
-    assert_one_error_line(run, "quorvel reads CSV, TSV or plain text")
+    assert_one_error_line(run, message.format(path=path))
 
 
 def test_stamps_with_spaces_old_mac_lines_and_blank_lines_at_the_end(tmp_path):

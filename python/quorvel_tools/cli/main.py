@@ -31,7 +31,7 @@ from .demo import demo_series
 from .errors import UsageError, os_error_text
 from .jobs import Named, Settings, rolling_profiles, table_columns, whole_series
 from .output import render
-from .reading import read_column, stdin_is_input
+from .reading import read_column, stdin_is_empty, stdin_is_input
 
 DESCRIPTION = """\
 Measure how far a time series departs from stationarity in distribution. The series' value
@@ -239,6 +239,12 @@ def _run(arguments: argparse.Namespace) -> int:
         figures.check_target(arguments.plot)
     source = arguments.file
     if source is None and stdin_is_input():
+        if stdin_is_empty():
+            # An empty pipe or /dev/null: data that did not come, not a wish for the demonstration.
+            raise UsageError(
+                "standard input holds no data; give a FILE, or run quorvel from a terminal "
+                "without one for its demonstration"
+            )
         source = "-"
     named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
     settings = Settings(

@@ -119,6 +119,11 @@ def stdin_is_input() -> bool:
     return sys.stdin is not None and not sys.stdin.isatty()
 
 
+def stdin_is_empty() -> bool:
+    peek = getattr(sys.stdin.buffer, "peek", None)
+    return peek is not None and peek(1)[:1] == b""
+
+
 @contextmanager
 def _text_stream(source: str) -> Iterator[IO[str]]:
     if source == "-":
