@@ -287,3 +287,26 @@ def test_stamps_with_spaces_old_mac_lines_and_blank_lines_at_the_end(tmp_path):
         (29, "2024-01-02 19:30"),
         (59, "2024-01-04 16:30"),
     ]
+
+
+@pytest.mark.parametrize(
+    "write",
+    [
+        lambda frame, path: frame.to_csv(path, sep=" "),
+        lambda frame, path: frame.to_csv(path, sep=" ", date_format="%Y-%m-%d %H:%M"),
+        lambda frame, path: frame["v"].to_csv(path, header=["0"]),
+        lambda frame, path: frame.reset_index(drop=True)["v"].to_csv(path),
+    ],
+    ids=["spaces-unnamed-index", "spaces-quoted-stamps", "series-named-0", "series-row-order"],
+)
+def test_files_as_pandas_writes_them(tmp_path, write):
+    import pandas as pd
+
+    index = pd.date_range("2024-01-01", periods=60, freq="90min")
+    path = tmp_path / "written.txt"
+    write(pd.DataFrame({"v": VOLUME}, index=index), path)
+    run = quorvel(path, "--json")
+    assert run.returncode == 0, run.stderr
+    assert values_by_method(run.stdout) == expected(VOLUME)
+    run = quorvel(path, "--window", "30", "--step", "30", "--json", "--method", "NSLefttoRight")
+    assert [row["end"] for row in json.loads(run.stdout)] == [29, 59]

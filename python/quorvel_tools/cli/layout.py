@@ -25,6 +25,7 @@ DECIMAL_COMMA = re.compile(r"^[+-]?\d*,\d+$")
 DECIMAL_POINT = re.compile(r"^[+-]?\d*\.\d+(?:[eE][+-]?\d+)?$")
 DATE_START = re.compile(r"^\d{4}-\d{2}")
 DAY = re.compile(r"^\d{4}-\d{2}-\d{2}$")
+QUOTED_OR_BARE = re.compile(r'"([^"]*)"|(\S+)')
 TIME_OF_DAY = re.compile(r"^\d{1,2}:\d{2}(?::\d{2}(?:\.\d+)?)?$")
 # Cells a line may have: enough for wide tables, few enough that sniffing stays in memory.
 MAX_CELLS = 100_000
@@ -92,20 +93,30 @@ def _lines(text: str) -> Iterator[str]:
 
 def split_cells(line: str, delimiter: str | None) -> list[str]:
     if delimiter is WHITESPACE:
-        cells = line.split()
-        return _join_times(cells) if ":" in line else cells
+        return whitespace_cells(line)[0]
     return [cell.strip() for cell in next(csv.reader([line], delimiter=delimiter))]
 
 
-def _join_times(cells: list[str]) -> list[str]:
-    """A day followed by a time of day is one timestamp, though a space parts them."""
-    joined: list[str] = []
-    for cell in cells:
-        if joined and TIME_OF_DAY.match(cell) and DAY.match(joined[-1]):
-            joined[-1] += " " + cell
-        else:
-            joined.append(cell)
-    return joined
+def whitespace_cells(line: str) -> tuple[list[str], list[int]]:
+    """The cells of a line split at runs of whitespace, and where each starts among the
+    columns NumPy's reader sees there. A quoted cell is one ("2024-01-31 12:00", as pandas
+    writes it), and so is an unquoted day followed by a time of day, though a space parts them."""
+    if '"' not in line and ":" not in line:
+        cells = line.split()
+        return cells, list(range(len(cells)))
+    cells: list[str] = []
+    starts: list[int] = []
+    joinable = False
+    for raw, token in enumerate(QUOTED_OR_BARE.finditer(line)):
+        quoted, bare = token.group(1), token.group(2)
+        if bare is not None and joinable and TIME_OF_DAY.match(bare):
+            cells[-1] += " " + bare
+            joinable = False
+            continue
+        cells.append(quoted if quoted is not None else bare)
+        starts.append(raw)
+        joinable = bare is not None and bool(DAY.match(bare))
+    return cells, starts
 
 
 def check_cells(sample: Lines, where: str) -> None:
@@ -165,6 +176,9 @@ def sniff(
     if delimiter is None:
         delimiter = _sniff_delimiter([line for _, line in sample])
     rows = [split_cells(line, delimiter) for _, line in sample]
+    if delimiter is WHITESPACE and len(rows) > 1 and len(rows[0]) < len(rows[1]):
+        # pandas writes no name over an unnamed index: the header's names are the last columns.
+        rows[0] = [""] * (len(rows[1]) - len(rows[0])) + rows[0]
     if decimal is None:
         decimal = _sniff_decimal(rows, delimiter)
     header = _is_header(rows, decimal)
@@ -172,7 +186,7 @@ def sniff(
     if not body:
         raise UsageError(f"{where} has a header but no data rows")
     width = max(len(cells) for cells in rows)
-    names = list(rows[0]) if header else []
+    names = [name or f"column {i}" for i, name in enumerate(rows[0], 1)] if header else []
     names += [f"column {i}" for i in range(len(names) + 1, width + 1)]
     columns = [[cells[i] if i < len(cells) else "" for cells in body] for i in range(width)]
     numeric = [[parse_number(cell, decimal) for cell in cells] for cells in columns]
@@ -195,10 +209,12 @@ def sniff(
     if index == series:
         index = None
     raw_columns = None
-    if delimiter is WHITESPACE and any(" " in cell for cell in body[0]):
-        starts = np.cumsum([0] + [cell.count(" ") + 1 for cell in body[0]])
-        extra = range(int(starts[-1]), int(starts[-1]) + width - len(body[0]))
-        raw_columns = tuple(int(start) for start in starts[:-1]) + tuple(extra)
+    first_line = sample[1][1] if header else sample[0][1]
+    if delimiter is WHITESPACE:
+        _, starts = whitespace_cells(first_line)
+        if starts != list(range(len(starts))):
+            after = sum(1 for _ in QUOTED_OR_BARE.finditer(first_line))
+            raw_columns = tuple(starts) + tuple(range(after, after + width - len(starts)))
     return Layout(
         delimiter=delimiter,
         decimal=decimal,
@@ -286,6 +302,8 @@ def _is_header(rows: list[list[str]], decimal: str) -> bool:
     first = rows[0]
     if len(rows) == 1:
         return all(parse_number(cell, decimal) is None for cell in first)
+    if first[0] == "" and _is_index(rows[1:], decimal):
+        return True  # pandas' header: no name over the index, a name (even "0") over each column
     below = rows[1 : 1 + 5]
     for i, cell in enumerate(first):
         if parse_number(cell, decimal) is None and not is_date(cell):
@@ -293,6 +311,17 @@ def _is_header(rows: list[list[str]], decimal: str) -> bool:
             if any(parse_number(cell, decimal) is not None for cell in below_cells):
                 return True
     return False
+
+
+def _is_index(rows: list[list[str]], decimal: str) -> bool:
+    """The first cells of the rows are dates or the row order, none empty."""
+    cells = [cells[0] if cells else "" for cells in rows]
+    if len(cells) < 2 or not all(cells):
+        return False
+    if all(is_date(cell) for cell in cells):
+        return True
+    values = [parse_number(cell, decimal) for cell in cells]
+    return all(v is not None for v in values) and is_row_order(np.array(values, dtype=np.float64))
 
 
 def _named_column(column: str, names: list[str], header: bool, where: str) -> int:
