@@ -102,8 +102,8 @@ def whitespace_cells(line: str) -> tuple[list[str], list[int]]:
     columns NumPy's reader sees there. A quoted cell is one ("2024-01-31 12:00", as pandas
     writes it), and so is an unquoted day followed by a time of day, though a space parts them."""
     if '"' not in line and ":" not in line:
-        cells = line.split()
-        return cells, list(range(len(cells)))
+        plain = line.split()
+        return plain, list(range(len(plain)))
     cells: list[str] = []
     starts: list[int] = []
     joinable = False
