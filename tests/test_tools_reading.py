@@ -277,7 +277,7 @@ def test_stamps_with_spaces_old_mac_lines_and_blank_lines_at_the_end(tmp_path):
         + "".join(f"{str(t).replace('T', ' ')} {v}\n" for t, v in zip(stamps, VOLUME, strict=True))
     )
     mac = tmp_path / "mac.txt"
-    mac.write_text("\r".join(map(str, VOLUME)) + "\r\r\n\n")
+    mac.write_text("\r\r" + "\r".join(map(str, VOLUME)) + "\r\r\n\n")  # blanks around values
     for path in (spaced, mac):
         run = quorvel(path, "--json")
         assert run.returncode == 0, run.stderr

@@ -256,11 +256,11 @@ def _block_values(
     # A value on every line leaves no room for a blank one; only then is the search saved.
     blank = blanks is not None and (fast is None or fast.size != lines_in) and _has_blank_line(text)
     if fast is not None and np.isfinite(fast).all():
-        if blanks is not None:
+        if blanks is None:
+            return fast, 0
+        # Blank lines at the end of the last block, before these values, are missing cells too.
+        if not blank and not (fast.size and blanks.pending):
             blanks.started = blanks.started or fast.size > 0
-            if fast.size and blanks.pending:
-                blank = True  # blank lines at the end of the last block, before these values
-        if not blank:
             return fast, 0
     values: list[float] = []
     lines: list[int] = []
