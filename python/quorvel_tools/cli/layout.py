@@ -186,7 +186,7 @@ def sniff(
     if not body:
         raise UsageError(f"{where} has a header but no data rows")
     width = max(len(cells) for cells in rows)
-    names = [name or f"column {i}" for i, name in enumerate(rows[0], 1)] if header else []
+    names = list(rows[0]) if header else []
     names += [f"column {i}" for i in range(len(names) + 1, width + 1)]
     columns = [[cells[i] if i < len(cells) else "" for cells in body] for i in range(width)]
     numeric = [[parse_number(cell, decimal) for cell in cells] for cells in columns]
