@@ -2,6 +2,7 @@
 
 import json
 import math
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -163,8 +164,28 @@ def load_jsonl(name):
 QUORVEL_SCRIPT = Path(sys.executable).with_name("quorvel")
 
 
-def run_quorvel(*args, stdin="", env=None, cwd=None, stdout=subprocess.PIPE):
-    """The command end to end in its own process; text in and out."""
+def run_quorvel(*args, stdin="", env=None, cwd=None, stdout=subprocess.PIPE, timeout=120):
+    """The command end to end in its own process; text in and out. stdin=None gives it a
+    terminal as standard input, as a person typing the command has."""
+    if stdin is None:
+        import pty
+
+        leader, follower = pty.openpty()
+        try:
+            return subprocess.run(
+                [str(QUORVEL_SCRIPT), *map(str, args)],
+                stdin=follower,
+                stdout=stdout,
+                stderr=subprocess.PIPE,
+                text=True,
+                env=env,
+                cwd=cwd,
+                check=False,
+                timeout=timeout,
+            )
+        finally:
+            os.close(leader)
+            os.close(follower)
     return subprocess.run(
         [str(QUORVEL_SCRIPT), *map(str, args)],
         input=stdin,
@@ -174,5 +195,5 @@ def run_quorvel(*args, stdin="", env=None, cwd=None, stdout=subprocess.PIPE):
         env=env,
         cwd=cwd,
         check=False,
-        timeout=120,
+        timeout=timeout,
     )

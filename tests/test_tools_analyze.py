@@ -125,6 +125,8 @@ def test_to_dict_is_json_and_repr_is_short():
         ("accept", 0.0, "above 0 and at most 1"),
         ("classes", 1, "integer of at least 2"),
         ("classes", 2.0, "integer of at least 2"),
+        ("classes", 3.0, "not 3.0 \\(a float; pass int\\(3.0\\) if that is meant\\)"),
+        ("classes", 2.5, "not 2.5 \\(a float; counts are whole numbers\\)"),
         ("classes", True, "integer of at least 2"),
         ("classes", 10**30, "at most the number of values \\(300\\)"),
         ("binning", "quantile", "'equal-frequency' or 'equal-width'"),
@@ -215,3 +217,20 @@ def test_values_in_no_class_are_counted_said_and_warned():
         warnings.simplefilter("error")
         for clean in (analyze(drifting + 2000, binning="equal-width"), analyze(counts)):
             assert clean.unclassified == 0 and "no class" not in repr(clean)
+
+
+def test_results_that_say_little_say_so_and_cost_no_shuffles():
+    from quorvel_tools import ResultWarning, rolling
+
+    # Shuffles of a constant series would cost minutes at this count; none are drawn.
+    with pytest.warns(ResultWarning, match="NSdichotomy is undefined .*: the series is constant"):
+        result = analyze(np.full(50, 3.0), "NSdichotomy", permutations=10**8)
+    assert math.isnan(result.value) and math.isnan(result.p_value) and result.significance is None
+    with pytest.warns(ResultWarning, match="a series of 9 values can say little"):
+        analyze(np.arange(9.0))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        analyze(np.arange(10.0))
+    series = np.r_[np.full(60, 1.0), np.arange(60.0)]
+    profile = rolling(series, 30, 10, "NSdichotomy", p_values=True, permutations=50)
+    assert profile.sources[:4] == ("undefined",) * 4 and np.isnan(profile.p_values[:4]).all()

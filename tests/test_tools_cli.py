@@ -31,12 +31,12 @@ def expected(values=VALUES):
 
 
 def test_default_run_shows_the_demonstration_table():
-    run = quorvel()
+    run = quorvel(stdin=None)
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
     assert "Demonstration" in lines[0] and lines[2].split()[:3] == ["series", "method", "value"]
     assert len(lines) == 4 + 5 * 4
-    rows = json.loads(quorvel("--json").stdout)
+    rows = json.loads(quorvel("--json", stdin=None).stdout)
     value = {(row["series"], row["method"]): row["value"] for row in rows}
     for method in METHODS:
         assert value["stationary noise", method] < 0.1
@@ -272,3 +272,42 @@ def test_readme_commands_work_as_written(tmp_path):
         run = quorvel(*shlex.split(command)[1:], cwd=tmp_path)
         assert run.returncode == 0, f"{command}: {run.stderr}"
     assert (tmp_path / "shares.png").exists() and (tmp_path / "profile.png").exists()
+
+
+def test_method_all_p_values_at_their_step_and_a_rolling_table_that_fits(files):
+    default = quorvel(files["csv"], "--json", "--permutations", "30")
+    assert quorvel(files["csv"], "--json", "--permutations", "30", "--method", "all").stdout == (
+        default.stdout
+    )
+    trend = "\n".join(map(str, range(120)))
+    drift = quorvel("--method", "NSLefttoRight", "--method", "NSdichotomy", stdin=trend)
+    cells = [line.split()[-1] for line in drift.stdout.splitlines()[2:]]
+    # At the smallest p-value its null can give: 9,999 draws shipped for n = 120, 999 shuffles.
+    assert cells == ["<=0.0001", "<=0.001"], drift.stdout
+    cells = [line.split()[-1] for line in quorvel(files["csv"]).stdout.splitlines()[2:]]
+    assert [len(cell.split(".")[1]) for cell in cells] == [4, 4, 3, 4]
+    run = quorvel(files["csv"], "--window", "60", "--step", "20")
+    lines = run.stdout.splitlines()
+    assert run.returncode == 0 and max(map(len, lines)) <= 100, run.stdout
+    assert lines[0].split() == ["end", "date", "LtG", "LtG", "p", "LtR", "LtR", "p", "dich"] + [
+        "dich",
+        "p",
+        "circ",
+        "circ",
+        "p",
+    ]
+    assert lines[-1].startswith("(LtG = NSLocaltoGlobal, LtR = NSLefttoRight")
+    rows = json.loads(quorvel(files["csv"], "--window", "60", "--step", "20", "--json").stdout)
+    assert set(rows[0]) >= {"series", "NSLocaltoGlobal", "NSLocaltoGlobal_p"}
+
+
+@pytest.mark.parametrize(
+    "stdin, note",
+    [
+        ("3\n" * 40, "note: NSLefttoRight is undefined (nan) and has no p-value: the series is"),
+        ("1\n5\n2\n4\n3\n", "note: a series of 5 values can say little about its stationarity"),
+    ],
+)
+def test_results_that_say_little_are_noted_on_standard_error(stdin, note):
+    run = quorvel("--method", "NSLefttoRight", "--json", stdin=stdin)
+    assert run.returncode == 0 and note in run.stderr and run.stderr.count("\n") == 1

@@ -1,6 +1,8 @@
 """What analyze() accepts, what it refuses, and how missing values and pandas indexes are
 handled."""
 
+import warnings
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -41,6 +43,8 @@ def test_every_accepted_input_gives_the_same_result(data):
         (pd.Series(["a", "b"]), TypeError, "dtype"),
         ([], ValueError, "empty"),
         ([1.0, float("inf"), 2.0], ValueError, "infinite value at position 1"),
+        ([1.0, 10**400, 2.0], ValueError, "position 1 \\(a number of 401 digits\\) is too large"),
+        ([-1.7e308, 1.7e308, 0.0], ValueError, "a range wider than the largest double"),
         (5.0, TypeError, "got float"),
         (np.array([True, False]), TypeError, "dtype bool"),
     ],
@@ -115,3 +119,12 @@ def test_messages_write_labels_as_a_person_does():
     numbered = pd.Series([1.0, np.nan, 2.0], index=np.array([5, 2, 9]))
     with pytest.raises(ValueError, match=r"\(index label 2\)"):
         analyze(numbered)
+
+
+def test_values_near_the_largest_double_are_classified_without_numpy_warnings():
+    values = np.full(100, 1e307) + np.arange(100) * 1e300
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        for null in ("iid", "block"):
+            result = analyze(values, null=null, permutations=20)
+            assert np.isfinite(result.boundaries).all() and 0 <= result.p_value <= 1

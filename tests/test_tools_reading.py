@@ -165,3 +165,148 @@ def test_plot_is_written_where_it_was_asked_and_said(tmp_path):
     assert run.returncode == 0, run.stderr
     assert (tmp_path / "figure").read_bytes()[:4] == b"\x89PNG"
     assert f"wrote the plot to {tmp_path / 'figure'}" in run.stderr
+
+
+def dated(rows):
+    return "date,value\n" + "".join(f"2024-01-{i + 1:02d},{v}\n" for i, v in enumerate(rows))
+
+
+ONE_COLUMN = "".join(f"{v}\n" for v in FEW)
+
+
+@pytest.mark.parametrize(
+    "content, args, message",
+    [
+        ("", [], "standard input holds no data"),
+        ("", ["--csv", "--window", "5"], "standard input holds no data"),
+        (dated([*FEW[:5], "x", *FEW[6:]]), [], "non-numeric cell 'x' in column 'value' at line 7"),
+        (dated(FEW), ["--column", "0"], "no column '0' in {path} (positions count from 1)"),
+        (
+            b"PAR1\x15\x04\x15\x80",
+            [],
+            "is a Parquet file, which quorvel does not read; it reads CSV",
+        ),
+        ("\ufeffvalue\n1\n".encode("utf-16"), [], "is UTF-16 text; save it as UTF-8"),
+        (ONE_COLUMN[:20] + "\n" + ONE_COLUMN[20:], [], "1 missing cell(s) in column 'column 1'"),
+        (
+            "1\n2\n1e400\n4\n",
+            [],
+            "a number too large for a double ('1e400') in column 'column 1' at line 3",
+        ),
+        ("1\n2\n-inf\n4\n", ["--nan", "omit"], "an infinite value ('-inf') in column"),
+        ("-1.7e308\n1.7e308\n" * 10, [], "a range wider than the largest double"),
+        (",".join(["1"] * 100_001) + "\n", [], "line 1 of {path} has more than 100,000 cells"),
+        (
+            "1\n" + "2" * (1 << 21) + "\n",
+            [],
+            "line 2 of {path} is longer than 1,048,576 characters",
+        ),
+        (b"1\n2\x00\x00\n", [], "holds NUL characters, so it is not text"),
+    ],
+    ids=[
+        "empty-pipe",
+        "empty-pipe-csv",
+        "one-text-cell",
+        "column-0",
+        "parquet",
+        "utf-16",
+        "blank-line",
+        "too-large",
+        "infinite",
+        "span",
+        "too-many-cells",
+        "long-line",
+        "nul",
+    ],
+)
+def test_what_a_new_user_trips_on_ends_with_one_line(tmp_path, content, args, message):
+    path = tmp_path / "data.csv"
+    if content:
+        path.write_bytes(content if isinstance(content, bytes) else content.encode())
+        args = [path, *args]
+    assert_one_error_line(quorvel(*args, timeout=30), message.format(path=path))
+
+
+def eighty_megabytes(path):
+    path.write_text(("0.1," * 10**7 + "\n") * 2)  # two lines of 10^7 cells
+    return [path]
+
+
+def fifty_values(path):
+    path.write_text("\n".join(map(str, VOLUME[:50])))
+    return [path, "--method", "NSdichotomy", "--permutations", str(10**9)]
+
+
+@pytest.mark.parametrize(
+    "make, message",
+    [
+        (lambda path: ["/dev/zero"], "/dev/zero holds NUL characters, so it is not text"),
+        (eighty_megabytes, "line 1 of {path} is longer than 1,048,576 characters"),
+        (fifty_values, "not enough memory for this run; is --permutations too large?"),
+    ],
+    ids=["dev-zero", "ten-million-columns", "permutations"],
+)
+def test_any_file_is_read_in_bounded_memory_and_time(tmp_path, make, message):
+    import resource
+    import subprocess
+
+    from helpers import QUORVEL_SCRIPT
+
+    path = tmp_path / "data.csv"
+    args = make(path)
+
+    def limit():
+        resource.setrlimit(resource.RLIMIT_AS, (500 << 20, 500 << 20))
+
+    run = subprocess.run(
+        [str(QUORVEL_SCRIPT), *map(str, args)],
+        capture_output=True,
+        text=True,
+        timeout=10,
+        preexec_fn=limit,
+        check=False,
+    )
+    assert_one_error_line(run, message.format(path=path))
+
+
+def test_stamps_with_spaces_old_mac_lines_and_blank_lines_at_the_end(tmp_path):
+    stamps = np.datetime64("2024-01-01T00:00") + np.arange(60) * np.timedelta64(90, "m")
+    spaced = tmp_path / "log.txt"
+    spaced.write_text(
+        "time value\n"
+        + "".join(f"{str(t).replace('T', ' ')} {v}\n" for t, v in zip(stamps, VOLUME, strict=True))
+    )
+    mac = tmp_path / "mac.txt"
+    mac.write_text("\r\r" + "\r".join(map(str, VOLUME)) + "\r\r\n\n")  # blanks around values
+    for path in (spaced, mac):
+        run = quorvel(path, "--json")
+        assert run.returncode == 0, run.stderr
+        assert values_by_method(run.stdout) == expected(VOLUME)
+    run = quorvel(spaced, "--window", "30", "--step", "30", "--json", "--method", "NSLefttoRight")
+    assert [(row["end"], row["time"]) for row in json.loads(run.stdout)] == [
+        (29, "2024-01-02 19:30"),
+        (59, "2024-01-04 16:30"),
+    ]
+
+
+@pytest.mark.parametrize(
+    "write",
+    [
+        lambda frame, path: frame.to_csv(path, sep=" "),
+        lambda frame, path: frame.to_csv(path, sep=" ", date_format="%Y-%m-%d %H:%M"),
+        lambda frame, path: frame["v"].to_csv(path, header=["0"]),
+        lambda frame, path: frame.reset_index(drop=True)["v"].to_csv(path),
+    ],
+    ids=["spaces-unnamed-index", "spaces-quoted-stamps", "series-named-0", "series-row-order"],
+)
+def test_files_as_pandas_writes_them(tmp_path, write):
+    import pandas as pd
+
+    index = pd.date_range("2024-01-01", periods=60, freq="90min")
+    path = tmp_path / "written.txt"
+    write(pd.DataFrame({"v": VOLUME}, index=index), path)
+    run = quorvel(path, "--json")
+    assert run.returncode == 0, run.stderr
+    assert values_by_method(run.stdout) == expected(VOLUME)
+    run = quorvel(path, "--window", "30", "--step", "30", "--json", "--method", "NSLefttoRight")
+    assert [row["end"] for row in json.loads(run.stdout)] == [29, 59]

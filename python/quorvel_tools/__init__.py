@@ -6,6 +6,7 @@ from .config import METHODS
 from .groups import Group
 from .inputs import Series
 from .many import RESULT_SCHEMA, analyze_many
+from .notes import ResultWarning
 from .nullcache import NullCacheWarning
 from .nulls import clear_null_cache, set_null_cache
 from .optional import MissingDependencyError
@@ -23,6 +24,7 @@ __all__ = [
     "MissingDependencyError",
     "NullCacheWarning",
     "PermutationResult",
+    "ResultWarning",
     "RollingProfile",
     "RunningShares",
     "Series",

@@ -2,12 +2,14 @@
 
 from __future__ import annotations
 
+import math
 import warnings
 from typing import Any, Literal, TypeVar, overload
 
 import numpy as np
 import numpy.typing as npt
 
+from . import notes
 from .config import (
     DEFAULT_ACCEPT,
     DEFAULT_BINNING,
@@ -101,6 +103,10 @@ def analyze(
     options = (
         NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
     )
+    if method != "all":
+        check_method(method)
+    if len(clean.values) < notes.SHORT_SERIES:
+        notes.short(len(clean.values))
     if method == "all":
         # A loop, not a comprehension: a warning of run() then points at the caller's line.
         results = {}
@@ -117,11 +123,13 @@ def run(
     unless `options` is None."""
     value, H0, H, table, formed = run_one(method, series.values, config)
     counts = np.rint(table[1:, 1]).astype(np.int64)
-    tested = (
-        None
-        if options is None
-        else significance(method, series.values, value, counts, config, options)
-    )
+    tested = None
+    if math.isnan(value):
+        # No shuffle of one class can tell anything: no p-value, and why.
+        values = series.values
+        notes.undefined(method, bool(values.size) and bool(np.all(values == values[0])))
+    elif options is not None:
+        tested = significance(method, series.values, value, counts, config, options)
     result = Analysis(
         method=method,
         value=value,

@@ -26,6 +26,10 @@ def block_length(values: npt.NDArray[np.float64]) -> float:
     n = len(values)
     if n < 4:
         return 1.0
+    peak = float(np.max(np.abs(values)))
+    if peak > 2.0**450:
+        # Their sums of squares would overflow; a power of two rescales them exactly.
+        values = values * 2.0 ** -math.frexp(peak)[1]
     centred = values - values.mean()
     if not np.any(centred):
         return 1.0

@@ -120,8 +120,16 @@ def check_integer(name: str, value: object, least: int = 1) -> int:
         else:
             if number >= least:
                 return number
+    why = ""
+    if isinstance(value, numbers.Real) and not isinstance(value, (bool, numbers.Integral)):
+        # As range() and NumPy take counts: a float is refused even when integral, so that a
+        # computed 2.9999999 is never silently taken for 3.
+        if math.isfinite(float(value)) and float(value).is_integer():
+            why = f" (a float; pass int({_shown(value)}) if that is meant)"
+        else:
+            why = " (a float; counts are whole numbers)"
     raise SettingError(
-        name, f"{{name}} must be an integer of at least {least}, not {_shown(value)}"
+        name, f"{{name}} must be an integer of at least {least}, not {_shown(value)}{why}"
     )
 
 

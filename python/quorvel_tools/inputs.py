@@ -91,10 +91,25 @@ def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
         raise ValueError(f"the series holds an infinite value at position {at}")
     if values.size == 0:
         raise ValueError("the series is empty (no values left to analyse)")
+    _check_span(values)
     # An own read-only copy: the caller's array stays writable and results cannot alias it.
     values = np.array(values, dtype=np.float64, copy=True)
     values.flags.writeable = False
     return Series(values, labels, name, label_name, positions)
+
+
+def _check_span(values: npt.NDArray[np.float64]) -> None:
+    """Class boundaries are computed from max - min: a series spanning more than the largest
+    double would get infinite boundaries and values classified nowhere, without an error."""
+    low, high = float(np.min(values)), float(np.max(values))
+    with np.errstate(over="ignore"):
+        span = np.float64(high) - np.float64(low)
+    if not np.isfinite(span):
+        raise ValueError(
+            f"the series spans from {low:.6g} to {high:.6g}, a range wider than the largest "
+            "double (max - min overflows), so its classes cannot be computed; rescale it first "
+            "(e.g. divide by 1e10)"
+        )
 
 
 def _unwrap_pandas(data: Any) -> tuple[Any, npt.NDArray[Any] | None]:
@@ -168,5 +183,18 @@ def _objects_to_float(array: npt.NDArray[Any]) -> npt.NDArray[np.float64]:
     for item in flat:
         if item is not None and (isinstance(item, bool) or not isinstance(item, numbers.Real)):
             raise TypeError(f"expected {ACCEPTED}; found the element {item!r}")
-    converted = np.array([np.nan if item is None else float(item) for item in flat])
+    converted = np.empty(len(flat))
+    for position, item in enumerate(flat):
+        try:
+            converted[position] = np.nan if item is None else float(item)
+        except OverflowError:
+            raise ValueError(
+                f"the element at position {position} ({_digits(item)}) is too large for a "
+                "double (at most about 1.8e308)"
+            ) from None
     return converted.reshape(array.shape)
+
+
+def _digits(item: Any) -> str:
+    text = str(item)
+    return text if len(text) <= 24 else f"a number of {len(text.lstrip('-'))} digits"

@@ -177,7 +177,12 @@ def window_significance(
         p[~own], low[~own], high[~own] = found.p_value, found.p_low, found.p_high
         for i in np.flatnonzero(~own):
             sources[i] = source
-    tested = np.flatnonzero(own)
+    # An undefined window (one class) has no p-value; its shuffles would tell nothing.
+    undefined = np.isnan(observed)
+    p[undefined] = low[undefined] = high[undefined] = np.nan
+    for i in np.flatnonzero(undefined):
+        sources[i] = "undefined"
+    tested = np.flatnonzero(own & ~undefined)
     quiet = replace(options, show_progress=False)
     with progress_bar(len(tested), f"{method} window nulls", options.show_progress) as bar:
         for i in tested:

@@ -13,6 +13,7 @@ import numpy.typing as npt
 from . import shown
 from .groups import Group
 from .inputs import Series
+from .notes import ResultWarning
 from .pvalues import Significance
 from .running import DEFAULT_MAX_POINTS, RunningShares, running_shares
 
@@ -21,7 +22,7 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
 
-class UnclassifiedValuesWarning(UserWarning):
+class UnclassifiedValuesWarning(ResultWarning):
     """Some values of the series lie in no class of the measure's table, so its shares and
     groups do not count them (see Analysis.unclassified)."""
 

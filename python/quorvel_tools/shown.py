@@ -45,3 +45,11 @@ def p_value(value: float, resolution: float) -> str:
         return "nan"
     digits = max(1, math.ceil(-math.log10(resolution) - 1e-9))
     return f"{value:.{digits}f}"
+
+
+def p_value_or_floor(value: float, resolution: float) -> str:
+    """As p_value; at the smallest value the null can give, "<=" it: the p-value may be any
+    value below, which no finer figure should suggest."""
+    if not math.isnan(value) and value <= resolution:
+        return "<=" + p_value(resolution, resolution)
+    return p_value(value, resolution)

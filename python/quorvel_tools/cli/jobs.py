@@ -7,6 +7,7 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
+from .. import shown
 from ..analysis import analyze, unclassified_note
 from ..config import Binning
 from ..inputs import Series
@@ -18,6 +19,30 @@ from .output import Row
 
 # Each series by name, with the labels of its positions when the file has a row-order column.
 Named = Mapping[str, Series]
+# A rolling profile's windows may each have their own null; the table shows them at this step.
+WINDOW_RESOLUTION = 1e-3
+# The rolling table's names for the measures, so that four of them fit a terminal.
+SHORT_NAMES = {
+    "NSLocaltoGlobal": "LtG",
+    "NSLefttoRight": "LtR",
+    "NSdichotomy": "dich",
+    "NSCircleLefttoRight": "circ",
+}
+
+
+@dataclass(frozen=True)
+class Shown:
+    """A figure and the text the table shows for it; JSON and CSV take the figure itself."""
+
+    value: float
+    text: str
+
+    def item(self) -> float:
+        return self.value
+
+
+def p_cell(value: float, resolution: float) -> Shown:
+    return Shown(value, shown.p_value_or_floor(value, resolution))
 
 
 @dataclass(frozen=True)
@@ -68,7 +93,9 @@ def whole_series(
             if result.unclassified:
                 notes.append(unclassified_note(result))
             if settings.p_values:
-                row["p_value"] = result.p_value
+                tested = result.significance
+                resolution = WINDOW_RESOLUTION if tested is None else tested.resolution
+                row["p_value"] = p_cell(result.p_value, resolution)
             rows.append(row)
     return rows, first
 
@@ -99,6 +126,33 @@ def rolling_profiles(
             for profile in found:
                 row[profile.method] = float(profile.values[i])
                 if profile.p_values is not None:
-                    row[f"{profile.method}_p"] = float(profile.p_values[i])
+                    p = float(profile.p_values[i])
+                    row[f"{profile.method}_p"] = p_cell(p, WINDOW_RESOLUTION)
             rows.append(row)
     return rows, profiles
+
+
+def table_columns(rows: list[Row]) -> tuple[list[Row], str | None]:
+    """A rolling table of several measures under short column names, with their key; one
+    series' name is left out of every row (the command names its column on standard error)."""
+    if not rows or "end" not in rows[0]:
+        return rows, None
+    single = len({row["series"] for row in rows}) == 1
+    named = [k for k in rows[0] if k in SHORT_NAMES]
+    if len(named) < 2:
+        return (
+            [{k: v for k, v in row.items() if k != "series"} for row in rows] if single else rows
+        ), None
+
+    def short(key: str) -> str:
+        if key in SHORT_NAMES:
+            return SHORT_NAMES[key]
+        if key.endswith("_p") and key[:-2] in SHORT_NAMES:
+            return SHORT_NAMES[key[:-2]] + " p"
+        return key
+
+    renamed = [
+        {short(k): v for k, v in row.items() if not (single and k == "series")} for row in rows
+    ]
+    key = ", ".join(f"{SHORT_NAMES[name]} = {name}" for name in named)
+    return renamed, key

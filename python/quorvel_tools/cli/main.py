@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import sys
+import warnings
 from collections.abc import Sequence
 from importlib.metadata import version
 from typing import NoReturn
@@ -22,14 +23,15 @@ from ..config import (
     check_settings,
 )
 from ..inputs import DEFAULT_NAN_POLICY, NAN_POLICIES, Series
+from ..notes import ResultWarning
 from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULLS
 from ..optional import MissingDependencyError
 from . import figures
 from .demo import demo_series
 from .errors import UsageError, cache_warnings_as_lines, os_error_text
-from .jobs import Named, Settings, rolling_profiles, whole_series
+from .jobs import Named, Settings, rolling_profiles, table_columns, whole_series
 from .output import render
-from .reading import read_column, stdin_has_data
+from .reading import read_column, stdin_is_empty, stdin_is_input
 
 DESCRIPTION = """\
 Measure how far a time series departs from stationarity in distribution. The series' value
@@ -102,9 +104,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--method",
         action="append",
-        choices=METHODS,
+        choices=(*METHODS, "all"),
         metavar="NAME",
-        help=f"a measure to run, repeatable (default: all of {', '.join(METHODS)})",
+        help=f"a measure to run, repeatable, or all (default: all of {', '.join(METHODS)})",
     )
     parser.add_argument(
         "--classes",
@@ -225,7 +227,7 @@ def _main(arguments: argparse.Namespace) -> int:
     except (UsageError, ValueError, TypeError, MissingDependencyError) as error:
         _fail(str(error))
     except MemoryError:
-        _fail("not enough memory for this run; is --classes or --window too large?")
+        _fail(f"not enough memory for this run{_memory_hint(arguments)}")
     except KeyboardInterrupt:
         return 130
     except BrokenPipeError:
@@ -241,11 +243,17 @@ def _run(arguments: argparse.Namespace) -> int:
     if arguments.plot:
         figures.check_target(arguments.plot)
     source = arguments.file
-    if source is None and stdin_has_data():
+    if source is None and stdin_is_input():
+        if stdin_is_empty():
+            # An empty pipe or /dev/null: data that did not come, not a wish for the demonstration.
+            raise UsageError(
+                "standard input holds no data; give a FILE, or run quorvel from a terminal "
+                "without one for its demonstration"
+            )
         source = "-"
     named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
     settings = Settings(
-        methods=arguments.method or METHODS,
+        methods=_methods(arguments.method),
         classes=arguments.classes,
         z=arguments.z,
         accept=arguments.accept,
@@ -257,26 +265,62 @@ def _run(arguments: argparse.Namespace) -> int:
         seed=arguments.seed,
     )
     notes: list[str] = []
-    if arguments.window is not None:
-        rows, profiles = rolling_profiles(named, settings, arguments.window, arguments.step, notes)
-        if arguments.plot:
-            figures.save_profiles(arguments.plot, profiles)
-    else:
-        rows, results = whole_series(named, settings, notes)
-        if arguments.plot:
-            figures.save_shares(arguments.plot, results)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", ResultWarning)
+        if arguments.window is not None:
+            rows, profiles = rolling_profiles(
+                named, settings, arguments.window, arguments.step, notes
+            )
+            if arguments.plot:
+                figures.save_profiles(arguments.plot, profiles)
+        else:
+            rows, results = whole_series(named, settings, notes)
+            if arguments.plot:
+                figures.save_shares(arguments.plot, results)
+    key = None
+    if arguments.form is None:
+        rows, key = table_columns(rows)
     if source is None and arguments.form is None:
         sys.stdout.write(DEMO_NOTE)
     sys.stdout.write(render(rows, arguments.form or "table") + "\n")
+    if key:
+        sys.stdout.write(f"({key})\n")
     sys.stdout.flush()
     # Said once the run has succeeded, so that a failing run still ends with one line.
     if note:
         print(f"quorvel: {note}", file=sys.stderr)
     for line in notes:
         print(f"quorvel: note: {line}", file=sys.stderr)
+    told = set()
+    for warning in caught:
+        if not issubclass(warning.category, ResultWarning):
+            warnings.showwarning(
+                warning.message, warning.category, warning.filename, warning.lineno
+            )
+        elif str(warning.message) not in told:
+            told.add(str(warning.message))
+            print(f"quorvel: note: {warning.message}", file=sys.stderr)
     if arguments.plot:
         print(f"quorvel: wrote the plot to {arguments.plot}", file=sys.stderr)
     return 0
+
+
+def _methods(chosen: list[str] | None) -> tuple[str, ...]:
+    """In the order given, each once; "all" (as in analyze) stands for the four."""
+    if not chosen:
+        return METHODS
+    names = [name for method in chosen for name in (METHODS if method == "all" else (method,))]
+    return tuple(dict.fromkeys(names))
+
+
+def _memory_hint(arguments: argparse.Namespace) -> str:
+    """The options given that set how much memory a run takes, as the likely cause."""
+    named = [f"--{name}" for name in ("classes", "window") if getattr(arguments, name)]
+    if arguments.p_values and arguments.permutations != DEFAULT_PERMUTATIONS:
+        named.append("--permutations")
+    if not named:
+        return " (the series itself needs more than is free)"
+    return f"; is {' or '.join(named)} too large?"
 
 
 def _check_options(arguments: argparse.Namespace) -> None:

@@ -61,6 +61,8 @@ def _is_number(value: Any) -> bool:
 
 
 def _cell(value: Any, exact: bool = False) -> str:
+    if not exact and isinstance(getattr(value, "text", None), str):
+        return str(value.text)  # a figure with its own table text (a p-value, say)
     value = _plain(value)
     if value is None:
         return "nan" if not exact else ""
