@@ -167,33 +167,15 @@ QUORVEL_SCRIPT = Path(sys.executable).with_name("quorvel")
 def run_quorvel(*args, stdin="", env=None, cwd=None, stdout=subprocess.PIPE, timeout=120):
     """The command end to end in its own process; text in and out. stdin=None gives it a
     terminal as standard input, as a person typing the command has."""
-    if stdin is None:
-        import pty
+    command = [str(QUORVEL_SCRIPT), *map(str, args)]
+    options = dict(stdout=stdout, stderr=subprocess.PIPE, text=True, env=env, cwd=cwd)
+    if stdin is not None:
+        return subprocess.run(command, input=stdin, check=False, timeout=timeout, **options)
+    import pty
 
-        leader, follower = pty.openpty()
-        try:
-            return subprocess.run(
-                [str(QUORVEL_SCRIPT), *map(str, args)],
-                stdin=follower,
-                stdout=stdout,
-                stderr=subprocess.PIPE,
-                text=True,
-                env=env,
-                cwd=cwd,
-                check=False,
-                timeout=timeout,
-            )
-        finally:
-            os.close(leader)
-            os.close(follower)
-    return subprocess.run(
-        [str(QUORVEL_SCRIPT), *map(str, args)],
-        input=stdin,
-        stdout=stdout,
-        stderr=subprocess.PIPE,
-        text=True,
-        env=env,
-        cwd=cwd,
-        check=False,
-        timeout=timeout,
-    )
+    leader, follower = pty.openpty()
+    try:
+        return subprocess.run(command, stdin=follower, check=False, timeout=timeout, **options)
+    finally:
+        os.close(leader)
+        os.close(follower)
