@@ -20,8 +20,9 @@ import stat
 import struct
 import warnings
 import zipfile
+from collections.abc import Callable
 from pathlib import Path
-from typing import Any
+from typing import IO, Any, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -38,6 +39,12 @@ _MEMBERS = ("version", "key", "values", "counts", "draws")
 _O_NOFOLLOW = getattr(os, "O_NOFOLLOW", 0)
 _O_CLOEXEC = getattr(os, "O_CLOEXEC", 0)
 _O_NONBLOCK = getattr(os, "O_NONBLOCK", 0)  # a FIFO planted at an entry must not block reading
+# NumPy 1.x ships these without annotations; their types as NumPy 2 declares them.
+_read_magic = cast("Callable[[IO[bytes]], tuple[int, int]]", np.lib.format.read_magic)
+_read_header = cast(
+    "Callable[[IO[bytes]], tuple[tuple[int, ...], bool, np.dtype[Any]]]",
+    np.lib.format.read_array_header_1_0,
+)
 
 
 class NullCacheWarning(UserWarning):
@@ -193,9 +200,9 @@ def _parse(
 def _array(blob: bytes) -> npt.NDArray[Any]:
     """One .npy member, its header checked against its length before any array exists."""
     stream = io.BytesIO(blob)
-    if np.lib.format.read_magic(stream) != (1, 0):
+    if _read_magic(stream) != (1, 0):
         raise _BadEntry("a member is not an array as numpy writes it")
-    shape, fortran, dtype = np.lib.format.read_array_header_1_0(stream)
+    shape, fortran, dtype = _read_header(stream)
     body = blob[stream.tell() :]
     if dtype.hasobject or len(shape) > 1 or fortran:
         raise _BadEntry("a member is not a flat array of numbers")
