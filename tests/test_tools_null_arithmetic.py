@@ -1,0 +1,127 @@
+"""The arithmetic of the p-values, on null samples built by hand: counts with ties and the
+randomised tie-break, the weights between two tabulated lengths, and permutation_test's
+conservative p on a null small enough to enumerate."""
+
+import itertools
+import math
+import operator
+
+import numpy as np
+import pytest
+
+from quorvel_tools import permutation_test
+from quorvel_tools.nulls import RANK_BASED, NullSample, interpolated_p_values, null_table, p_values
+
+from helpers import estimator
+
+# permutation_test's p-value is the conservative end of its tie range (counts >= observed).
+permutation_p_high = operator.attrgetter("p_value")
+
+# Eight draws, one of them NaN (it counts among the draws, never at or above a value): 0 three
+# times, 0.1 twice, 0.2, 0.5. p = (above + J) / 9 with J in 1..1 + equal.
+DRAWN = np.array([0.0, 0.1, 0.0, 0.5, np.nan, 0.1, 0.0, 0.2])
+
+
+@pytest.mark.parametrize(
+    "observed, above, equal",
+    [(0.1, 2, 2), (0.0, 4, 3), (0.5, 0, 1), (0.7, 0, 0), (-1.0, 7, 0), (0.05, 4, 0)],
+)
+def test_p_values_count_ties_and_spread_evenly_over_them(observed, above, equal):
+    sample = NullSample.of(DRAWN)
+    assert sample.draws == 8
+    # Uniforms spread evenly over [0, 1): each reachable J takes an equal share of them.
+    uniform = (np.arange(840) + 0.5) / 840
+    found = p_values(sample, np.full(840, observed), uniform)
+    assert np.all(found.p_low == (above + 1) / 9)
+    assert np.all(found.p_high == (above + equal + 1) / 9)
+    reachable, times = np.unique(found.p_value, return_counts=True)
+    assert reachable.tolist() == [(above + j) / 9 for j in range(1, equal + 2)]
+    assert np.all(times == 840 // (equal + 1))
+    # The ends of [0, 1) give the ends of the tie range.
+    ends = p_values(sample, np.full(2, observed), np.array([0.0, np.nextafter(1.0, 0.0)]))
+    assert ends.p_value.tolist() == [(above + 1) / 9, (above + equal + 1) / 9]
+
+
+def test_p_values_of_nan_are_nan():
+    found = p_values(NullSample.of(DRAWN), np.array([np.nan, 0.1]), np.array([0.5, 0.5]))
+    for p in (found.p_value, found.p_low, found.p_high):
+        assert np.isnan(p[0]) and not np.isnan(p[1])
+
+
+def test_interpolated_p_values_weigh_each_length():
+    # Against A (4 draws) 0.1 has 1 above and 1 equal; against B (6 draws, one NaN) 1 and 3.
+    a = NullSample.of(np.array([0.0, 0.0, 0.1, 0.2]))
+    b = NullSample.of(np.array([0.0, 0.1, 0.1, 0.1, 0.3, np.nan]))
+    found = interpolated_p_values([(a, 0.25), (b, 0.75)], np.full(2, 0.1), np.array([0.0, 0.99]))
+    expected_low = 0.25 * 2 / 5 + 0.75 * 2 / 7
+    expected_high = 0.25 * 3 / 5 + 0.75 * 5 / 7
+    assert found.p_low == pytest.approx([expected_low] * 2, rel=1e-15)
+    assert found.p_high == pytest.approx([expected_high] * 2, rel=1e-15)
+    # u = 0 takes the lowest place in both ties, u = 0.99 the highest.
+    assert found.p_value == pytest.approx([expected_low, expected_high], rel=1e-15)
+
+
+@pytest.mark.parametrize("method", RANK_BASED)
+@pytest.mark.parametrize(
+    "low, high, n, weight",
+    [
+        # Both lengths have K = 21: linear in n, 441 lies a third of the way from 424.
+        pytest.param(424, 475, 441, 2 / 3, id="linear-441"),
+        pytest.param(424, 475, 458, 1 / 3, id="linear-458"),
+        # K = 74 at 10^4, 79 at 10^4 * 2^(1/4): linear in log n.
+        pytest.param(
+            10_000,
+            11_892,
+            10_500,
+            math.log(11_892 / 10_500) / math.log(11_892 / 10_000),
+            id="log-10500",
+        ),
+    ],
+)
+def test_tabulated_lengths_around_n_and_their_weights(method, low, high, n, weight):
+    table = null_table()
+    i = int(np.searchsorted(table.lengths, low))
+    assert table.lengths[i] == low and table.lengths[i + 1] == high
+    (below, w_below), (above, w_above) = table.around(method, n)
+    # The nearer length weighs more: each weight goes with its own length's sample.
+    for got, index in ((below, i), (above, i + 1)):
+        expected = table.sample(method, index)
+        assert np.array_equal(got.values, expected.values)
+        assert np.array_equal(got.at_or_above, expected.at_or_above)
+    assert w_below == pytest.approx(weight, rel=1e-12)
+    assert w_above == pytest.approx(1 - weight, rel=1e-12)
+
+
+def _enumerated_null(method, values, classes):
+    """Every distinct value of the measure over all orders of `values`, with how many give it."""
+    est = estimator(classes)
+    found = [est.nsFunc(method, list(order)) for order in itertools.permutations(values)]
+    return dict(zip(*np.unique(found, return_counts=True), strict=True))
+
+
+@pytest.mark.parametrize("method", RANK_BASED)
+@pytest.mark.parametrize("end", ["largest", "smallest"])
+def test_permutation_test_counts_ties_as_at_or_above(method, end):
+    """Six values in three classes: the measure takes two or three values over the 720 orders,
+    most of them 0, so the shuffles tie the observed value whichever end it is."""
+    values = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0]
+    null = _enumerated_null(method, values, 3)
+    target = max(null) if end == "largest" else min(null)
+    est = estimator(3)
+    series = next(
+        o for o in itertools.permutations(values) if est.nsFunc(method, list(o)) == target
+    )
+    permutations = 999
+    result = permutation_test(
+        np.array(series), method=method, permutations=permutations, seed=1, classes=3
+    )
+    assert result.value_exact == target
+    drawn = result.null_exact
+    assert set(np.unique(drawn)) <= set(null)
+    ties = int(np.count_nonzero(drawn == target))
+    share = null[target] / 720
+    assert abs(ties - permutations * share) < 5 * math.sqrt(permutations * share * (1 - share))
+    above = int(np.count_nonzero(drawn > target))
+    assert ties > 0 and permutation_p_high(result) == (1 + above + ties) / (permutations + 1)
+    if end == "smallest":
+        assert permutation_p_high(result) == 1.0
