@@ -9,7 +9,7 @@ import operator
 import numpy as np
 import pytest
 
-from quorvel_tools import permutation_test
+from quorvel_tools import analyze, permutation_test
 from quorvel_tools.nulls import RANK_BASED, NullSample, interpolated_p_values, null_table, p_values
 
 from helpers import estimator
@@ -46,6 +46,24 @@ def test_p_values_of_nan_are_nan():
     found = p_values(NullSample.of(DRAWN), np.array([np.nan, 0.1]), np.array([0.5, 0.5]))
     for p in (found.p_value, found.p_low, found.p_high):
         assert np.isnan(p[0]) and not np.isnan(p[1])
+
+
+@pytest.mark.filterwarnings("ignore:a series of 6 values can say little")
+def test_analyze_spreads_p_evenly_over_a_null_that_is_all_ties():
+    """NSdichotomy is 0 on every order of six distinct values: against 3 shuffles the observed
+    0 ties all of them, so p_low = 1/4, p_high = 1 and p is 1/4, 2/4, 3/4 or 1, a quarter of
+    the seeds each."""
+    values = np.arange(1.0, 7.0)
+    est = estimator(3)
+    assert {est.nsFunc("NSdichotomy", list(o)) for o in itertools.permutations(values)} == {0.0}
+    found = [
+        analyze(values, "NSdichotomy", permutations=3, seed=seed).significance
+        for seed in range(200)
+    ]
+    assert {(f.p_low, f.p_high) for f in found} == {(0.25, 1.0)}
+    reachable, times = np.unique([f.p_value for f in found], return_counts=True)
+    assert reachable.tolist() == [0.25, 0.5, 0.75, 1.0]
+    assert np.all(np.abs(times - 50) < 30)  # 5 standard deviations of a binomial(200, 1/4)
 
 
 def test_interpolated_p_values_weigh_each_length():
