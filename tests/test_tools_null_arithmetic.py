@@ -57,7 +57,7 @@ def test_analyze_spreads_p_evenly_over_a_null_that_is_all_ties():
     est = estimator(3)
     assert {est.nsFunc("NSdichotomy", list(o)) for o in itertools.permutations(values)} == {0.0}
     found = [
-        analyze(values, "NSdichotomy", permutations=3, seed=seed).significance
+        analyze(values, method="NSdichotomy", permutations=3, seed=seed).significance
         for seed in range(200)
     ]
     assert {(f.p_low, f.p_high) for f in found} == {(0.25, 1.0)}
