@@ -1,6 +1,8 @@
 """Analysis layer over the compiled `quorvel` module: result objects, where a series drifts,
 p-values, rolling windows and many series at once."""
 
+from importlib import metadata as _metadata
+
 from .analysis import analyze
 from .config import METHODS
 from .groups import Group
@@ -15,6 +17,13 @@ from .result import Analysis, UnclassifiedValuesWarning
 from .rolling import RollingProfile, rolling
 from .running import RunningShares
 from .significance import PermutationResult, permutation_test
+
+try:
+    __version__ = _metadata.version("quorvel")
+except _metadata.PackageNotFoundError:  # run from a source tree that was never installed
+    import quorvel as _quorvel
+
+    __version__ = _quorvel.__version__
 
 __all__ = [
     "METHODS",
