@@ -379,10 +379,10 @@ void NSCircleLefttoRight(const double* first, const double* last, const MeasureS
         4096.0 * (static_cast<double>(K) + 2.0) * std::numeric_limits<double>::epsilon();
     result.H = leastStartScore(arcs, K, smallest, margin);
     result.value = 1.0 - result.H / result.H0;
-    // No groups are reported, even when asked for: the search keeps each start's entropy, not
-    // its groups, and drops a start once its bound rules it out. Reporting them would mean
-    // keeping the winning start and walking its two arcs again, and choosing among starts of
-    // equal score (rotations of one partition often tie), a choice H does not make.
+    // No groups, even when asked for: the search keeps each start's entropy, not its groups, and
+    // drops starts on their bounds, so the winning partition is never held. It could be had
+    // cheaply (keep the least-scoring start, the lowest on a tie, and walk its arcs again, every
+    // end then known), but the analysis layer documents none for this measure.
 }
 
 }  // namespace quorvel
