@@ -100,8 +100,13 @@ def test_a_refused_window_names_the_first_one_whatever_the_workers():
     for workers in (1, 2, 3):
         with pytest.raises(ValueError, match=r"^window 21: window contains NaN at position 90:"):
             _engine.windows("NSLefttoRight", x, starts, starts + 100, 5, Z, ACCEPT, 1, workers)
-    with pytest.raises(ValueError, match="^series 1: empty window"):
+    with pytest.raises(_engine.TaskError, match="^series 1: empty window") as raised:
         _engine.many("NSLefttoRight", [x[:5], x[:0]], np.array([2, 2]), Z, ACCEPT, 1, 2)
+    # The parts of the message, for a caller that names the task otherwise (analyze_many).
+    error = raised.value
+    assert (error.what, error.index) == ("series", 1)
+    assert str(error) == f"series 1: {error.reason}"
+    assert error.reason.startswith("empty window")
 
 
 @pytest.mark.parametrize(

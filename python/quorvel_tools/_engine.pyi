@@ -11,6 +11,13 @@ METHODS: tuple[str, ...]
 DEFAULT_Z: float
 DEFAULT_ACCEPT: float
 
+class TaskError(ValueError):
+    """A task of a batch refused its input; str() gives "series 3: reason"."""
+
+    what: str
+    index: int
+    reason: str
+
 def run(
     method: str, series: npt.ArrayLike, classes: int, z: float, accept: float, mode: int
 ) -> tuple[

@@ -6,7 +6,6 @@ applyInPandas or Ray's map_groups.
 
 from __future__ import annotations
 
-import re
 import warnings
 from collections.abc import Iterator, Mapping
 from contextlib import contextmanager
@@ -15,6 +14,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
+from ._engine import TaskError
 from .config import (
     DEFAULT_ACCEPT,
     DEFAULT_BINNING,
@@ -160,10 +160,9 @@ def _naming(key: Any) -> Iterator[None]:
 
 def _with_id(error: ValueError, keys: list[Any]) -> ValueError:
     """The engine numbers the series it refuses; the caller knows them by id."""
-    found = re.match(r"series (\d+): (.*)", str(error), re.DOTALL)
-    if found is None:
+    if not isinstance(error, TaskError):
         return error
-    return ValueError(f"series {label_text(keys[int(found[1])])}: {found[2]}")
+    return ValueError(f"series {label_text(keys[error.index])}: {error.reason}")
 
 
 def _is_dask_frame(data: Any) -> bool:

@@ -1,6 +1,7 @@
 // The Python module quorvel: the NonStationary class and the conversion of series arguments.
 #include "../core/interrupt.hpp"
 #include "../core/non_stationary.hpp"
+#include "../measures/registry.hpp"
 
 #include <pybind11/eigen.h>
 #include <pybind11/pybind11.h>
@@ -224,7 +225,7 @@ PYBIND11_MODULE(quorvel, m) {
 
     using quorvel::NonStationary;
     py::class_<NonStationary>(m, "NonStationary")
-        .def(py::init<>())
+        .def(py::init([] { return NonStationary(quorvel::measureRegistry()); }))
         .def("setup", &NonStationary::setup)
         .def("setupDS", &NonStationary::setupDS)
         .def("nsFunc",

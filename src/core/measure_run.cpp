@@ -1,7 +1,5 @@
 #include "measure_run.hpp"
 
-#include "../measures/measures.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -32,22 +30,7 @@ void requireValidWindow(const double* first, const double* last) {
 
 }  // namespace
 
-const std::array<NamedMeasure, 4> kMeasures{{{"NSLocaltoGlobal", &NSLocaltoGlobal},
-                                             {"NSLefttoRight", &NSLefttoRight},
-                                             {"NSdichotomy", &NSdichotomy},
-                                             {"NSCircleLefttoRight", &NSCircleLefttoRight}}};
-
-const std::map<std::string, AlgorithmFn>& measureRegistry() {
-    static const std::map<std::string, AlgorithmFn> registry = [] {
-        std::map<std::string, AlgorithmFn> byName;
-        for (const NamedMeasure& entry : kMeasures) byName.emplace(entry.name, entry.measure);
-        return byName;
-    }();
-    return registry;
-}
-
-AlgorithmFn findMeasure(const std::map<std::string, AlgorithmFn>& registry,
-                        const std::string& name) {
+AlgorithmFn findMeasure(const MeasureRegistry& registry, const std::string& name) {
     const auto entry = registry.find(name);
     if (entry != registry.end()) return entry->second;
     std::string accepted;
@@ -67,15 +50,13 @@ void shapeTable(Eigen::MatrixXd& table, std::uint64_t K) {
     table.setZero(static_cast<Eigen::Index>(rows), 6);
 }
 
-MeasureResult runMeasure(AlgorithmFn measure, const double* first, const double* last, int K,
-                         double z, double threshold, Binning binning, Eigen::MatrixXd& table) {
+void runMeasure(AlgorithmFn measure, const double* first, const double* last,
+                const MeasureSettings& settings, MeasureResult& result) {
     requireValidWindow(first, last);
-    shapeTable(table, static_cast<std::uint64_t>(K));
-    MeasureResult result{std::numeric_limits<double>::quiet_NaN(),
-                         std::numeric_limits<double>::quiet_NaN(),
-                         std::numeric_limits<double>::quiet_NaN()};
-    result.value = measure(first, last, K, z, threshold, binning, &result.H0, &result.H, &table);
-    return result;
+    shapeTable(result.table, static_cast<std::uint64_t>(settings.K));
+    result.groups.clear();
+    result.value = result.H0 = result.H = std::numeric_limits<double>::quiet_NaN();
+    measure(first, last, settings, result);
 }
 
 std::uint64_t classCountForSize(std::uint64_t n) {

@@ -35,10 +35,10 @@ private:
     NonStationary& object_;
 };
 
-NonStationary::NonStationary()
+NonStationary::NonStationary(std::map<std::string, AlgorithmFn> measures)
     : H0(std::numeric_limits<double>::quiet_NaN()),
       H(std::numeric_limits<double>::quiet_NaN()),
-      methodRegistry(measureRegistry()) {}
+      methodRegistry(std::move(measures)) {}
 
 void NonStationary::setup(std::uint64_t K, double z, double threshold, int mode) {
     requireNoRunInProgress("setup");
@@ -114,10 +114,11 @@ double NonStationary::run(const std::string& name, const double* first, const do
     const RunInProgress running(*this);
     // The measure works on a fresh table; it and the scalars replace the object's results only
     // when the run succeeds, so a failed run leaves the previous results intact.
-    auto table = std::make_unique<Eigen::MatrixXd>();
-    const MeasureResult result = runMeasure(measure, first, last, static_cast<int>(classCount),
-                                            zValue, acceptFraction, binning, *table);
-    A = std::move(table);
+    MeasureResult result;
+    runMeasure(measure, first, last,
+               MeasureSettings{static_cast<int>(classCount), zValue, acceptFraction, binning},
+               result);
+    A = std::make_unique<Eigen::MatrixXd>(std::move(result.table));
     H0 = result.H0;
     H = result.H;
     return result.value;

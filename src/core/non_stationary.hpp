@@ -2,6 +2,7 @@
 #pragma once
 
 #include "binning.hpp"
+#include "measure.hpp"
 #include "run_buffer.hpp"
 
 #include <Eigen/Core>
@@ -14,12 +15,6 @@
 
 namespace quorvel {
 
-// Common signature of every measure: the window [first, last), the configuration, and where
-// to store H0, H and the result table A (already (K+1) x 6 and zero). Returns 1 - H/H0.
-using AlgorithmFn = double (*)(const double* first, const double* last, int K, double z,
-                               double threshold, Binning binning, double* H0out, double* Hout,
-                               Eigen::MatrixXd* A);
-
 // The band multiplier and the acceptance fraction that setupDS chooses.
 constexpr double kDefaultZ = 1.96;
 constexpr double kDefaultAcceptFraction = 0.925845;
@@ -29,7 +24,9 @@ using Series = RunBuffer<double>;
 
 class NonStationary {
 public:
-    NonStationary();
+    // An estimator of the measures in `measures`, looked up by name (src/measures/registry.hpp
+    // has them all); the core itself knows of none.
+    explicit NonStationary(std::map<std::string, AlgorithmFn> measures);
 
     void setup(std::uint64_t K, double z, double threshold, int mode);
     void setupDS(std::uint64_t n);

@@ -37,7 +37,7 @@ public:
             const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
             if (i >= count_ || i > failedAt_.load(std::memory_order_relaxed)) break;
             try {
-                const MeasureResult result = task_(i, scratch);
+                const Figures result = task_(i, scratch);
                 results_.value[i] = result.value;
                 results_.H0[i] = result.H0;
                 results_.H[i] = result.H;

@@ -14,22 +14,32 @@
 
 namespace quorvel::engine {
 
+// What a batch keeps of each run.
+struct Figures {
+    double value;
+    double H0;
+    double H;
+};
+
 // What every run of a batch shares: the measure and the configuration besides K.
 struct MeasureSpec {
     AlgorithmFn measure;
     double z;
     double threshold;
-    int mode;
+    Binning binning;
 
-    MeasureResult run(const double* first, const double* last, int K,
-                      Eigen::MatrixXd& table) const {
-        return runMeasure(measure, first, last, K, z, threshold, mode, table);
+    // A run with K classes into `result` (its groups only when `groups`), and its figures.
+    Figures run(const double* first, const double* last, int K, MeasureResult& result,
+                bool groups = false) const {
+        runMeasure(measure, first, last, MeasureSettings{K, z, threshold, binning, groups}, result);
+        return Figures{result.value, result.H0, result.H};
     }
 };
 
-// A worker's own buffers, kept from one of its runs to the next.
+// A worker's own buffers, kept from one of its runs to the next: the result's table is reshaped
+// in place, so a batch of one K allocates it once per worker.
 struct Scratch {
-    Eigen::MatrixXd table;
+    MeasureResult result;
     std::vector<double> values;
     std::vector<std::size_t> blocks;
 };
@@ -43,7 +53,7 @@ struct BatchResults {
     std::vector<double> H;
 };
 
-using Task = std::function<MeasureResult(std::size_t task, Scratch& scratch)>;
+using Task = std::function<Figures(std::size_t task, Scratch& scratch)>;
 // Called on the calling thread with the number of tasks done, about every 50 ms and once at
 // the end; throwing from it stops the batch, and the exception leaves runTasks.
 using Wait = std::function<void(std::size_t done)>;

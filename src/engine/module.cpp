@@ -1,7 +1,8 @@
 // quorvel_tools._engine: batches of runs of one measure, on worker threads that do not hold
 // the interpreter lock. Arguments are checked and copied out of Python objects before the lock
 // is released; the lock is taken back only to look for Ctrl-C and to report progress.
-#include "../core/group_report.hpp"
+#include "../core/non_stationary.hpp"
+#include "../measures/registry.hpp"
 #include "batch.hpp"
 #include "shuffle.hpp"
 
@@ -23,6 +24,7 @@
 
 namespace py = pybind11;
 using quorvel::engine::BatchResults;
+using quorvel::engine::Figures;
 using quorvel::engine::MeasureSpec;
 using quorvel::engine::Scratch;
 
@@ -41,7 +43,8 @@ int checkedClasses(std::int64_t K) {
 MeasureSpec spec(const std::string& method, double z, double accept, int mode) {
     if (std::isnan(z)) throw py::value_error("the band multiplier z must not be NaN");
     if (std::isnan(accept)) throw py::value_error("the acceptance fraction must not be NaN");
-    return MeasureSpec{quorvel::findMeasure(quorvel::measureRegistry(), method), z, accept, mode};
+    return MeasureSpec{quorvel::findMeasure(quorvel::measureRegistry(), method), z, accept,
+                       quorvel::binningOf(mode)};
 }
 
 unsigned checkedWorkers(int workers) {
@@ -49,15 +52,45 @@ unsigned checkedWorkers(int workers) {
     return static_cast<unsigned>(workers);
 }
 
-// A run's refusal of its window, said of the window: "series 3: window contains NaN ...".
+// A task's refusal of its input, said of the task: "series 3: window contains NaN ...". Python
+// gets it as a TaskError (a ValueError) whose attributes give the parts, so that a caller who
+// knows the task by another name need not parse the message.
+class TaskError : public std::invalid_argument {
+public:
+    TaskError(const char* what, std::size_t index, const std::string& reason)
+        : std::invalid_argument(std::string(what) + " " + std::to_string(index) + ": " + reason),
+          what_(what),
+          index_(index),
+          reason_(reason) {}
+
+    const char* task() const { return what_; }
+    std::size_t index() const { return index_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    const char* what_;  // "series" or "window", a literal
+    std::size_t index_;
+    std::string reason_;
+};
+
+// The Python class of TaskError, made once when the module is imported and never released.
+PyObject* taskErrorType = nullptr;
+
 template <typename Run>
-quorvel::MeasureResult saying(const char* what, std::size_t i, const Run& run) {
+Figures saying(const char* what, std::size_t i, const Run& run) {
     try {
         return run();
     } catch (const std::invalid_argument& error) {
-        throw std::invalid_argument(std::string(what) + " " + std::to_string(i) + ": " +
-                                    error.what());
+        throw TaskError(what, i, error.what());
     }
+}
+
+void raiseTaskError(const TaskError& error) {
+    const py::object raised = py::reinterpret_borrow<py::object>(taskErrorType)(error.what());
+    raised.attr("what") = error.task();
+    raised.attr("index") = error.index();
+    raised.attr("reason") = error.reason();
+    PyErr_SetObject(taskErrorType, raised.ptr());
 }
 
 py::tuple toArrays(BatchResults&& results) {
@@ -107,8 +140,9 @@ py::tuple windows(const std::string& method, const Doubles& series, const Intege
     return runReleased(
         static_cast<std::size_t>(starts.size()), checkedWorkers(workers),
         [&](std::size_t i, Scratch& scratch) {
-            return saying("window", i,
-                          [&] { return measure.run(x + first[i], x + last[i], K, scratch.table); });
+            return saying("window", i, [&] {
+                return measure.run(x + first[i], x + last[i], K, scratch.result);
+            });
         },
         progress);
 }
@@ -130,7 +164,7 @@ py::tuple many(const std::string& method, const std::vector<Doubles>& series,
         series.size(), checkedWorkers(workers),
         [&](std::size_t i, Scratch& scratch) {
             return saying("series", i, [&] {
-                return measure.run(windows[i].first, windows[i].second, K[i], scratch.table);
+                return measure.run(windows[i].first, windows[i].second, K[i], scratch.result);
             });
         },
         progress);
@@ -153,7 +187,7 @@ py::tuple drawnRuns(const std::string& method, const Doubles& series, std::int64
         [&](std::size_t i, Scratch& scratch) {
             quorvel::engine::DrawStream stream(seed, i);
             draw(x, n, stream, scratch);
-            return measure.run(scratch.values.data(), scratch.values.data() + n, K, scratch.table);
+            return measure.run(scratch.values.data(), scratch.values.data() + n, K, scratch.result);
         },
         progress);
 }
@@ -215,30 +249,26 @@ py::tuple single(const std::string& method, const Doubles& series, std::int64_t 
     const MeasureSpec measure = spec(method, z, accept, mode);
     const int K = checkedClasses(classes);
     if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
-    Eigen::MatrixXd table;
-    std::vector<quorvel::FormedGroup> groups;
+    quorvel::MeasureResult result;
     const auto runHere = [&] {
-        const quorvel::GroupListener listening(groups);
-        return measure.run(series.data(), series.data() + series.size(), K, table);
+        return measure.run(series.data(), series.data() + series.size(), K, result, true);
     };
-    quorvel::MeasureResult result{};
     if (series.size() <= kValuesRunHere && K <= kClassesRunHere) {
         const py::gil_scoped_release released;
-        result = runHere();
+        runHere();
     } else {
         // On a worker like any batch, so that Ctrl-C stops it: the calling thread waits and
         // looks for signals, which the run cannot do without the interpreter lock.
-        const BatchResults results =
-            runUnlocked(1, 1, [&](std::size_t, Scratch&) { return runHere(); }, std::nullopt);
-        result = {results.value[0], results.H0[0], results.H[0]};
+        runUnlocked(1, 1, [&](std::size_t, Scratch&) { return runHere(); }, std::nullopt);
     }
+    std::vector<quorvel::FormedGroup>& groups = result.groups;
     std::sort(groups.begin(), groups.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     py::list formed;
     for (const quorvel::FormedGroup& group : groups)
         formed.append(py::make_tuple(group.first, group.last, group.count, group.share,
                                      kindName(group.kind)));
-    return py::make_tuple(result.value, result.H0, result.H, table, formed);
+    return py::make_tuple(result.value, result.H0, result.H, result.table, formed);
 }
 
 }  // namespace
@@ -246,10 +276,24 @@ py::tuple single(const std::string& method, const Doubles& series, std::int64_t 
 PYBIND11_MODULE(_engine, m) {
     m.doc() = "Batches of runs of one measure on worker threads, for quorvel_tools.";
     // The core's own names and defaults, so that the analysis layer writes none of them again.
-    py::tuple names(quorvel::kMeasures.size());
-    for (std::size_t i = 0; i < quorvel::kMeasures.size(); ++i)
-        names[i] = py::str(quorvel::kMeasures[i].name);
+    const std::vector<quorvel::NamedMeasure>& measures = quorvel::measuresInOrder();
+    py::tuple names(measures.size());
+    for (std::size_t i = 0; i < measures.size(); ++i) names[i] = py::str(measures[i].name);
     m.attr("METHODS") = names;
+    taskErrorType = PyErr_NewExceptionWithDoc(
+        "quorvel_tools._engine.TaskError",
+        "A task of a batch refused its input: `what` is \"series\" or \"window\", `index` the "
+        "task's number and `reason` the refusal; str() gives them as \"series 3: reason\".",
+        PyExc_ValueError, nullptr);
+    if (taskErrorType == nullptr) throw py::error_already_set();
+    m.attr("TaskError") = py::handle(taskErrorType);
+    py::register_exception_translator([](std::exception_ptr raised) {
+        try {
+            if (raised) std::rethrow_exception(raised);
+        } catch (const TaskError& error) {
+            raiseTaskError(error);
+        }
+    });
     m.attr("DEFAULT_Z") = quorvel::kDefaultZ;
     m.attr("DEFAULT_ACCEPT") = quorvel::kDefaultAcceptFraction;
     m.def("run", &single, py::arg("method"), py::arg("series"), py::arg("classes"), py::arg("z"),

@@ -359,14 +359,17 @@ double leastStartScore(ArcPartitions& arcs, int K, double smallest, double margi
 
 }  // namespace
 
-double NSCircleLefttoRight(const double* first, const double* last, int K, double z,
-                           double threshold, Binning binning, double* H0out, double* Hout,
-                           Eigen::MatrixXd* A) {
+void NSCircleLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
+                         MeasureResult& result) {
+    const int K = settings.K;
     requireClasses(K, "NSCircleLefttoRight");
-    const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
-                                            PositionPrecision::Double, H0out, *A);
+    // Offset lowest boundary and double-precision positions, as the reference records have them
+    // for this measure (unlike the other three, whose positions are single precision).
+    const ClassIndex index =
+        classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
+                       PositionPrecision::Double, &result.H0, result.table);
 
-    ArcPartitions arcs(index, z, threshold);
+    ArcPartitions arcs(index, settings.z, settings.threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,
     // so a start whose score provably exceeds the least found so far need not be partitioned
     // in full. The most promising starts go first; `margin` covers the rounding of the scores
@@ -374,8 +377,12 @@ double NSCircleLefttoRight(const double* first, const double* last, int K, doubl
     double smallest = arcs.arcPartitionEntropy(1, K);
     const double margin =
         4096.0 * (static_cast<double>(K) + 2.0) * std::numeric_limits<double>::epsilon();
-    *Hout = leastStartScore(arcs, K, smallest, margin);
-    return 1.0 - *Hout / *H0out;
+    result.H = leastStartScore(arcs, K, smallest, margin);
+    result.value = 1.0 - result.H / result.H0;
+    // No groups, even when asked for: the search keeps each start's entropy, not its groups, and
+    // drops starts on their bounds, so the winning partition is never held. It could be had
+    // cheaply (keep the least-scoring start, the lowest on a tie, and walk its arcs again, every
+    // end then known), but the analysis layer documents none for this measure.
 }
 
 }  // namespace quorvel

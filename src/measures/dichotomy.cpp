@@ -5,7 +5,6 @@
 #include "../core/class_source.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
-#include "../core/group_report.hpp"
 #include "../core/stretch_score.hpp"
 
 #include <algorithm>
@@ -280,13 +279,19 @@ void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next
 
 }  // namespace
 
-double NSdichotomy(const double* first, const double* last, int K, double z, double threshold,
-                   Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
+void NSdichotomy(const double* first, const double* last, const MeasureSettings& settings,
+                 MeasureResult& result) {
+    const int K = settings.K;
+    const double z = settings.z;
+    const double threshold = settings.threshold;
+    Eigen::MatrixXd* A = &result.table;
     requireClasses(K, "NSdichotomy");
+    // Lowest boundary relative to the minimum (min - 0.01 |min|), unlike the other measures, and
+    // single-precision positions: the reference records have them so for this measure.
     std::vector<double> b;
     const auto window = std::make_shared<const ClassSource>(
-        classifyWindow(first, last, K, binning, LowestBoundary::Relative, PositionPrecision::Single,
-                       b, H0out, *A));
+        classifyWindow(first, last, K, settings.binning, LowestBoundary::Relative,
+                       PositionPrecision::Single, b, &result.H0, *A));
     const ClassIndex& index = window->index();
     const int n = index.n;
 
@@ -313,7 +318,7 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
     }
 
     // Final partition between delimiters; an empty stretch is merged into the next one.
-    *Hout = 0.0;
+    result.H = 0.0;
     const int dropped = K;
     int s = 0;
     for (int e = 1; e <= K; ++e) {
@@ -323,18 +328,17 @@ double NSdichotomy(const double* first, const double* last, int K, double z, dou
         (*A)(e, 4) = static_cast<double>(count);
         (*A)(e, 5) = p;
         if (count != 0) {
-            *Hout = subtractEntropyTerm(*Hout, p);
-            reportGroup({s + 1, e, count, p, GroupKind::Group});
+            result.H = subtractEntropyTerm(result.H, p);
+            if (settings.groups) result.groups.push_back({s + 1, e, count, p, GroupKind::Group});
             s = e;
         } else if (e == K) {
             // Empty classes above the last that holds values: a group of their own, adding 0.
-            reportGroup({s + 1, e, 0, 0.0, GroupKind::Group});
+            if (settings.groups) result.groups.push_back({s + 1, e, 0, 0.0, GroupKind::Group});
         }
     }
-    const double result = 1.0 - *Hout / *H0out;
+    result.value = 1.0 - result.H / result.H0;
     for (int i = 0; i <= K; ++i)
         (*A)(i, 3) = mark(i) == dropped ? 0.0 : b[static_cast<std::size_t>(i)];
-    return result;
 }
 
 }  // namespace quorvel

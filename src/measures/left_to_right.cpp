@@ -5,7 +5,6 @@
 #include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
-#include "../core/group_report.hpp"
 
 #include <vector>
 
@@ -32,36 +31,40 @@ void reportGroups(const std::vector<bool>& endsGroup, int K, Eigen::MatrixXd& A)
 
 }  // namespace
 
-double NSLefttoRight(const double* first, const double* last, int K, double z, double threshold,
-                     Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
+void NSLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
+                   MeasureResult& result) {
+    const int K = settings.K;
     // Whether class c ends a group (c = 0 stands for the boundary below the first).
     std::vector<bool> endsGroup(static_cast<std::size_t>(K) + 1, false);
     endsGroup[0] = true;
     endsGroup[static_cast<std::size_t>(K)] = true;
 
-    const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
-                                            PositionPrecision::Single, H0out, *A);
+    // Offset lowest boundary and single-precision positions, as the reference records have them
+    // for this measure (single precision differs from exact positions only past 2^24 values).
+    const ClassIndex index =
+        classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
+                       PositionPrecision::Single, &result.H0, result.table);
 
-    *Hout = 0.0;
+    result.H = 0.0;
     for (int s = 1; s <= K;) {
         // The group s..e grows one class at a time until it settles or reaches class K.
         ClassGroup group(index);
         for (int e = s;; ++e) {
             group.add(e);
             // The group reaching class K closes untested.
-            const bool closes = e == K || group.passes(z, threshold);
+            const bool closes = e == K || group.passes(settings.z, settings.threshold);
             if (!closes) continue;
-            *Hout = subtractEntropyTerm(*Hout, group.share());
-            if (groupsListenedTo())
-                reportGroup({s, e, index.rangeCount(s, e), group.share(), GroupKind::Group});
+            result.H = subtractEntropyTerm(result.H, group.share());
+            if (settings.groups)
+                result.groups.push_back(
+                    {s, e, index.rangeCount(s, e), group.share(), GroupKind::Group});
             endsGroup[static_cast<std::size_t>(e)] = true;
             s = e + 1;
             break;
         }
     }
-    const double result = 1.0 - *Hout / *H0out;
-    reportGroups(endsGroup, K, *A);
-    return result;
+    result.value = 1.0 - result.H / result.H0;
+    reportGroups(endsGroup, K, result.table);
 }
 
 }  // namespace quorvel

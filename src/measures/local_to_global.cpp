@@ -5,7 +5,6 @@
 #include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
-#include "../core/group_report.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -25,17 +24,22 @@ double entropyTerm(double s) {
 // their reports.
 class Grouping {
 public:
-    Grouping(const ClassIndex& index, double z, double threshold)
-        : index(index), z(z), threshold(threshold), marks_(static_cast<std::size_t>(index.K) + 1) {
+    Grouping(const ClassIndex& index, const MeasureSettings& settings, MeasureResult& result)
+        : index(index),
+          z(settings.z),
+          threshold(settings.threshold),
+          settings_(settings),
+          result_(result),
+          marks_(static_cast<std::size_t>(index.K) + 1) {
         marks_.front() = 1;
         marks_.back() = 1;
     }
 
     void mark(int boundary, int value) { marks_[static_cast<std::size_t>(boundary)] = value; }
 
-    void report(int from, int to, const ClassGroup& group, GroupKind kind) const {
-        if (groupsListenedTo())
-            reportGroup({from, to, index.rangeCount(from, to), group.share(), kind});
+    void report(int from, int to, const ClassGroup& group, GroupKind kind) {
+        if (settings_.groups)
+            result_.groups.push_back({from, to, index.rangeCount(from, to), group.share(), kind});
     }
 
     void writeMarks(Eigen::MatrixXd& A) const {
@@ -48,6 +52,8 @@ public:
     const double threshold;
 
 private:
+    const MeasureSettings& settings_;
+    MeasureResult& result_;
     std::vector<int> marks_;
 };
 
@@ -162,12 +168,16 @@ double failedTailsTerm(const Side& lower, const Side& upper) {
 
 }  // namespace
 
-double NSLocaltoGlobal(const double* first, const double* last, int K, double z, double threshold,
-                       Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A) {
+void NSLocaltoGlobal(const double* first, const double* last, const MeasureSettings& settings,
+                     MeasureResult& result) {
+    const int K = settings.K;
     requireClasses(K, "NSLocaltoGlobal");
-    const ClassIndex index = classifyWindow(first, last, K, binning, LowestBoundary::Offset,
-                                            PositionPrecision::Single, H0out, *A);
-    Grouping grouping(index, z, threshold);
+    // Offset lowest boundary and single-precision positions, as the reference records have them
+    // for this measure (single precision differs from exact positions only past 2^24 values).
+    const ClassIndex index =
+        classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
+                       PositionPrecision::Single, &result.H0, result.table);
+    Grouping grouping(index, settings, result);
 
     const Core core = searchCore(grouping);
     double F = 0.0;
@@ -182,10 +192,9 @@ double NSLocaltoGlobal(const double* first, const double* last, int K, double z,
     const Side upper = groupSide(grouping, core.hi, K, 1);
     const Side lower = groupSide(grouping, core.lo - 1, 1, -1);
 
-    *Hout = ((lower.sum + upper.sum) + F) + failedTailsTerm(lower, upper);
-    const double result = 1.0 - *Hout / *H0out;
-    grouping.writeMarks(*A);
-    return result;
+    result.H = ((lower.sum + upper.sum) + F) + failedTailsTerm(lower, upper);
+    result.value = 1.0 - result.H / result.H0;
+    grouping.writeMarks(result.table);
 }
 
 }  // namespace quorvel

@@ -1,20 +1,17 @@
-// The four stationarity measures, each an AlgorithmFn.
+// The four stationarity measures, each an AlgorithmFn (see src/core/measure.hpp).
 #pragma once
 
-#include "../core/binning.hpp"
-
-#include <Eigen/Core>
+#include "../core/measure.hpp"
 
 namespace quorvel {
 
-double NSLocaltoGlobal(const double* first, const double* last, int K, double z, double threshold,
-                       Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A);
-double NSLefttoRight(const double* first, const double* last, int K, double z, double threshold,
-                     Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A);
-double NSdichotomy(const double* first, const double* last, int K, double z, double threshold,
-                   Binning binning, double* H0out, double* Hout, Eigen::MatrixXd* A);
-double NSCircleLefttoRight(const double* first, const double* last, int K, double z,
-                           double threshold, Binning binning, double* H0out, double* Hout,
-                           Eigen::MatrixXd* A);
+void NSLocaltoGlobal(const double* first, const double* last, const MeasureSettings& settings,
+                     MeasureResult& result);
+void NSLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
+                   MeasureResult& result);
+void NSdichotomy(const double* first, const double* last, const MeasureSettings& settings,
+                 MeasureResult& result);
+void NSCircleLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
+                         MeasureResult& result);
 
 }  // namespace quorvel
