@@ -28,6 +28,7 @@ import numpy as np
 from quorvel_tools.config import DEFAULT_ACCEPT, DEFAULT_Z, resolve
 from quorvel_tools.engine import default_workers, run_draws
 from quorvel_tools.nullgrid import grid_lengths
+from quorvel_tools.nullmodels import IID
 from quorvel_tools.nulltable import FORMAT_VERSION, TABLE_PATH
 from quorvel_tools.ranknull import RANK_BASED
 from quorvel_tools.request import Request
@@ -79,7 +80,7 @@ def main() -> int:
         request = Request(permutations=draws_for(n), workers=arguments.workers, show_progress=False)
         ranks = np.arange(n, dtype=np.float64)
         for method in RANK_BASED:
-            null, _, _ = run_draws(method, ranks, config, request, SEED + n)
+            null, _, _ = run_draws(method, ranks, config, request, SEED + n, IID)
             values, counts = np.unique(null, return_counts=True)
             columns.setdefault(f"{method}.values", []).append(values)
             columns.setdefault(f"{method}.counts", []).append(counts)

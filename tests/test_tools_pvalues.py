@@ -8,6 +8,7 @@ from quorvel_tools import _engine, analyze, nullstore, ranknull, rolling
 from quorvel_tools.blocks import block_length
 from quorvel_tools.config import resolve
 from quorvel_tools.engine import run_draws
+from quorvel_tools.nullmodels import IID
 from quorvel_tools.nullstore import clear_null_cache, set_null_cache
 from quorvel_tools.nulltable import null_table
 from quorvel_tools.pvalues import NullSample, interpolated_p_values
@@ -51,7 +52,7 @@ def test_interpolated_p_values_keep_their_level(method, n):
     parts = null_table().around(method, n)
     assert len(parts) == 2
     request = Request(permutations=draws, workers=2, show_progress=False)
-    drawn, _, _ = run_draws(method, np.arange(n, dtype=float), resolve(n), request, 7)
+    drawn, _, _ = run_draws(method, np.arange(n, dtype=float), resolve(n), request, 7, IID)
     p = interpolated_p_values(parts, drawn, RNG.random(draws)).p_value
     for alpha in (0.05, 0.1):
         assert abs(np.mean(p <= alpha) - alpha) < 4 * np.sqrt(alpha * (1 - alpha) / draws) + 0.005

@@ -16,12 +16,11 @@ from .config import BINNING_MODES, Config, check_integer
 from .progress import progress_bar
 
 if TYPE_CHECKING:
+    from .nullmodels import NullModel
     from .request import Request
 
 Figures = tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.float64]]
 FormedGroup = tuple[int, int, int, float, str]
-# The names the progress bar gives each kind of draw.
-DRAWN = {"shuffle": "permutations", "block": "block permutations"}
 
 
 def default_workers() -> int:
@@ -84,20 +83,19 @@ def run_draws(
     config: Config,
     request: Request,
     seed: int,
-    *,
-    draw: str = "shuffle",
+    null: NullModel,
     length: float | None = None,
 ) -> Figures:
-    """The measure on `request.permutations` draws of the values: shuffles, or (draw="block")
-    block permutations of mean length `length`."""
+    """The measure on `request.permutations` draws of the values as `null` makes them
+    (shuffles, or block permutations of mean length `length`)."""
     count = request.permutations
-    with _reporting(count, DRAWN[draw], request.show_progress) as report:
+    with _reporting(count, null.source, request.show_progress) as report:
         return _engine.draws(
             method,
             values,
             count,
             seed,
-            draw,
+            null.draw,
             1.0 if length is None else length,
             config.classes,
             *_shared(config),

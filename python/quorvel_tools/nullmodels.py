@@ -9,8 +9,9 @@ null="block" asks whether the distribution drifts beyond what short-range depend
 its reference series are block permutations of the series (blocks of random length, their mean
 chosen from the series' autocorrelation), so each series needs its own draws.
 
-A new null is one `NullModel` in `NULL_MODELS` (with, if it draws in a new way, a kind of draw
-in the engine's `draws`).
+A new null is one `NullModel` in `NULL_MODELS` here (with, if it draws in a new way, a kind of
+draw in the engine's `draws`, src/engine/module.cpp): the public functions, the command's
+--null and the p-value code read it from there.
 """
 
 from __future__ import annotations
@@ -50,6 +51,8 @@ class NullModel:
     shares_rank_null : bool
         Whether tie-free series of one length share a null under it (rank-based measures on
         equal-frequency classes), read from the shipped tables or simulated once.
+    asks : str
+        The question its p-values answer, as the command's help says it.
     length : callable
         The mean block length of the draws for a series, or None where blocks mean nothing.
     """
@@ -58,15 +61,28 @@ class NullModel:
     draw: str
     source: str
     shares_rank_null: bool
+    asks: str
     length: Callable[[npt.NDArray[np.float64]], float | None] = _no_length
 
     def __repr__(self) -> str:
         return f"NullModel({self.name!r})"
 
 
-IID = NullModel("iid", "shuffle", "permutations", shares_rank_null=True)
+IID = NullModel(
+    "iid",
+    "shuffle",
+    "permutations",
+    shares_rank_null=True,
+    asks="does the order carry information",
+)
 BLOCK = NullModel(
-    "block", "block", "block permutations", shares_rank_null=False, length=block_length
+    "block",
+    "block",
+    "block permutations",
+    shares_rank_null=False,
+    asks="does the distribution drift beyond what short-range dependence explains "
+    "(block permutations of each series: --permutations runs per series)",
+    length=block_length,
 )
 NULL_MODELS: dict[str, NullModel] = {model.name: model for model in (IID, BLOCK)}
 NULLS: tuple[str, ...] = tuple(NULL_MODELS)

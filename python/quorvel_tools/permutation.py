@@ -130,9 +130,7 @@ def permutation_test(
     seed = seed_for(request.seed, clean.values, method)
     model = request.null
     length = model.length(clean.values)
-    drawn, _, _ = run_draws(
-        method, clean.values, config, request, seed, draw=model.draw, length=length
-    )
+    drawn, _, _ = run_draws(method, clean.values, config, request, seed, model, length)
     found = p_values(NullSample.of(drawn), np.array([observed]), tie_breaks(seed, 1))
     return PermutationResult(
         method,

@@ -16,6 +16,7 @@ import numpy.typing as npt
 from . import nullstore
 from .config import Config
 from .engine import run_draws
+from .nullmodels import IID
 from .pvalues import NullSample
 from .request import Request
 from .seeds import SIMULATION_SEED
@@ -54,7 +55,7 @@ def simulated_null(method: str, n: int, config: Config, request: Request) -> Nul
     found = nullstore.kept(key)
     if found is None:
         ranks = np.arange(n, dtype=np.float64)
-        drawn, _, _ = run_draws(method, ranks, config, request, SIMULATION_SEED)
+        drawn, _, _ = run_draws(method, ranks, config, request, SIMULATION_SEED, IID)
         found = NullSample.of(drawn)
         nullstore.keep(key, found)
     return found

@@ -20,7 +20,6 @@ from .config import (
     METHODS,
     Binning,
     Config,
-    SettingError,
     check_integer,
     check_method,
     check_seed,
@@ -28,7 +27,7 @@ from .config import (
     resolve,
 )
 from .engine import check_workers
-from .inputs import DEFAULT_NAN_POLICY, NAN_POLICIES, NanPolicy
+from .inputs import DEFAULT_NAN_POLICY, NanPolicy, check_nan_policy
 from .nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NullModel, NullName, null_model
 
 ALL = "all"
@@ -120,10 +119,7 @@ class Request:
         if self.method != ALL:
             check_method(self.method)
         check_settings(self.classes, self.z, self.accept, self.binning)
-        if self.nan_policy not in NAN_POLICIES:
-            raise SettingError(
-                "nan_policy", f"{{name}} must be 'raise' or 'omit', not {self.nan_policy!r}"
-            )
+        check_nan_policy(self.nan_policy)
         checked = {
             "classes": None if self.classes is None else check_integer("classes", self.classes, 2),
             "z": float(self.z),

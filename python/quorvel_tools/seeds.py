@@ -7,18 +7,12 @@ p-value in `analyze`, `rolling` and `permutation_test` alike.
 from __future__ import annotations
 
 import hashlib
-import secrets
 
 import numpy as np
 import numpy.typing as npt
 
 # The seed of the shuffles of 0..n-1 from which a shared rank null is simulated.
 SIMULATION_SEED = 0x5EED_7AB1E
-
-
-def fresh_seed() -> int:
-    """A seed nobody chose, for draws that need not be repeated."""
-    return secrets.randbits(64)
 
 
 def series_seed(values: npt.NDArray[np.float64], method: str) -> int:

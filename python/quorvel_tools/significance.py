@@ -174,7 +174,7 @@ def _own_null(
     """Draws of the series' own values, as the request's null model makes them."""
     model = request.null
     length = model.length(values)
-    drawn, _, _ = run_draws(method, values, config, request, seed, draw=model.draw, length=length)
+    drawn, _, _ = run_draws(method, values, config, request, seed, model, length)
     return model.source, NullSample.of(drawn), length
 
 

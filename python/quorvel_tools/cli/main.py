@@ -22,7 +22,7 @@ from ..config import (
 )
 from ..inputs import DEFAULT_NAN_POLICY, NAN_POLICIES, Series
 from ..notes import ResultWarning
-from ..nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULLS
+from ..nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULL_MODELS, NULLS
 from ..optional import MissingDependencyError
 from ..request import Request
 from . import figures
@@ -148,9 +148,7 @@ def build_parser() -> argparse.ArgumentParser:
         "--null",
         choices=NULLS,
         default=DEFAULT_NULL,
-        help="what the p-values test: iid = does the order carry information (default); "
-        "block = does the distribution drift beyond what short-range dependence explains "
-        "(block permutations of each series: --permutations runs per series)",
+        help=_null_help(),
     )
     parser.add_argument(
         "--no-p-values",
@@ -291,6 +289,15 @@ def _run(arguments: argparse.Namespace) -> int:
     if arguments.plot:
         print(f"quorvel: wrote the plot to {arguments.plot}", file=sys.stderr)
     return 0
+
+
+def _null_help() -> str:
+    """What each null model asks, as the models themselves say it."""
+    said = [
+        f"{model.name} = {model.asks}{' (default)' if model.name == DEFAULT_NULL else ''}"
+        for model in NULL_MODELS.values()
+    ]
+    return f"what the p-values test: {'; '.join(said)}"
 
 
 def _methods(chosen: list[str] | None) -> tuple[str, ...]:
