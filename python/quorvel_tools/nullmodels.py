@@ -25,6 +25,7 @@ import numpy.typing as npt
 
 from .blocks import block_length
 from .config import SettingError
+from .pvalues import Reading, read_p_values
 
 NullName = Literal["iid", "block"]
 DEFAULT_NULL: NullName = "iid"
@@ -55,6 +56,9 @@ class NullModel:
         The question its p-values answer, as the command's help says it.
     length : callable
         The mean block length of the draws for a series, or None where blocks mean nothing.
+    read : callable
+        How an observed value's p-value is read from a null sample: by default randomised
+        within the ties, with p_low and p_high the ends of their range (`pvalues`).
     """
 
     name: str
@@ -63,6 +67,7 @@ class NullModel:
     shares_rank_null: bool
     asks: str
     length: Callable[[npt.NDArray[np.float64]], float | None] = _no_length
+    read: Reading = read_p_values
 
     def __repr__(self) -> str:
         return f"NullModel({self.name!r})"

@@ -13,7 +13,7 @@ from . import shown
 from .config import DEFAULT_METHOD, check_method
 from .engine import run_draws
 from .inputs import to_series
-from .pvalues import NullSample, p_values
+from .pvalues import NullSample
 from .request import NullSettings, request_of
 from .seeds import seed_for, tie_breaks
 
@@ -131,7 +131,7 @@ def permutation_test(
     model = request.null
     length = model.length(clean.values)
     drawn, _, _ = run_draws(method, clean.values, config, request, seed, model, length)
-    found = p_values(NullSample.of(drawn), np.array([observed]), tie_breaks(seed, 1))
+    found = model.read(NullSample.of(drawn), np.array([observed]), tie_breaks(seed, 1))
     return PermutationResult(
         method,
         observed,

@@ -9,6 +9,7 @@ tie-break of the ranks: p = (draws above + J) / (draws + 1), J drawn uniformly f
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
 
@@ -57,7 +58,7 @@ class PValues:
     p_high: npt.NDArray[np.float64]
 
 
-def p_values(
+def read_p_values(
     sample: NullSample, observed: npt.NDArray[np.float64], uniform: npt.NDArray[np.float64]
 ) -> PValues:
     """`uniform` in [0, 1) picks where each observed value falls among the draws it ties."""
@@ -72,13 +73,18 @@ def p_values(
     )
 
 
+Reading = Callable[[NullSample, npt.NDArray[np.float64], npt.NDArray[np.float64]], PValues]
+
+
 def interpolated_p_values(
     parts: list[tuple[NullSample, float]],
     observed: npt.NDArray[np.float64],
     uniform: npt.NDArray[np.float64],
+    read: Reading = read_p_values,
 ) -> PValues:
-    """The weighted mean of the p-values against the tabulated lengths around n."""
-    found = [(p_values(sample, observed, uniform), weight) for sample, weight in parts]
+    """The weighted mean of the p-values against the tabulated lengths around n, each read by
+    `read` (one part, weight 1, for a null of this very length)."""
+    found = [(read(sample, observed, uniform), weight) for sample, weight in parts]
     return PValues(
         *(sum(getattr(p, name) * w for p, w in found) for name in ("p_value", "p_low", "p_high"))
     )

@@ -17,7 +17,7 @@ from .config import Config
 from .engine import run_draws
 from .nulltable import null_table
 from .progress import progress_bar
-from .pvalues import NullSample, PValues, interpolated_p_values, p_values
+from .pvalues import NullSample, PValues, interpolated_p_values
 from .ranknull import rank_null_applies, simulated_null, tie_free_counts
 from .request import Request
 from .seeds import seed_for, tie_breaks, window_seed
@@ -83,7 +83,7 @@ def significance(
         parts = [(own, 1.0)]
     else:
         source, parts = shared
-    p = interpolated_p_values(parts, np.array([observed]), tie_breaks(seed, 1))
+    p = interpolated_p_values(parts, np.array([observed]), tie_breaks(seed, 1), request.null.read)
     draws = min(sample.draws for sample, _ in parts)
     return Significance(
         float(p.p_value[0]),
@@ -126,7 +126,7 @@ def window_significance(
     sources = [""] * len(starts)
     if shared is not None and not own.all():
         source, parts = shared
-        found = interpolated_p_values(parts, observed[~own], uniform[~own])
+        found = interpolated_p_values(parts, observed[~own], uniform[~own], request.null.read)
         p[~own], low[~own], high[~own] = found.p_value, found.p_low, found.p_high
         for i in np.flatnonzero(~own):
             sources[i] = source
@@ -142,7 +142,7 @@ def window_significance(
             part = values[starts[i] : starts[i] + window]
             own_seed = window_seed(seed, int(i))
             source, sample, _ = _own_null(method, part, config, quiet, own_seed)
-            found = p_values(sample, observed[i : i + 1], uniform[i : i + 1])
+            found = request.null.read(sample, observed[i : i + 1], uniform[i : i + 1])
             p[i], low[i], high[i] = found.p_value[0], found.p_low[0], found.p_high[0]
             sources[i] = source
             if bar is not None:
