@@ -8,6 +8,7 @@ key in the `TypedDict` of the functions that take it; the readers take it from t
 
 from __future__ import annotations
 
+import operator
 from collections.abc import Mapping
 from dataclasses import dataclass, fields
 from typing import Any, TypedDict
@@ -121,7 +122,8 @@ class Request:
         check_settings(self.classes, self.z, self.accept, self.binning)
         check_nan_policy(self.nan_policy)
         checked = {
-            "classes": None if self.classes is None else check_integer("classes", self.classes, 2),
+            # Checked by check_settings above; kept as a plain int, as Config will hold it.
+            "classes": None if self.classes is None else operator.index(self.classes),
             "z": float(self.z),
             "accept": float(self.accept),
             "null": null_model(self.null),
