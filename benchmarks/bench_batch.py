@@ -54,7 +54,7 @@ def windows(method: str, x: np.ndarray, workers: int) -> None:
                 est.nsFuncRange(method, start, start + window)
 
         def engine(workers: int, part: np.ndarray = part, window: int = window) -> None:
-            rolling(part, window, 1, method, workers=workers, show_progress=False)
+            rolling(part, window, step=1, method=method, workers=workers, show_progress=False)
 
         row(
             f"rolling, window {window}, step 1",
@@ -86,7 +86,9 @@ def permutations(method: str, workers: int, sizes: list[int]) -> None:
         x = np.random.default_rng(2).normal(size=n).cumsum()
 
         def run(workers: int, x: np.ndarray = x) -> None:
-            permutation_test(x, method, 999, seed=1, workers=workers, show_progress=False)
+            permutation_test(
+                x, method=method, permutations=999, seed=1, workers=workers, show_progress=False
+            )
 
         row(
             f"permutation_test, 999, n = {n:.0e}",
@@ -111,7 +113,9 @@ def thread_keeps_running(method: str, workers: int) -> None:
     x = np.random.default_rng(3).normal(size=200_000).cumsum()
     ticker.start()
     start = time.perf_counter()
-    permutation_test(x, method, 200, seed=1, workers=workers, show_progress=False)
+    permutation_test(
+        x, method=method, permutations=200, seed=1, workers=workers, show_progress=False
+    )
     elapsed = time.perf_counter() - start
     stop.set()
     ticker.join()

@@ -15,7 +15,8 @@ from bench_batch import best
 
 import quorvel
 from quorvel_tools import analyze, rolling
-from quorvel_tools.nulls import RANK_BASED, null_table
+from quorvel_tools.nulltable import null_table
+from quorvel_tools.ranknull import RANK_BASED
 
 
 def main() -> None:
@@ -34,8 +35,8 @@ def main() -> None:
     print(f"{'measure':<20} {'nsFunc':>9} {'analyze':>9} {'+ p-value':>10} {'ratio':>6}")
     for method in RANK_BASED:
         module = best(lambda m=method: estimator.nsFunc(m, x), arguments.repeat)
-        plain = best(lambda m=method: analyze(x, m, p_values=False), arguments.repeat)
-        tested = best(lambda m=method: analyze(x, m), arguments.repeat)
+        plain = best(lambda m=method: analyze(x, method=m, p_values=False), arguments.repeat)
+        tested = best(lambda m=method: analyze(x, method=m), arguments.repeat)
         print(
             f"{method:<20} {1000 * module:7.1f}ms {1000 * plain:7.1f}ms {1000 * tested:8.1f}ms "
             f"{tested / module:6.2f}"
@@ -48,8 +49,8 @@ def main() -> None:
         ("windows of 500, step 10", 500, 10),
         ("windows of 5,000, step 100", 5000, 100),
     ):
-        without = best(lambda w=window, s=step: rolling(long, w, s), 3)
-        with_p = best(lambda w=window, s=step: rolling(long, w, s, p_values=True), 3)
+        without = best(lambda w=window, s=step: rolling(long, w, step=s), 3)
+        with_p = best(lambda w=window, s=step: rolling(long, w, step=s, p_values=True), 3)
         print(
             f"  {label}: {1000 * without:.0f} ms without p-values, {1000 * with_p:.0f} ms with "
             f"({with_p / without:.2f} times)"

@@ -16,7 +16,7 @@ import numpy as np
 from scenarios import SCENARIOS
 
 from quorvel_tools import METHODS, analyze
-from quorvel_tools.nulls import RANK_BASED
+from quorvel_tools.ranknull import RANK_BASED
 
 LEVELS = (0.01, 0.05, 0.1)
 # On the tables' grid (50, 200, 10^4) and between its points (1000, 3333, 10^5, 333333).
@@ -43,7 +43,7 @@ def p_values(method: str, draw, n: int, count: int, seed: int, null: str) -> tup
     source = ""
     for _ in range(count):
         result = analyze(
-            draw(rng, n), method, null=null, permutations=draws_for(n), show_progress=False
+            draw(rng, n), method=method, null=null, permutations=draws_for(n), show_progress=False
         )
         found.append(result.p_value)
         source = result.significance.source if result.significance else ""

@@ -56,7 +56,9 @@ def flags(draw, n: int, count: int, seed: int, block: bool) -> dict[str, float]:
         x = draw(rng, n)
         for method in METHODS:
             for null in ("iid", "block") if block else ("iid",):
-                p = analyze(x, method, null=null, permutations=draws_for(n), show_progress=False)
+                p = analyze(
+                    x, method=method, null=null, permutations=draws_for(n), show_progress=False
+                )
                 found.setdefault(f"{SHORT[method]} {null}", []).append(p.p_value <= LEVEL)
         with warnings.catch_warnings():
             # p-values clipped to the table's ends, and notes on statsmodels' future return types
@@ -129,7 +131,7 @@ def nile_table() -> None:
     print()
     print("Nile flow 1871-1970 (100 values, tied: p-values from 999 shuffles, seed 1):")
     for k in (3, 4, 6, 8, None):
-        found = {m: analyze(flow, m, classes=k, seed=1) for m in METHODS}
+        found = {m: analyze(flow, method=m, classes=k, seed=1) for m in METHODS}
         cells = "  ".join(f"{SHORT[m]} {r.value:.3f} (p {r.p_value:.3f})" for m, r in found.items())
         label = f"K = {found['NSLefttoRight'].classes}" + (" (data size)" if k is None else "")
         print(f"  {label:<20} {cells}")

@@ -30,7 +30,7 @@ def direct_calls(series: np.ndarray) -> None:
 def main() -> None:
     series = np.random.default_rng(0).normal(size=N).cumsum()
     windows = len(range(0, N - WINDOW + 1, STEP))
-    layer = seconds(lambda: rolling(series, WINDOW, STEP, METHOD, show_progress=False))
+    layer = seconds(lambda: rolling(series, WINDOW, step=STEP, method=METHOD, show_progress=False))
     direct = seconds(lambda: direct_calls(series))
     print(f"{windows} windows of {WINDOW} values, {METHOD}")
     print(f"  rolling():                   {layer:.3f} s ({1e6 * layer / windows:.0f} us/window)")

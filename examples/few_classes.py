@@ -21,7 +21,7 @@ def main() -> None:
     rng = np.random.default_rng(2)
     series = rng.normal(size=100) + np.where(np.arange(100) < 28, 1.5, 0.0)
     for classes in (3, 4, 6, 8, None):
-        results = analyze(series, "all", classes=classes)
+        results = analyze(series, method="all", classes=classes)
         name = (
             f"K = {classes}" if classes else f"K = {results['NSLefttoRight'].classes} (data size)"
         )

@@ -36,14 +36,17 @@ def test_names_and_defaults_are_the_modules():
     estimator = quorvel.NonStationary()
     estimator.setupDS(100)
     unique = np.arange(100.0)
-    assert estimator.nsFunc("NSLefttoRight", unique) == analyze(unique, "NSLefttoRight").value_exact
+    assert (
+        estimator.nsFunc("NSLefttoRight", unique)
+        == analyze(unique, method="NSLefttoRight").value_exact
+    )
 
 
 @pytest.mark.parametrize("name", SERIES)
 @pytest.mark.parametrize("binning, mode", [("equal-frequency", 1), ("equal-width", 2)])
 def test_results_equal_the_module_on_the_same_configuration(name, binning, mode):
     series = SERIES[name]
-    results = analyze(series, "all", classes=7, z=1.5, accept=0.9, binning=binning)
+    results = analyze(series, method="all", classes=7, z=1.5, accept=0.9, binning=binning)
     estimator = quorvel.NonStationary()
     estimator.setup(7, 1.5, 0.9, mode)
     for method in METHODS:
@@ -63,7 +66,7 @@ def test_default_classes_follow_the_modules_data_size_rule():
     estimator = quorvel.NonStationary()
     estimator.setupDS(len(series))
     for method in METHODS:
-        result = analyze(series, method)
+        result = analyze(series, method=method)
         assert result.value_exact == estimator.nsFunc(method, series)
         assert result.classes == estimator.getA().shape[0] - 1 == 18
 
@@ -71,7 +74,7 @@ def test_default_classes_follow_the_modules_data_size_rule():
 @pytest.mark.parametrize("method", ["NSLefttoRight", "NSdichotomy", "NSLocaltoGlobal"])
 @pytest.mark.parametrize("name", SERIES)
 def test_groups_cover_the_classes_and_reproduce_H(method, name):
-    result = analyze(SERIES[name], method, classes=9)
+    result = analyze(SERIES[name], method=method, classes=9)
     firsts = [g.first for g in result.groups]
     lasts = [g.last for g in result.groups]
     assert firsts[0] == 1 and lasts[-1] == 9 and firsts[1:] == [last + 1 for last in lasts[:-1]]
@@ -83,33 +86,33 @@ def test_groups_cover_the_classes_and_reproduce_H(method, name):
 
 def test_local_to_global_core_and_unsettled_tails():
     # Four classes of five values: class 2 is the core, class 3 a group, both tails fail.
-    result = analyze(np.arange(1.0, 21.0), "NSLocaltoGlobal", classes=4)
+    result = analyze(np.arange(1.0, 21.0), method="NSLocaltoGlobal", classes=4)
     kinds = [(g.first, g.last, g.kind) for g in result.groups]
     assert kinds == [(1, 1, "unsettled"), (2, 2, "core"), (3, 3, "group"), (4, 4, "unsettled")]
     assert result.value == pytest.approx(0.25)
 
 
 def test_left_to_right_reports_merged_value_ranges():
-    result = analyze(np.arange(1.0, 11.0), "NSLefttoRight", classes=3)
+    result = analyze(np.arange(1.0, 11.0), method="NSLefttoRight", classes=3)
     spans = [(g.lower, g.upper, g.count, g.share) for g in result.groups]
     assert spans == [(0.99, 7.0, 7, pytest.approx(0.7)), (7.0, 10.0, 3, pytest.approx(0.3))]
     assert list(result.to_frame()["group"]) == [1, 1, 2]
 
 
 def test_circle_reports_no_groups_and_constant_series_is_nan():
-    assert analyze(SERIES["walk"], "NSCircleLefttoRight").groups == ()
-    assert math.isnan(analyze(np.full(50, 3.0), "NSLefttoRight").value)
+    assert analyze(SERIES["walk"], method="NSCircleLefttoRight").groups == ()
+    assert math.isnan(analyze(np.full(50, 3.0), method="NSLefttoRight").value)
 
 
 def test_results_are_frozen_and_comparable():
-    result = analyze(SERIES["shift"], "NSdichotomy")
+    result = analyze(SERIES["shift"], method="NSdichotomy")
     with pytest.raises(ValueError):
         result.shares[0] = 1.0
-    assert result != analyze(SERIES["shift"], "NSdichotomy")  # no array-truth error
+    assert result != analyze(SERIES["shift"], method="NSdichotomy")  # no array-truth error
 
 
 def test_to_dict_is_json_and_repr_is_short():
-    result = analyze(SERIES["shift"], "NSdichotomy")
+    result = analyze(SERIES["shift"], method="NSdichotomy")
     assert json.loads(json.dumps(result.to_dict()))["method"] == "NSdichotomy"
     assert repr(result).startswith("Analysis(NSdichotomy: value=") and len(repr(result)) < 150
 
@@ -138,7 +141,7 @@ def test_settings_outside_their_meaning_are_refused_everywhere(setting, value, a
     series = SERIES["walk"]
     calls = [
         lambda **kw: analyze(series, **kw),
-        lambda **kw: analyze(series, "all", **kw),
+        lambda **kw: analyze(series, method="all", **kw),
         lambda **kw: permutation_test(series, permutations=3, **kw),
         lambda **kw: rolling(series, window=300, **kw),
         lambda **kw: analyze_many({"a": series}, **kw),
@@ -174,7 +177,7 @@ def test_figures_are_clipped_to_their_range_in_every_output_and_exact_under_thei
     assert as_dict["groups"][0]["share"] == 1.0
     assert "value=1, p_value=0.0001 (iid), H=0, H0=3.36719," in repr(result)
     assert "value=1, p_value=0.0001 (iid), H=" in repr(analyze(np.arange(100.0)))
-    zero = analyze(ties, "NSLocaltoGlobal", classes=7, p_values=False)
+    zero = analyze(ties, method="NSLocaltoGlobal", classes=7, p_values=False)
     assert zero.value_exact < 0 and zero.value == 0 and str(zero.value) == "0.0"
     profile = rolling(walk, window=1000)
     assert (profile.values[0], profile.values_exact[0]) == (1.0, exact)
@@ -188,7 +191,7 @@ def test_figures_are_clipped_to_their_range_in_every_output_and_exact_under_thei
 
 def test_bad_configuration_is_refused_before_the_module_runs():
     with pytest.raises(ValueError, match="unknown method"):
-        analyze([1.0, 2.0, 3.0], "NSRightToLeft")
+        analyze([1.0, 2.0, 3.0], method="NSRightToLeft")
     with pytest.raises(ValueError, match="binning"):
         analyze([1.0, 2.0, 3.0], binning="quantile")
     with pytest.raises(ValueError, match="classes"):
@@ -206,7 +209,7 @@ def test_values_in_no_class_are_counted_said_and_warned():
     drifting = np.random.default_rng(0).uniform(-1000, -990, 400)
     drifting[200:] += 3
     with pytest.warns(UnclassifiedValuesWarning, match="NSdichotomy: 19 of 100 values lie in no"):
-        result = analyze(counts, "NSdichotomy", p_values=False)
+        result = analyze(counts, method="NSdichotomy", p_values=False)
     assert result.unclassified == np.count_nonzero(counts == 0) == 19
     assert result.counts.sum() == 81 and "n=100, 19 in no class," in repr(result)
     assert result.to_dict()["unclassified"] == 19 and result.to_frame().attrs["unclassified"] == 19
@@ -224,7 +227,7 @@ def test_results_that_say_little_say_so_and_cost_no_shuffles():
 
     # Shuffles of a constant series would cost minutes at this count; none are drawn.
     with pytest.warns(ResultWarning, match="NSdichotomy is undefined .*: the series is constant"):
-        result = analyze(np.full(50, 3.0), "NSdichotomy", permutations=10**8)
+        result = analyze(np.full(50, 3.0), method="NSdichotomy", permutations=10**8)
     assert math.isnan(result.value) and math.isnan(result.p_value) and result.significance is None
     with pytest.warns(ResultWarning, match="a series of 9 values can say little"):
         analyze(np.arange(9.0))
@@ -232,5 +235,22 @@ def test_results_that_say_little_say_so_and_cost_no_shuffles():
         warnings.simplefilter("error")
         analyze(np.arange(10.0))
     series = np.r_[np.full(60, 1.0), np.arange(60.0)]
-    profile = rolling(series, 30, 10, "NSdichotomy", p_values=True, permutations=50)
+    profile = rolling(series, 30, step=10, method="NSdichotomy", p_values=True, permutations=50)
     assert profile.sources[:4] == ("undefined",) * 4 and np.isnan(profile.p_values[:4]).all()
+
+
+def test_settings_are_keyword_only_and_each_function_takes_only_its_own():
+    from quorvel_tools import analyze_many, permutation_test, rolling
+
+    series = SERIES["walk"]
+    with pytest.raises(TypeError, match="positional"):
+        analyze(series, "NSdichotomy")
+    with pytest.raises(TypeError, match="positional"):
+        rolling(series, 100, 10)
+    for call, name in [
+        (lambda: analyze(series, step=3), "analyze() got an unexpected keyword argument 'step'"),
+        (lambda: analyze_many([series], null="block"), "'null'"),
+        (lambda: permutation_test(series, p_values=False), "'p_values'"),
+    ]:
+        with pytest.raises(TypeError, match=name.replace("(", r"\(").replace(")", r"\)")):
+            call()

@@ -27,7 +27,7 @@ def values_by_method(text):
 
 
 def expected(values=VALUES):
-    return {method: analyze(values, method).value for method in METHODS}
+    return {method: analyze(values, method=method).value for method in METHODS}
 
 
 def test_default_run_shows_the_demonstration_table():
@@ -97,7 +97,7 @@ def test_csv_output_parses_back_exactly(files):
     rows = list(csv.DictReader(io.StringIO(run.stdout)))
     assert [row["method"] for row in rows] == list(METHODS)
     for row in rows:
-        result = analyze(VALUES, row["method"], classes=5, binning="equal-width")
+        result = analyze(VALUES, method=row["method"], classes=5, binning="equal-width")
         assert (float(row["value"]), float(row["H"]), int(row["K"])) == (result.value, result.H, 5)
 
 
@@ -106,7 +106,7 @@ def test_rolling_profile_rows(files):
         files["csv"], "--window", "40", "--step", "20", "--json", "--method", "NSdichotomy"
     )
     rows = json.loads(run.stdout)
-    profile = rolling(VALUES, 40, 20, "NSdichotomy")
+    profile = rolling(VALUES, 40, step=20, method="NSdichotomy")
     assert [row["end"] for row in rows] == list(profile.ends)
     assert [row["NSdichotomy"] for row in rows] == list(profile.values)
 
@@ -118,9 +118,9 @@ def test_p_value_column_by_default_with_either_null(files, method):
         (row,) = json.loads(run.stdout)
         return row.get("p_value")
 
-    assert p_value() == analyze(VALUES, method, permutations=30).p_value
-    assert p_value("--seed", "4") == analyze(VALUES, method, permutations=30, seed=4).p_value
-    block = analyze(VALUES, method, null="block", permutations=30).p_value
+    assert p_value() == analyze(VALUES, method=method, permutations=30).p_value
+    assert p_value("--seed", "4") == analyze(VALUES, method=method, permutations=30, seed=4).p_value
+    block = analyze(VALUES, method=method, null="block", permutations=30).p_value
     assert p_value("--null", "block") == block
     assert p_value("--no-p-values") is None
 
@@ -130,7 +130,7 @@ def test_rolling_p_values(files):
         files["csv"], "--window", "60", "--step", "30", "--json", "--method", "NSLefttoRight"
     )
     rows = json.loads(run.stdout)
-    profile = rolling(VALUES, 60, 30, p_values=True)
+    profile = rolling(VALUES, 60, step=30, p_values=True)
     assert [row["NSLefttoRight_p"] for row in rows] == list(profile.p_values)
 
 

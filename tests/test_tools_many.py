@@ -26,7 +26,7 @@ def test_dict_list_and_long_frame_agree_with_analyze():
     assert [str(t) for t in by_dict.dtypes] == list(RESULT_SCHEMA.values())
     assert len(by_dict) == 6 * 4
     row = by_dict[(by_dict["id"] == "s3") & (by_dict["method"] == "NSdichotomy")].iloc[0]
-    assert row["value"] == analyze(SERIES["s3"], "NSdichotomy").value
+    assert row["value"] == analyze(SERIES["s3"], method="NSdichotomy").value
     from_frame = analyze_many(long_frame())
     pd.testing.assert_frame_equal(from_frame, by_dict)
     by_list = analyze_many(list(SERIES.values()), method="NSLefttoRight")

@@ -10,12 +10,15 @@ import numpy as np
 import pytest
 
 from quorvel_tools import analyze, permutation_test
-from quorvel_tools.nulls import RANK_BASED, NullSample, interpolated_p_values, null_table, p_values
+from quorvel_tools.nulltable import null_table
+from quorvel_tools.pvalues import NullSample, interpolated_p_values
+from quorvel_tools.pvalues import read_p_values as p_values
+from quorvel_tools.ranknull import RANK_BASED
 
 from helpers import estimator
 
-# permutation_test's p-value is the conservative end of its tie range (counts >= observed).
-permutation_p_high = operator.attrgetter("p_value")
+# The conservative end of permutation_test's tie range (counts >= observed).
+permutation_p_high = operator.attrgetter("p_high")
 
 # Eight draws, one of them NaN (it counts among the draws, never at or above a value): 0 three
 # times, 0.1 twice, 0.2, 0.5. p = (above + J) / 9 with J in 1..1 + equal.
@@ -134,7 +137,7 @@ def test_permutation_test_counts_ties_as_at_or_above(method, end):
         np.array(series), method=method, permutations=permutations, seed=1, classes=3
     )
     assert result.value_exact == target
-    drawn = result.null_exact
+    drawn = result.null_values_exact
     assert set(np.unique(drawn)) <= set(null)
     ties = int(np.count_nonzero(drawn == target))
     share = null[target] / 720

@@ -14,8 +14,14 @@ import zipfile
 import numpy as np
 import pytest
 
-from quorvel_tools import NullCacheWarning, analyze, clear_null_cache, nullcache, set_null_cache
-from quorvel_tools import nulls as nulls_module
+from quorvel_tools import (
+    NullCacheWarning,
+    analyze,
+    clear_null_cache,
+    nullcache,
+    nullstore,
+    set_null_cache,
+)
 
 from helpers import run_quorvel
 
@@ -24,7 +30,7 @@ SETTINGS = {"classes": 6, "permutations": 99, "seed": 1}  # a simulated null, no
 
 
 def _significance():
-    nulls_module._cache.samples.clear()  # as a new process: only the directory is shared
+    nullstore._cache.samples.clear()  # as a new process: only the directory is shared
     return analyze(X, **SETTINGS).significance
 
 
@@ -32,7 +38,7 @@ def _significance():
 def reference():
     set_null_cache(None)
     found = _significance()
-    nulls_module._cache.samples.clear()
+    nullstore._cache.samples.clear()
     return found
 
 
@@ -42,7 +48,7 @@ def cache(tmp_path):
     set_null_cache(directory)
     yield directory
     set_null_cache(None)
-    nulls_module._cache.samples.clear()
+    nullstore._cache.samples.clear()
 
 
 @pytest.fixture

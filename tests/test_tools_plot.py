@@ -67,7 +67,7 @@ def test_profiles_that_coincide_stay_visible_and_say_so(tmp_path, monkeypatch):
     from quorvel_tools.cli import figures
 
     methods = ("NSLefttoRight", "NSCircleLefttoRight", "NSdichotomy")
-    found = [rolling(np.arange(300.0), 100, 20, method) for method in methods]
+    found = [rolling(np.arange(300.0), 100, step=20, method=method) for method in methods]
     captured = {}
     monkeypatch.setattr(figures, "_save", lambda figure, path: captured.update(figure=figure))
     figures.save_profiles(str(tmp_path / "p.png"), {"walk": found})
@@ -99,7 +99,7 @@ def test_profile_legends_name_every_line_and_the_rings_beside_the_axes(tmp_path,
 
     series = np.random.default_rng(3).normal(size=600)
     series[300:] += 2
-    found = [rolling(series, 200, 50, method, p_values=True) for method in METHODS]
+    found = [rolling(series, 200, step=50, method=method, p_values=True) for method in METHODS]
     captured = {}
     monkeypatch.setattr(figures, "_save", lambda figure, path: captured.update(figure=figure))
     figures.save_profiles(str(tmp_path / "p.png"), {"shift": found})

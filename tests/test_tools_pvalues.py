@@ -4,20 +4,16 @@ ones a simulation gives."""
 import numpy as np
 import pytest
 
-from quorvel_tools import _engine, analyze, rolling
-from quorvel_tools import nulls as nulls_module
+from quorvel_tools import _engine, analyze, nullstore, ranknull, rolling
 from quorvel_tools.blocks import block_length
 from quorvel_tools.config import resolve
-from quorvel_tools.engine import run_permutations
-from quorvel_tools.nulls import (
-    RANK_BASED,
-    NullSample,
-    clear_null_cache,
-    null_table,
-    set_null_cache,
-    simulated_null,
-    tie_free_counts,
-)
+from quorvel_tools.engine import run_draws
+from quorvel_tools.nullmodels import IID
+from quorvel_tools.nullstore import clear_null_cache, set_null_cache
+from quorvel_tools.nulltable import null_table
+from quorvel_tools.pvalues import NullSample, interpolated_p_values
+from quorvel_tools.ranknull import RANK_BASED, simulated_null, tie_free_counts
+from quorvel_tools.request import Request
 
 from helpers import MEASURES
 
@@ -41,7 +37,7 @@ def test_table_and_simulated_null_agree(method, n):
     table = null_table()
     (tabulated, weight), *_ = table.around(method, n)
     assert weight == 1.0  # a tabulated length
-    simulated = simulated_null(method, n, resolve(n), 1999, 2, False)
+    simulated = simulated_null(method, n, resolve(n), Request(permutations=1999, workers=2))
     # Two samples of 1,999 and of 999..9,999 draws: a gap beyond 0.06 is a different null.
     assert _tail_distance(tabulated, simulated) < 0.06
 
@@ -55,10 +51,9 @@ def test_interpolated_p_values_keep_their_level(method, n):
     draws = 2999
     parts = null_table().around(method, n)
     assert len(parts) == 2
-    drawn, _, _ = run_permutations(
-        method, np.arange(n, dtype=float), draws, 7, resolve(n), 2, False
-    )
-    p = nulls_module.interpolated_p_values(parts, drawn, RNG.random(draws)).p_value
+    request = Request(permutations=draws, workers=2, show_progress=False)
+    drawn, _, _ = run_draws(method, np.arange(n, dtype=float), resolve(n), request, 7, IID)
+    p = interpolated_p_values(parts, drawn, RNG.random(draws)).p_value
     for alpha in (0.05, 0.1):
         assert abs(np.mean(p <= alpha) - alpha) < 4 * np.sqrt(alpha * (1 - alpha) / draws) + 0.005
 
@@ -73,8 +68,8 @@ def test_tie_free_counts_are_the_modules():
 @pytest.mark.parametrize("method", RANK_BASED)
 def test_increasing_transform_keeps_value_and_p_value(method):
     x = RNG.standard_normal(700)
-    first = analyze(x, method, seed=5)
-    again = analyze(np.exp(3 * x) + 10, method, seed=5)
+    first = analyze(x, method=method, seed=5)
+    again = analyze(np.exp(3 * x) + 10, method=method, seed=5)
     assert first.value == again.value
     assert first.significance == again.significance
     assert first.significance.source == "interpolated"  # 700 lies between tabulated lengths
@@ -83,7 +78,10 @@ def test_increasing_transform_keeps_value_and_p_value(method):
 def test_ties_dichotomy_and_equal_width_use_the_series_own_shuffles():
     x = RNG.standard_normal(300)
     assert analyze(np.round(x, 1), seed=1).significance.source == "permutations"
-    assert analyze(x, "NSdichotomy", seed=1, permutations=99).significance.source == "permutations"
+    assert (
+        analyze(x, method="NSdichotomy", seed=1, permutations=99).significance.source
+        == "permutations"
+    )
     width = analyze(x, binning="equal-width", seed=1, permutations=99)
     assert width.significance.source == "permutations"
     # Ties inside a class leave the counts of distinct values: the shared null still holds.
@@ -96,11 +94,14 @@ def test_ties_dichotomy_and_equal_width_use_the_series_own_shuffles():
 @pytest.mark.parametrize("method", ["NSdichotomy", "NSLefttoRight"])
 def test_p_values_repeat_from_a_seed_whatever_the_workers(method, null):
     x = np.cumsum(RNG.standard_normal(250))
-    one = analyze(x, method, null=null, permutations=199, seed=3, workers=1)
-    two = analyze(x, method, null=null, permutations=199, seed=3, workers=2)
-    default_seed = analyze(x, method, null=null, permutations=199)
+    one = analyze(x, method=method, null=null, permutations=199, seed=3, workers=1)
+    two = analyze(x, method=method, null=null, permutations=199, seed=3, workers=2)
+    default_seed = analyze(x, method=method, null=null, permutations=199)
     assert one.significance == two.significance
-    assert default_seed.significance == analyze(x, method, null=null, permutations=199).significance
+    assert (
+        default_seed.significance
+        == analyze(x, method=method, null=null, permutations=199).significance
+    )
     tested = one.significance
     assert tested.p_low <= tested.p_value <= tested.p_high
     own = method == "NSdichotomy" or null == "block"
@@ -140,13 +141,13 @@ def test_block_null_reports_the_length_it_used():
 
 def test_simulated_null_is_cached_reused_and_rebuilt(tmp_path, monkeypatch):
     calls = []
-    real = nulls_module.run_permutations
+    real = ranknull.run_draws
 
     def counting(*args, **kwargs):
-        calls.append(args[2])
+        calls.append(args[3].permutations)
         return real(*args, **kwargs)
 
-    monkeypatch.setattr(nulls_module, "run_permutations", counting)
+    monkeypatch.setattr(ranknull, "run_draws", counting)
     set_null_cache(tmp_path)
     try:
         clear_null_cache()
@@ -155,7 +156,7 @@ def test_simulated_null_is_cached_reused_and_rebuilt(tmp_path, monkeypatch):
         assert first.significance.source == "simulated" and calls == [99]
         assert analyze(x + 1, classes=6, permutations=99, seed=1).significance == first.significance
         assert calls == [99] and len(list(tmp_path.glob("*.null.npz"))) == 1
-        nulls_module._cache.samples.clear()  # a new process: read back from the directory
+        nullstore._cache.samples.clear()  # a new process: read back from the directory
         assert analyze(x, classes=6, permutations=99, seed=1).significance == first.significance
         assert calls == [99]
         assert clear_null_cache() == 1
@@ -169,7 +170,7 @@ def test_simulated_null_is_cached_reused_and_rebuilt(tmp_path, monkeypatch):
 def test_rolling_windows_share_the_null_and_fall_back_on_ties():
     x = RNG.standard_normal(600)
     x[300:] += 1.5
-    profile = rolling(x, 200, 50, p_values=True, seed=4)
+    profile = rolling(x, 200, step=50, p_values=True, seed=4)
     assert set(profile.sources) == {"table"}
     for i, start in enumerate(range(0, 401, 50)):
         alone = analyze(x[start : start + 200]).significance
@@ -177,14 +178,14 @@ def test_rolling_windows_share_the_null_and_fall_back_on_ties():
     assert profile.p_values[4] < 0.05 < profile.p_values[0]
     tied = x.copy()
     tied[100:200] = np.round(tied[100:200])
-    mixed = rolling(tied, 200, 100, p_values=True, permutations=49, seed=4)
+    mixed = rolling(tied, 200, step=100, p_values=True, permutations=49, seed=4)
     assert mixed.sources[0] == "permutations" and mixed.sources[-1] == "table"
     assert "p_value" in profile.to_frame()
-    assert rolling(x, 200, 50).p_values is None
+    assert rolling(x, 200, step=50).p_values is None
 
 
 def test_measures_report_p_values_for_all():
-    found = analyze(RNG.standard_normal(120), "all", permutations=49, seed=1)
+    found = analyze(RNG.standard_normal(120), method="all", permutations=49, seed=1)
     assert set(found) == set(MEASURES)
     assert all(0 < result.p_value <= 1 for result in found.values())
     assert np.isnan(analyze(RNG.standard_normal(50), p_values=False).p_value)
@@ -201,3 +202,32 @@ def test_measures_report_p_values_for_all():
 def test_bad_null_options_are_refused(options, message):
     with pytest.raises(ValueError, match=message):
         analyze(np.arange(30.0), **options)
+
+
+def test_shipped_table_matches_its_grid_and_measures_and_its_format_is_checked(tmp_path):
+    from quorvel_tools.nullgrid import grid_lengths
+    from quorvel_tools.nulltable import FORMAT_VERSION, TABLE_PATH, NullTable, NullTableError
+
+    table = null_table()
+    assert table.lengths.tolist() == grid_lengths()
+    assert table.measures == RANK_BASED and "make_null_tables.py" in table.provenance
+    with np.load(TABLE_PATH) as data:
+        arrays = {key: data[key] for key in data.files}
+    expected = {"format", "provenance", "measures", "n", "draws", "settings"}
+    for method in RANK_BASED:
+        expected |= {f"{method}.values", f"{method}.counts", f"{method}.offsets"}
+        offsets = arrays[f"{method}.offsets"]
+        assert len(offsets) == len(grid_lengths()) + 1 and offsets[-1] == len(
+            arrays[f"{method}.values"]
+        )
+        # Every length's part holds all its draws.
+        drawn = np.add.reduceat(arrays[f"{method}.counts"], offsets[:-1])
+        assert np.array_equal(drawn, arrays["draws"])
+    assert set(arrays) == expected
+    for version in (None, FORMAT_VERSION + 1):
+        other = {k: v for k, v in arrays.items() if k != "format"}
+        if version is not None:
+            other["format"] = np.array(version)
+        np.savez(tmp_path / "table.npz", **other)
+        with pytest.raises(NullTableError, match=f"format {version}; this version reads format"):
+            NullTable(tmp_path / "table.npz")

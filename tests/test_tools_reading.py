@@ -22,7 +22,7 @@ def values_by_method(text):
 
 
 def expected(values):
-    return {method: analyze(values, method).value for method in METHODS}
+    return {method: analyze(values, method=method).value for method in METHODS}
 
 
 def assert_one_error_line(run, message):

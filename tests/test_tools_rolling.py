@@ -44,7 +44,7 @@ def test_profile_frame_is_indexed_by_window_end():
 def test_numpy_integers_are_windows_and_the_repr_is_a_summary():
     series = pd.Series(np.arange(400.0) % 13, index=pd.date_range("2024-01-01", periods=400))
     profile = rolling(series, window=np.int64(100), step=np.int32(50))
-    assert np.array_equal(profile.values, rolling(series, 100, 50).values)
+    assert np.array_equal(profile.values, rolling(series, 100, step=50).values)
     text = repr(profile)
     assert "7 windows of 100 values, step 50, K=11, ends 2024-04-09 to 2025-02-03" in text
     assert len(text) < 200
@@ -70,9 +70,13 @@ def test_values_in_no_class_per_window_are_those_of_the_modules_tables(name, bin
         warnings.simplefilter("ignore", UnclassifiedValuesWarning)
         for method in METHODS:
             for classes in (3, 7):
-                profile = rolling(series, 60, 17, method, classes=classes, binning=binning)
+                profile = rolling(
+                    series, 60, step=17, method=method, classes=classes, binning=binning
+                )
                 expected = [
-                    analyze(series[e - 59 : e + 1], method, classes, binning=binning).unclassified
+                    analyze(
+                        series[e - 59 : e + 1], method=method, classes=classes, binning=binning
+                    ).unclassified
                     for e in profile.ends
                 ]
                 assert list(profile.unclassified) == expected
@@ -81,9 +85,9 @@ def test_values_in_no_class_per_window_are_those_of_the_modules_tables(name, bin
 def test_windows_and_series_with_values_in_no_class_are_said():
     counts = OUTSIDE["counts with zeros"]
     with pytest.warns(UnclassifiedValuesWarning, match=r"NSdichotomy: 5 of 5 windows .* of 60"):
-        profile = rolling(counts, 60, 60, "NSdichotomy")
+        profile = rolling(counts, 60, step=60, method="NSdichotomy")
     assert "5 with values in no class" in repr(profile)
     assert list(profile.to_frame()["unclassified"]) == list(profile.unclassified)
-    assert "unclassified" not in rolling(counts + 1, 60, 60, "NSdichotomy").to_frame()
+    assert "unclassified" not in rolling(counts + 1, 60, step=60, method="NSdichotomy").to_frame()
     with pytest.warns(UnclassifiedValuesWarning, match=r"1 series .*: 'c' \(\d+\)"):
-        analyze_many({"c": counts, "d": counts + 1}, "NSdichotomy")
+        analyze_many({"c": counts, "d": counts + 1}, method="NSdichotomy")

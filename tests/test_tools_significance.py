@@ -16,11 +16,11 @@ def test_trend_is_significant_and_noise_is_not():
 
 def test_same_seed_same_null_and_p_value_follows_its_formula():
     series = np.random.default_rng(4).normal(size=120).cumsum()
-    first = permutation_test(series, "NSdichotomy", permutations=50, seed=9)
-    again = permutation_test(series, "NSdichotomy", permutations=50, seed=9)
-    assert np.array_equal(first.null, again.null)
-    exceed = np.count_nonzero(first.null_exact >= first.value_exact)
-    assert first.p_value == (1 + exceed) / 51
+    first = permutation_test(series, method="NSdichotomy", permutations=50, seed=9)
+    again = permutation_test(series, method="NSdichotomy", permutations=50, seed=9)
+    assert np.array_equal(first.null_values, again.null_values)
+    exceed = np.count_nonzero(first.null_values_exact >= first.value_exact)
+    assert first.p_high == (1 + exceed) / 51
     quantiles = first.quantiles()
     assert quantiles[0.5] <= quantiles[0.9] <= quantiles[0.99]
 
@@ -38,7 +38,8 @@ def test_constant_series_gives_nan_p_value():
 def test_seed_and_count_accept_numpy_integers_and_refuse_the_rest():
     series = np.random.default_rng(4).normal(size=80).cumsum()
     first = permutation_test(series, permutations=np.int64(20), seed=np.uint8(3))
-    assert np.array_equal(first.null, permutation_test(series, permutations=20, seed=3).null)
+    again = permutation_test(series, permutations=20, seed=3)
+    assert np.array_equal(first.null_values, again.null_values)
     for seed in ("a", -1, 1.5):
         with pytest.raises(ValueError, match="^seed must be an integer of at least 0"):
             permutation_test(series, permutations=5, seed=seed)
@@ -48,3 +49,20 @@ def test_repr_is_a_summary():
     text = repr(permutation_test(np.arange(100.0), permutations=999, seed=0))
     assert text.startswith("PermutationResult(NSLefttoRight: value=1, p_value=0.001,")
     assert len(text) < 200
+
+
+@pytest.mark.parametrize("null", ["iid", "block"])
+def test_p_value_and_seed_mean_what_they_mean_in_analyze(null):
+    """One convention: ties broken at random with p_low..p_high around it, and seed=None taken
+    from the series; so the test and analyze's own-null p-value agree to the bit."""
+    from quorvel_tools import analyze
+    from quorvel_tools.seeds import series_seed
+
+    x = np.round(np.random.default_rng(8).normal(size=150), 0)  # ties with the null at 0
+    for seed in (None, 5):
+        tested = permutation_test(x, method="NSdichotomy", null=null, permutations=99, seed=seed)
+        own = analyze(x, method="NSdichotomy", null=null, permutations=99, seed=seed).significance
+        found = (tested.p_value, tested.p_low, tested.p_high, tested.null, tested.block_length)
+        assert found == (own.p_value, own.p_low, own.p_high, own.null, own.block_length)
+        assert tested.seed == (series_seed(x, "NSdichotomy") if seed is None else seed)
+    assert tested.p_low < tested.p_high

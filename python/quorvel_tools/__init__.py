@@ -10,13 +10,14 @@ from .inputs import Series
 from .many import RESULT_SCHEMA, analyze_many
 from .notes import ResultWarning
 from .nullcache import NullCacheWarning
-from .nulls import clear_null_cache, set_null_cache
+from .nullmodels import NullModel
+from .nullstore import clear_null_cache, set_null_cache
 from .optional import MissingDependencyError
-from .pvalues import Significance
+from .permutation import PermutationResult, permutation_test
 from .result import Analysis, UnclassifiedValuesWarning
 from .rolling import RollingProfile, rolling
 from .running import RunningShares
-from .significance import PermutationResult, permutation_test
+from .significance import Significance
 
 try:
     __version__ = _metadata.version("quorvel")
@@ -32,6 +33,7 @@ __all__ = [
     "Group",
     "MissingDependencyError",
     "NullCacheWarning",
+    "NullModel",
     "PermutationResult",
     "ResultWarning",
     "RollingProfile",

@@ -45,24 +45,12 @@ def many(
     workers: int,
     progress: _Progress = None,
 ) -> _Figures: ...
-def permutations(
+def draws(
     method: str,
     series: npt.ArrayLike,
     count: int,
     seed: int,
-    classes: int,
-    z: float,
-    accept: float,
-    mode: int,
-    workers: int,
-    progress: _Progress = None,
-) -> _Figures: ...
-def shuffled(series: npt.ArrayLike, seed: int, draw: int) -> npt.NDArray[np.float64]: ...
-def block_permutations(
-    method: str,
-    series: npt.ArrayLike,
-    count: int,
-    seed: int,
+    kind: str,
     block_length: float,
     classes: int,
     z: float,
@@ -71,6 +59,7 @@ def block_permutations(
     workers: int,
     progress: _Progress = None,
 ) -> _Figures: ...
+def shuffled(series: npt.ArrayLike, seed: int, draw: int) -> npt.NDArray[np.float64]: ...
 def block_shuffled(
     series: npt.ArrayLike, seed: int, draw: int, block_length: float
 ) -> npt.NDArray[np.float64]: ...

@@ -4,29 +4,19 @@ from __future__ import annotations
 
 import math
 import warnings
-from typing import Any, Literal, TypeVar, overload
+from typing import Any, Literal, TypeVar, Unpack, overload
 
 import numpy as np
 import numpy.typing as npt
 
 from . import notes
-from .config import (
-    DEFAULT_ACCEPT,
-    DEFAULT_BINNING,
-    DEFAULT_METHOD,
-    DEFAULT_Z,
-    METHODS,
-    Binning,
-    Config,
-    check_method,
-    resolve,
-)
+from .config import DEFAULT_METHOD, Config
 from .engine import run_one
 from .groups import groups_from
-from .inputs import DEFAULT_NAN_POLICY, NanPolicy, Series, to_series
-from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
-from .pvalues import NullOptions, significance
+from .inputs import Series, to_series
+from .request import Request, TestSettings, request_of
 from .result import Analysis, UnclassifiedValuesWarning
+from .significance import significance
 from .unclassified import shift_hint
 
 T = TypeVar("T", bound=np.generic)
@@ -34,93 +24,92 @@ T = TypeVar("T", bound=np.generic)
 
 @overload
 def analyze(
-    series: Any,
-    method: Literal["all"],
-    classes: int | None = ...,
-    z: float = ...,
-    accept: float = ...,
-    binning: Binning = ...,
-    nan_policy: NanPolicy = ...,
-    p_values: bool = ...,
-    null: Null = ...,
-    permutations: int = ...,
-    seed: int | None = ...,
-    workers: int | None = ...,
-    show_progress: bool | None = ...,
+    series: Any, *, method: Literal["all"], **settings: Unpack[TestSettings]
 ) -> dict[str, Analysis]: ...
 
 
 @overload
-def analyze(
-    series: Any,
-    method: str = ...,
-    classes: int | None = ...,
-    z: float = ...,
-    accept: float = ...,
-    binning: Binning = ...,
-    nan_policy: NanPolicy = ...,
-    p_values: bool = ...,
-    null: Null = ...,
-    permutations: int = ...,
-    seed: int | None = ...,
-    workers: int | None = ...,
-    show_progress: bool | None = ...,
-) -> Analysis: ...
+def analyze(series: Any, *, method: str = ..., **settings: Unpack[TestSettings]) -> Analysis: ...
 
 
 def analyze(
-    series: Any,
-    method: str = DEFAULT_METHOD,
-    classes: int | None = None,
-    z: float = DEFAULT_Z,
-    accept: float = DEFAULT_ACCEPT,
-    binning: Binning = DEFAULT_BINNING,
-    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
-    p_values: bool = True,
-    null: Null = DEFAULT_NULL,
-    permutations: int = DEFAULT_PERMUTATIONS,
-    seed: int | None = None,
-    workers: int | None = None,
-    show_progress: bool | None = None,
+    series: Any, *, method: str = DEFAULT_METHOD, **settings: Unpack[TestSettings]
 ) -> Analysis | dict[str, Analysis]:
-    """Measure how far `series` departs from stationarity in distribution, with its p-value.
+    """Measure how far a series departs from stationarity in distribution, with its p-value.
 
-    classes=None takes K from the series length (the module's setupDS rule); method="all"
-    returns the four measures in a dict keyed by name.
+    Parameters
+    ----------
+    series : array_like, pandas.Series or Series
+        The values in time order (a pandas index gives their labels).
+    method : str, default "NSLefttoRight"
+        A name of `METHODS`, or "all" for the four.
+    classes : int or None, default None
+        K; None takes it from the series length (the module's setupDS rule).
+    z : float, default 1.96
+        The band multiplier.
+    accept : float, default 0.925845
+        The acceptance fraction, above 0 and at most 1.
+    binning : {"equal-frequency", "equal-width"}, default "equal-frequency"
+    nan_policy : {"raise", "omit"}, default "raise"
+        Whether missing values are refused or left out.
+    p_values : bool, default True
+        Whether to compute the p-value (False skips it).
+    null : {"iid", "block"} or NullModel, default "iid"
+        The null model: shuffles, or block permutations for series with short-range
+        dependence (see `nullmodels`).
+    permutations : int, default 999
+        Draws of a null that is simulated.
+    seed : int or None, default None
+        The key of the draws and of the tie-break; None takes it from the series, so that a
+        series always gets the same p-value.
+    workers : int or None, default None
+        Threads of the batch engine; None for every core this process may use.
+    show_progress : bool or None, default None
+        A progress bar; None shows one on long runs in a terminal.
 
+    Returns
+    -------
+    Analysis or dict of str to Analysis
+        The result; for method="all" the four, keyed by name.
+
+    Raises
+    ------
+    ValueError
+        A setting outside its meaning, or a series that cannot be analysed.
+    TypeError
+        Data that is not a series of numbers, or an unknown keyword.
+
+    Notes
+    -----
     The p-value (result.p_value; result.significance says how it was found) costs little for
     NSLocaltoGlobal, NSLefttoRight and NSCircleLefttoRight with equal-frequency classes and no
     tie across a class boundary under null="iid": their null depends on n alone and is read
     from shipped tables (the data-size K and default z, accept) or simulated once per length
     and settings from `permutations` shuffles. NSdichotomy, equal-width classes, tied values
-    and null="block" (block permutations of the series, for series with short-range
-    dependence) each need `permutations` runs of the measure on this series, on `workers`
-    threads. seed=None takes the seed from the series, so a series always gets the same
-    p-value; p_values=False skips it.
+    and null="block" each need `permutations` runs of the measure on this series, on `workers`
+    threads.
     """
-    clean = to_series(series, nan_policy)
-    config = resolve(len(clean.values), classes, z, accept, binning)
-    options = (
-        NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
-    )
-    if method != "all":
-        check_method(method)
+    request, _ = request_of("analyze", method, settings, TestSettings)
+    results = analyze_request(series, request)
+    return results if request.method == "all" else results[request.method]
+
+
+def analyze_request(series: Any, request: Request) -> dict[str, Analysis]:
+    """`analyze` of a built request, by measure name, as the command runs it."""
+    clean = to_series(series, request.nan_policy)
+    config = request.config(len(clean.values))
     if len(clean.values) < notes.SHORT_SERIES:
         notes.short(len(clean.values))
-    if method == "all":
-        # A loop, not a comprehension: a warning of run() then points at the caller's line.
-        results = {}
-        for name in METHODS:
-            results[name] = run(name, clean, config, options)
-        return results
-    return run(check_method(method), clean, config, options)
+    # A loop, not a comprehension: a warning of run() then points at the caller's line.
+    results = {}
+    for name in request.methods:
+        results[name] = run(name, clean, config, request)
+    return results
 
 
-def run(
-    method: str, series: Series, config: Config, options: NullOptions | None = None
-) -> Analysis:
+def run(method: str, series: Series, config: Config, request: Request) -> Analysis:
     """One measure on an already checked series, configured by `config`; with its p-value
-    unless `options` is None."""
+    if the request asks for one."""
     value, H0, H, table, formed = run_one(method, series.values, config)
     counts = np.rint(table[1:, 1]).astype(np.int64)
     tested = None
@@ -128,8 +117,8 @@ def run(
         # No shuffle of one class can tell anything: no p-value, and why.
         values = series.values
         notes.undefined(method, bool(values.size) and bool(np.all(values == values[0])))
-    elif options is not None:
-        tested = significance(method, series.values, value, counts, config, options)
+    elif request.p_values:
+        tested = significance(method, series.values, value, counts, config, request)
     result = Analysis(
         method=method,
         value=value,
@@ -151,7 +140,7 @@ def run(
         H0_exact=H0,
     )
     if result.unclassified:
-        warnings.warn(unclassified_note(result), UnclassifiedValuesWarning, stacklevel=3)
+        warnings.warn(unclassified_note(result), UnclassifiedValuesWarning, stacklevel=4)
     return result
 
 

@@ -1,12 +1,12 @@
-"""The analysis layer's way into the batch engine: worker counts, progress and seeds."""
+"""The analysis layer's way into the batch engine: a request's workers and progress, and the
+settings of a resolved `Config`, passed to the compiled `_engine`."""
 
 from __future__ import annotations
 
-import functools
 import os
-import secrets
 from collections.abc import Callable, Iterator, Sequence
 from contextlib import contextmanager
+from typing import TYPE_CHECKING
 
 import numpy as np
 import numpy.typing as npt
@@ -14,6 +14,10 @@ import numpy.typing as npt
 from . import _engine
 from .config import BINNING_MODES, Config, check_integer
 from .progress import progress_bar
+
+if TYPE_CHECKING:
+    from .nullmodels import NullModel
+    from .request import Request
 
 Figures = tuple[npt.NDArray[np.float64], npt.NDArray[np.float64], npt.NDArray[np.float64]]
 FormedGroup = tuple[int, int, int, float, str]
@@ -32,10 +36,6 @@ def check_workers(workers: object) -> int:
     return default_workers() if workers is None else check_integer("workers", workers, 1)
 
 
-def fresh_seed() -> int:
-    return secrets.randbits(64)
-
-
 def run_one(
     method: str, values: npt.NDArray[np.float64], config: Config
 ) -> tuple[float, float, float, npt.NDArray[np.float64], list[FormedGroup]]:
@@ -49,10 +49,9 @@ def run_windows(
     starts: npt.NDArray[np.int64],
     window: int,
     config: Config,
-    workers: int,
-    show_progress: bool | None,
+    request: Request,
 ) -> Figures:
-    with _reporting(len(starts), f"{method} windows", show_progress) as report:
+    with _reporting(len(starts), f"{method} windows", request.show_progress) as report:
         return _engine.windows(
             method,
             values,
@@ -60,7 +59,7 @@ def run_windows(
             starts + window,
             config.classes,
             *_shared(config),
-            workers,
+            request.worker_count,
             report,
         )
 
@@ -68,38 +67,41 @@ def run_windows(
 def run_many(
     method: str,
     series: Sequence[npt.NDArray[np.float64]],
-    configs: Sequence[Config],
-    workers: int,
-    show_progress: bool | None,
+    classes: Sequence[int],
+    request: Request,
 ) -> Figures:
-    """Every config shares z, accept and binning; K is per series."""
-    classes = np.array([config.classes for config in configs], dtype=np.int64)
-    shared = _shared(configs[0]) if configs else (1.96, 0.925845, 1)
-    with _reporting(len(series), f"{method} series", show_progress) as report:
-        return _engine.many(method, list(series), classes, *shared, workers, report)
+    """Every series with the request's z, accept and binning; K is per series."""
+    counts = np.array(classes, dtype=np.int64)
+    shared = (request.z, request.accept, BINNING_MODES[request.binning])
+    with _reporting(len(series), f"{method} series", request.show_progress) as report:
+        return _engine.many(method, list(series), counts, *shared, request.worker_count, report)
 
 
-def run_permutations(
+def run_draws(
     method: str,
     values: npt.NDArray[np.float64],
-    permutations: int,
-    seed: int,
     config: Config,
-    workers: int,
-    show_progress: bool | None,
-    block_length: float | None = None,
+    request: Request,
+    seed: int,
+    null: NullModel,
+    length: float | None = None,
 ) -> Figures:
-    """Shuffles of the values, or block permutations of mean length `block_length`."""
-    if block_length is None:
-        what = "permutations"
-        draw = functools.partial(_engine.permutations, method, values, permutations, seed)
-    else:
-        what = "block permutations"
-        draw = functools.partial(
-            _engine.block_permutations, method, values, permutations, seed, block_length
+    """The measure on `request.permutations` draws of the values as `null` makes them
+    (shuffles, or block permutations of mean length `length`)."""
+    count = request.permutations
+    with _reporting(count, null.source, request.show_progress) as report:
+        return _engine.draws(
+            method,
+            values,
+            count,
+            seed,
+            null.draw,
+            1.0 if length is None else length,
+            config.classes,
+            *_shared(config),
+            request.worker_count,
+            report,
         )
-    with _reporting(permutations, what, show_progress) as report:
-        return draw(config.classes, *_shared(config), workers, report)
 
 
 def _shared(config: Config) -> tuple[float, float, int]:

@@ -9,6 +9,7 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
+from .config import SettingError
 from .labels import label_text
 
 NanPolicy = Literal["raise", "omit"]
@@ -57,10 +58,16 @@ class Series:
         return "position"
 
 
+def check_nan_policy(nan_policy: object) -> NanPolicy:
+    """ "raise" or "omit"."""
+    if nan_policy not in NAN_POLICIES:
+        raise SettingError("nan_policy", f"{{name}} must be 'raise' or 'omit', not {nan_policy!r}")
+    return nan_policy  # type: ignore[return-value]
+
+
 def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
     """Validates and converts `data`; raises TypeError/ValueError naming what is accepted."""
-    if nan_policy not in NAN_POLICIES:
-        raise ValueError(f"nan_policy must be 'raise' or 'omit', not {nan_policy!r}")
+    check_nan_policy(nan_policy)
     name = label_name = positions = None
     if isinstance(data, Series):
         raw, labels, name, label_name = data.values, data.labels, data.name, data.label_name

@@ -9,27 +9,18 @@ from __future__ import annotations
 import warnings
 from collections.abc import Iterator, Mapping
 from contextlib import contextmanager
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Unpack
 
 import numpy as np
 import numpy.typing as npt
 
 from ._engine import TaskError
-from .config import (
-    DEFAULT_ACCEPT,
-    DEFAULT_BINNING,
-    DEFAULT_Z,
-    METHODS,
-    Binning,
-    Config,
-    check_method,
-    check_settings,
-    resolve,
-)
-from .engine import check_workers, run_many
-from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
+from .config import Config
+from .engine import run_many
+from .inputs import to_series
 from .labels import label_text
 from .optional import require
+from .request import ALL, ManySettings, request_of
 from .result import UnclassifiedValuesWarning
 from .shown import within_unit_array
 from .unclassified import unclassified_counts
@@ -49,56 +40,53 @@ RESULT_SCHEMA: dict[str, str] = {
 }
 
 
-def analyze_many(
-    data: Any,
-    method: str = "all",
-    classes: int | None = None,
-    z: float = DEFAULT_Z,
-    accept: float = DEFAULT_ACCEPT,
-    binning: Binning = DEFAULT_BINNING,
-    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
-    id_column: str = "id",
-    value_column: str = "value",
-    workers: int | None = None,
-    show_progress: bool | None = None,
-) -> Any:
-    """`data`: a dict {id: series}, a list of series (ids 0, 1, ...) or a long-format DataFrame
-    with `id_column` and `value_column` (rows of one id in time order). One row per series
-    and method, columns as in RESULT_SCHEMA. The series are measured by the batch engine on
-    `workers` threads (None: every core this process may use).
+def analyze_many(data: Any, *, method: str = ALL, **settings: Unpack[ManySettings]) -> Any:
+    """Measure many series at once, into one table with a fixed schema.
 
-    A Dask DataFrame in long format gives a lazy Dask DataFrame of the same columns: its rows
-    are brought together by id and each id's rows put back in the order of the frame's index,
-    which must therefore be sorted with known divisions (as from `from_pandas` or `set_index`).
+    Parameters
+    ----------
+    data : dict, list or DataFrame
+        A dict {id: series}, a list of series (ids 0, 1, ...) or a long-format DataFrame with
+        `id_column` and `value_column` (rows of one id in time order); or a Dask DataFrame in
+        long format.
+    method : str, default "all"
+        A name of `METHODS`, or "all" for the four.
+    id_column, value_column : str, default "id", "value"
+        The columns of a long-format frame.
+    **settings
+        classes, z, accept, binning, nan_policy, workers and show_progress, as in `analyze`.
+
+    Returns
+    -------
+    pandas.DataFrame or dask.dataframe.DataFrame
+        One row per series and method, columns as in RESULT_SCHEMA. A Dask DataFrame gives a
+        lazy Dask DataFrame of the same columns: its rows are brought together by id and each
+        id's rows put back in the order of the frame's index, which must therefore be sorted
+        with known divisions (as from `from_pandas` or `set_index`).
+
+    Notes
+    -----
+    The series are measured by the batch engine on `workers` threads (None: every core this
+    process may use).
     """
-    names = METHODS if method == "all" else (check_method(method),)
-    check_settings(classes, z, accept, binning)
+    request, own = request_of("analyze_many", method, settings, ManySettings)
+    id_column: str = own.get("id_column", "id")
+    value_column: str = own.get("value_column", "value")
     if _is_dask_frame(data):
-        options = {
-            "method": method,
-            "classes": classes,
-            "z": z,
-            "accept": accept,
-            "binning": binning,
-            "nan_policy": nan_policy,
-            "id_column": id_column,
-            "value_column": value_column,
-            "workers": workers,
-        }
-        return _analyze_dask(data, options)
+        return _analyze_dask(data, {"method": method, **settings})
     pandas = require("pandas", "analyze_many()")
-    workers = check_workers(workers)
     keys, series, configs = [], [], []
     for key, raw in _series_by_id(data, id_column, value_column):
         with _naming(key):
-            clean = to_series(raw, nan_policy)
-            configs.append(resolve(len(clean.values), classes, z, accept, binning))
+            clean = to_series(raw, request.nan_policy)
+            configs.append(request.config(len(clean.values)))
         keys.append(key)
         series.append(clean.values)
+    classes = [config.classes for config in configs]
     columns: dict[str, Any] = {name: [] for name in RESULT_SCHEMA}
-    for name in names:
+    for name in request.methods:
         try:
-            value, H0, H = run_many(name, series, configs, workers, show_progress)
+            value, H0, H = run_many(name, series, classes, request)
         except ValueError as error:
             raise _with_id(error, keys) from error
         _warn_unclassified(name, keys, series, configs)
@@ -108,7 +96,7 @@ def analyze_many(
         columns["value"] += list(within_unit_array(value))
         columns["H"] += list(np.maximum(H, 0.0) + 0.0)
         columns["H0"] += list(np.maximum(H0, 0.0) + 0.0)
-        columns["classes"] += [config.classes for config in configs]
+        columns["classes"] += classes
         columns["n"] += [len(values) for values in series]
     # Rows by series, then by method, as a loop over series would give them.
     order = sorted(range(len(columns["id"])), key=lambda row: row % len(keys) if keys else 0)
@@ -171,7 +159,8 @@ def _is_dask_frame(data: Any) -> bool:
 
 def _analyze_dask(data: Any, options: dict[str, Any]) -> Any:
     pandas = require("pandas", "analyze_many()")
-    id_column, value_column = options["id_column"], options["value_column"]
+    id_column = options.get("id_column", "id")
+    value_column = options.get("value_column", "value")
     missing = {id_column, value_column} - set(data.columns)
     if missing:
         raise ValueError(f"the DataFrame has no column(s) {sorted(missing)}")
@@ -187,9 +176,8 @@ def _analyze_dask(data: Any, options: dict[str, Any]) -> Any:
 
 def _analyze_partition(part: pd.DataFrame, options: dict[str, Any]) -> pd.DataFrame:
     """Every id's rows lie in one partition after the shuffle; the index restores their order."""
-    frame: pd.DataFrame = analyze_many(
-        part.sort_index(kind="stable"), **options, show_progress=False
-    )
+    settings = {**options, "show_progress": False}
+    frame: pd.DataFrame = analyze_many(part.sort_index(kind="stable"), **settings)
     return frame
 
 

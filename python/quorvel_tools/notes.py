@@ -21,7 +21,7 @@ def undefined(method: str, constant: bool) -> None:
         f"{method} is undefined (nan) and has no p-value: {why}, so there is no distribution "
         "whose drift could be measured (H0 = 0)",
         ResultWarning,
-        stacklevel=4,
+        stacklevel=5,
     )
 
 
@@ -30,5 +30,5 @@ def short(n: int) -> None:
         f"a series of {n} values can say little about its stationarity: below {SHORT_SERIES} "
         "values the measures take only a few values and the p-value cannot get small",
         ResultWarning,
-        stacklevel=3,
+        stacklevel=4,
     )

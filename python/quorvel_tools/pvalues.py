@@ -1,257 +1,90 @@
-"""The p-value that analyze() and rolling() put next to a measure, and the null it came from.
+"""p-value arithmetic: a null sample as drawn, and the p-values of observed values against it.
 
-null="iid" asks whether the order of the values carries information: against it, any
-dependence between neighbours counts, a stationary AR(1) series too. Its null comes from the
-shipped tables or a simulation shared by every series of a length (rank-based measures on
-tie-free equal-frequency classes), else from shuffles of the series' own values.
-null="block" asks whether the distribution drifts beyond what short-range dependence explains:
-its null is block permutations of the series (blocks of random length, their mean chosen from
-the series' autocorrelation), so each series needs its own `permutations` runs.
+The measures take few distinct values (at n = 100 more than half of all shuffles give exactly 0),
+so a p-value that only counted draws at or above the observed value would reject far less often
+than its level says. The p-value is therefore randomised within the ties, exactly as a random
+tie-break of the ranks: p = (draws above + J) / (draws + 1), J drawn uniformly from 1 to
+1 + draws equal. `p_high` is the conventional (conservative) p-value, `p_low` its other end.
 """
 
 from __future__ import annotations
 
-from dataclasses import dataclass, replace
+from collections.abc import Callable
+from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-from . import shown
-from .blocks import block_length
-from .config import Config, check_integer, check_seed
-from .engine import check_workers, run_permutations
-from .nulls import (
-    Null,
-    NullSample,
-    PValues,
-    check_null,
-    interpolated_p_values,
-    null_table,
-    p_values,
-    rank_null_applies,
-    series_seed,
-    simulated_null,
-    tie_breaks,
-    tie_free_counts,
-)
-from .progress import progress_bar
-
 
 @dataclass(frozen=True)
-class NullOptions:
-    """How p-values are drawn: the null, the draws where one is simulated, seed and workers."""
+class NullSample:
+    """A null distribution as drawn: its distinct finite values, ascending, and for each the
+    number of draws at or above it. Draws whose measure is NaN count in `draws` only."""
 
-    null: Null
-    permutations: int
-    seed: int | None
-    workers: int
-    show_progress: bool | None
+    values: npt.NDArray[np.float64]
+    at_or_above: npt.NDArray[np.int64]
+    draws: int
 
     @classmethod
-    def checked(
-        cls,
-        null: object,
-        permutations: object,
-        seed: object,
-        workers: object,
-        show_progress: bool | None,
-    ) -> NullOptions:
-        return cls(
-            check_null(null),
-            check_integer("permutations", permutations),
-            check_seed(seed),
-            check_workers(workers),
-            show_progress,
-        )
+    def of(cls, drawn: npt.NDArray[np.float64]) -> NullSample:
+        values, counts = np.unique(drawn[~np.isnan(drawn)], return_counts=True)
+        return cls.from_counts(values, counts, len(drawn))
 
-    def seed_for(self, values: npt.NDArray[np.float64], method: str) -> int:
-        """The seed given, else one taken from the series."""
-        return series_seed(values, method) if self.seed is None else self.seed
+    @classmethod
+    def from_counts(
+        cls, values: npt.NDArray[np.float64], counts: npt.NDArray[Any], draws: int
+    ) -> NullSample:
+        at_or_above = np.cumsum(counts[::-1].astype(np.int64))[::-1]
+        return cls(values, np.append(at_or_above, 0), draws)
+
+    def above_and_equal(
+        self, observed: npt.NDArray[np.float64]
+    ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64]]:
+        """Draws strictly above each observed value, and draws equal to it."""
+        first = np.searchsorted(self.values, observed, side="left")
+        past = np.searchsorted(self.values, observed, side="right")
+        at_or_above = self.at_or_above[first]
+        above = self.at_or_above[past]
+        return above, at_or_above - above
 
 
 @dataclass(frozen=True)
-class Significance:
-    """p_value: the chance under the null of a value at least as far from stationarity, ties
-    with the null broken at random (so that p <= alpha has probability alpha under the null);
-    p_low and p_high are the ends of that tie range (p_high is the conventional, conservative
-    p-value). `resolution` is the smallest step the null can tell, 1 / (draws + 1).
+class PValues:
+    """p-values of observed values against a null, with the ends of their tie range."""
 
-    null: "iid" or "block"; source: "table" (shipped, for this length), "interpolated" (between
-    the two shipped lengths around it), "simulated" (once per length and settings),
-    "permutations" or "block permutations" (of this series' own values)."""
-
-    p_value: float
-    p_low: float
-    p_high: float
-    null: str
-    source: str
-    draws: int
-    block_length: float | None = None
-
-    @property
-    def resolution(self) -> float:
-        return 1.0 / (self.draws + 1)
-
-    def __repr__(self) -> str:
-        block = "" if self.block_length is None else f", block length {self.block_length:.1f}"
-        return (
-            f"Significance(p_value={shown.p_value(self.p_value, self.resolution)}, "
-            f"null={self.null} from {self.source}, {self.draws} draws{block})"
-        )
-
-    def to_dict(self) -> dict[str, Any]:
-        return {
-            "p_value": self.p_value,
-            "p_low": self.p_low,
-            "p_high": self.p_high,
-            "null": self.null,
-            "source": self.source,
-            "draws": self.draws,
-            "resolution": self.resolution,
-            "block_length": self.block_length,
-        }
+    p_value: npt.NDArray[np.float64]
+    p_low: npt.NDArray[np.float64]
+    p_high: npt.NDArray[np.float64]
 
 
-def significance(
-    method: str,
-    values: npt.NDArray[np.float64],
-    observed: float,
-    counts: npt.NDArray[np.int64],
-    config: Config,
-    options: NullOptions,
-) -> Significance:
-    """The p-value of one series' measure `observed`, whose class counts are `counts`."""
-    seed = options.seed_for(values, method)
-    shared = _shared_null(method, counts, config, options)
-    length = None
-    if shared is None:
-        source, own, length = _own_null(method, values, config, options, seed)
-        parts = [(own, 1.0)]
-    else:
-        source, parts = shared
-    p = interpolated_p_values(parts, np.array([observed]), tie_breaks(seed, 1))
-    draws = min(sample.draws for sample, _ in parts)
-    return Significance(
-        float(p.p_value[0]),
-        float(p.p_low[0]),
-        float(p.p_high[0]),
-        options.null,
-        source,
-        draws,
-        length,
+def read_p_values(
+    sample: NullSample, observed: npt.NDArray[np.float64], uniform: npt.NDArray[np.float64]
+) -> PValues:
+    """`uniform` in [0, 1) picks where each observed value falls among the draws it ties."""
+    above, equal = sample.above_and_equal(observed)
+    rank = np.floor(uniform * (equal + 1)) + 1
+    scale = sample.draws + 1
+    nan = np.isnan(observed)
+    return PValues(
+        np.where(nan, np.nan, (above + rank) / scale),
+        np.where(nan, np.nan, (above + 1) / scale),
+        np.where(nan, np.nan, (above + equal + 1) / scale),
     )
 
 
-@dataclass(frozen=True)
-class WindowSignificance:
-    """The p-values of a rolling profile's windows, and what each came from."""
-
-    p_values: PValues
-    sources: tuple[str, ...]
+Reading = Callable[[NullSample, npt.NDArray[np.float64], npt.NDArray[np.float64]], PValues]
 
 
-def window_significance(
-    method: str,
-    values: npt.NDArray[np.float64],
-    starts: npt.NDArray[np.int64],
-    window: int,
+def interpolated_p_values(
+    parts: list[tuple[NullSample, float]],
     observed: npt.NDArray[np.float64],
-    config: Config,
-    options: NullOptions,
-) -> WindowSignificance:
-    """Windows of one length share a null wherever the measure is rank-based and the window
-    has no tie across a class boundary; the others are each tested against their own values."""
-    seed = options.seed_for(values, method)
-    uniform = tie_breaks(seed, len(starts))
-    counts = tie_free_counts(window, config.classes)
-    shared = _shared_null(method, counts, config, options)
-    own = np.ones(len(starts), dtype=bool)
-    if shared is not None:
-        own = _boundary_ties(values, starts, window, counts)
-    low, high, p = (np.empty(len(starts)) for _ in range(3))
-    sources = [""] * len(starts)
-    if shared is not None and not own.all():
-        source, parts = shared
-        found = interpolated_p_values(parts, observed[~own], uniform[~own])
-        p[~own], low[~own], high[~own] = found.p_value, found.p_low, found.p_high
-        for i in np.flatnonzero(~own):
-            sources[i] = source
-    # An undefined window (one class) has no p-value; its shuffles would tell nothing.
-    undefined = np.isnan(observed)
-    p[undefined] = low[undefined] = high[undefined] = np.nan
-    for i in np.flatnonzero(undefined):
-        sources[i] = "undefined"
-    tested = np.flatnonzero(own & ~undefined)
-    quiet = replace(options, show_progress=False)
-    with progress_bar(len(tested), f"{method} window nulls", options.show_progress) as bar:
-        for i in tested:
-            part = values[starts[i] : starts[i] + window]
-            window_seed = int(np.random.SeedSequence([seed, int(i)]).generate_state(1)[0])
-            source, sample, _ = _own_null(method, part, config, quiet, window_seed)
-            found = p_values(sample, observed[i : i + 1], uniform[i : i + 1])
-            p[i], low[i], high[i] = found.p_value[0], found.p_low[0], found.p_high[0]
-            sources[i] = source
-            if bar is not None:
-                bar.update(1)
-    return WindowSignificance(PValues(p, low, high), tuple(sources))
-
-
-def _shared_null(
-    method: str, counts: npt.NDArray[np.int64], config: Config, options: NullOptions
-) -> tuple[str, list[tuple[NullSample, float]]] | None:
-    """The null every tie-free series of this length shares, where there is one."""
-    if options.null != "iid" or not rank_null_applies(method, config, counts):
-        return None
-    n = int(counts.sum())
-    table = null_table()
-    if table.serves(config, n):
-        parts = table.around(method, n)
-        return ("table" if len(parts) == 1 else "interpolated"), parts
-    sample = simulated_null(
-        method, n, config, options.permutations, options.workers, options.show_progress
+    uniform: npt.NDArray[np.float64],
+    read: Reading = read_p_values,
+) -> PValues:
+    """The weighted mean of the p-values against the tabulated lengths around n, each read by
+    `read` (one part, weight 1, for a null of this very length)."""
+    found = [(read(sample, observed, uniform), weight) for sample, weight in parts]
+    return PValues(
+        *(sum(getattr(p, name) * w for p, w in found) for name in ("p_value", "p_low", "p_high"))
     )
-    return "simulated", [(sample, 1.0)]
-
-
-def _own_null(
-    method: str,
-    values: npt.NDArray[np.float64],
-    config: Config,
-    options: NullOptions,
-    seed: int,
-) -> tuple[str, NullSample, float | None]:
-    """Shuffles, or block permutations, of the series' own values."""
-    length = None if options.null == "iid" else block_length(values)
-    drawn, _, _ = run_permutations(
-        method,
-        values,
-        options.permutations,
-        seed,
-        config,
-        options.workers,
-        options.show_progress,
-        length,
-    )
-    source = "permutations" if length is None else "block permutations"
-    return source, NullSample.of(drawn), length
-
-
-def _boundary_ties(
-    values: npt.NDArray[np.float64],
-    starts: npt.NDArray[np.int64],
-    window: int,
-    counts: npt.NDArray[np.int64],
-) -> npt.NDArray[np.bool_]:
-    """Windows where a value at a class boundary is tied with the next one up, which makes
-    their class counts differ from those of distinct values."""
-    tied = np.zeros(len(starts), dtype=bool)
-    if len(np.unique(values)) == len(values):
-        return tied
-    edges = np.cumsum(counts)[:-1] - 1
-    views = np.lib.stride_tricks.sliding_window_view(values, window)
-    chunk = max(1, 2**22 // window)
-    for first in range(0, len(starts), chunk):
-        rows = np.sort(views[starts[first : first + chunk]], axis=1)
-        tied[first : first + chunk] = np.any(rows[:, edges] == rows[:, edges + 1], axis=1)
-    return tied

@@ -14,8 +14,8 @@ from . import shown
 from .groups import Group
 from .inputs import Series
 from .notes import ResultWarning
-from .pvalues import Significance
 from .running import DEFAULT_MAX_POINTS, RunningShares, running_shares
+from .significance import Significance
 
 if TYPE_CHECKING:
     import pandas as pd

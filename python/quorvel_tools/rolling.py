@@ -5,28 +5,19 @@ from __future__ import annotations
 import math
 import warnings
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Unpack
 
 import numpy as np
 import numpy.typing as npt
 
 from . import shown
-from .config import (
-    DEFAULT_ACCEPT,
-    DEFAULT_BINNING,
-    DEFAULT_METHOD,
-    DEFAULT_Z,
-    Binning,
-    check_integer,
-    check_method,
-    resolve,
-)
-from .engine import check_workers, run_windows
-from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
+from .config import DEFAULT_METHOD, check_integer, check_method
+from .engine import run_windows
+from .inputs import to_series
 from .labels import label_text
-from .nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
-from .pvalues import NullOptions, window_significance
+from .request import Request, WindowSettings, request_of
 from .result import UnclassifiedValuesWarning
+from .significance import window_significance
 from .unclassified import shift_hint, unclassified_counts
 
 if TYPE_CHECKING:
@@ -103,52 +94,61 @@ class RollingProfile:
 
 
 def rolling(
-    series: Any,
-    window: int,
-    step: int = 1,
-    method: str = DEFAULT_METHOD,
-    classes: int | None = None,
-    z: float = DEFAULT_Z,
-    accept: float = DEFAULT_ACCEPT,
-    binning: Binning = DEFAULT_BINNING,
-    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
-    show_progress: bool | None = None,
-    workers: int | None = None,
-    p_values: bool = False,
-    null: Null = DEFAULT_NULL,
-    permutations: int = DEFAULT_PERMUTATIONS,
-    seed: int | None = None,
+    series: Any, window: int, *, method: str = DEFAULT_METHOD, **settings: Unpack[WindowSettings]
 ) -> RollingProfile:
-    """classes=None takes K from the window length. The windows are measured by the batch
-    engine on `workers` threads (None: every core this process may use); the figures are the
+    """The measure over sliding windows of a series, with their p-values if asked.
+
+    The windows are measured by the batch engine on `workers` threads; the figures are the
     module's, whatever the number of workers.
 
-    p_values=True adds each window's p-value. Under null="iid" every tie-free window of a
-    rank-based measure shares one null (a table lookup, or one simulation of `permutations`
-    shuffles), which costs next to nothing; windows with ties across a class boundary,
-    NSdichotomy, equal-width classes and null="block" cost `permutations` runs per window."""
-    check_method(method)
+    Parameters
+    ----------
+    series : array_like, pandas.Series or Series
+        The values in time order.
+    window : int
+        The values in each window (positional: with the series it is the data measured).
+    method : str, default "NSLefttoRight"
+        A name of `METHODS`.
+    step : int, default 1
+        Positions between the starts of consecutive windows.
+    p_values : bool, default False
+        Whether to add each window's p-value.
+    **settings
+        classes (None takes K from the window length), z, accept, binning, nan_policy, null,
+        permutations, seed, workers and show_progress, as in `analyze`.
+
+    Returns
+    -------
+    RollingProfile
+
+    Raises
+    ------
+    ValueError
+        A setting outside its meaning, or a window longer than the series.
+
+    Notes
+    -----
+    Under null="iid" every tie-free window of a rank-based measure shares one null (a table
+    lookup, or one simulation of `permutations` shuffles), which costs next to nothing;
+    windows with ties across a class boundary, NSdichotomy, equal-width classes and
+    null="block" cost `permutations` runs per window.
+    """
+    request, own = request_of("rolling", method, settings, WindowSettings, p_values=False)
+    return rolling_request(series, window, own.get("step", 1), request)
+
+
+def rolling_request(series: Any, window: int, step: int, request: Request) -> RollingProfile:
+    """`rolling` of a built request, as the command runs it."""
+    method = check_method(request.method)  # one measure at a time: "all" is refused as unknown
     window = check_integer("window", window)
     step = check_integer("step", step)
-    clean = to_series(series, nan_policy)
+    clean = to_series(series, request.nan_policy)
     n = len(clean.values)
     if window > n:
         raise ValueError(f"the window ({window} values) is longer than the series ({n} values)")
-    config = resolve(window, classes, z, accept, binning)
-    # The p-value settings are checked before the windows are run, not after.
-    options = (
-        NullOptions.checked(null, permutations, seed, workers, show_progress) if p_values else None
-    )
+    config = request.config(window)
     starts = np.arange(0, n - window + 1, step, dtype=np.int64)
-    values, _, _ = run_windows(
-        method,
-        clean.values,
-        starts,
-        window,
-        config,
-        check_workers(workers) if options is None else options.workers,
-        show_progress,
-    )
+    values, _, _ = run_windows(method, clean.values, starts, window, config, request)
     last = starts + window - 1
     # Positions in the input, so that omitted missing values do not shift them.
     ends = clean.position_of(last)
@@ -162,11 +162,11 @@ def rolling(
             UnclassifiedValuesWarning(f"{note} (counted in RollingProfile.unclassified)"),
             stacklevel=2,
         )
-    if options is None:
+    if not request.p_values:
         return RollingProfile(
             method, window, step, config.classes, ends, labels, values, unclassified=outside
         )
-    tested = window_significance(method, clean.values, starts, window, values, config, options)
+    tested = window_significance(method, clean.values, starts, window, values, config, request)
     return RollingProfile(
         method,
         window,
@@ -176,7 +176,7 @@ def rolling(
         labels,
         values,
         tested.p_values.p_value,
-        options.null,
+        request.null.name,
         tested.sources,
         unclassified=outside,
     )

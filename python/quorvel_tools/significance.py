@@ -1,112 +1,198 @@
-"""permutation_test(): the measure of a series against the same values in random orders."""
+"""The p-value that analyze() and rolling() put next to a measure, and the null it came from.
+
+What each null asks and how it is drawn is in `nullmodels`; where a null is shared by every
+series of a length, in `ranknull`.
+"""
 
 from __future__ import annotations
 
-import math
-from dataclasses import dataclass, field
+from dataclasses import dataclass, replace
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 from . import shown
-from .config import (
-    DEFAULT_ACCEPT,
-    DEFAULT_BINNING,
-    DEFAULT_METHOD,
-    DEFAULT_Z,
-    Binning,
-    check_integer,
-    check_method,
-    check_seed,
-    resolve,
-)
-from .engine import check_workers, fresh_seed, run_permutations
-from .inputs import DEFAULT_NAN_POLICY, NanPolicy, to_series
-from .nulls import DEFAULT_PERMUTATIONS, NullSample, p_values
-
-NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
+from .config import Config
+from .engine import run_draws
+from .nulltable import null_table
+from .progress import progress_bar
+from .pvalues import NullSample, PValues, interpolated_p_values
+from .ranknull import rank_null_applies, simulated_null, tie_free_counts
+from .request import Request
+from .seeds import seed_for, tie_breaks, window_seed
 
 
-@dataclass(frozen=True, eq=False)
-class PermutationResult:
-    """p_value = (1 + shuffled values >= observed) / (1 + permutations); NaN when the
-    observed value is NaN. Shuffles whose measure is NaN never count as >= observed.
-    `value` and `null` are clipped to [0, 1], as every result gives them; `value_exact` and
-    `null_exact` are the module's doubles, on which the p-value is counted."""
+@dataclass(frozen=True)
+class Significance:
+    """p_value: the chance under the null of a value at least as far from stationarity, ties
+    with the null broken at random (so that p <= alpha has probability alpha under the null);
+    p_low and p_high are the ends of that tie range (p_high is the conventional, conservative
+    p-value). `resolution` is the smallest step the null can tell, 1 / (draws + 1).
 
-    method: str
-    value: float
+    null: "iid" or "block"; source: "table" (shipped, for this length), "interpolated" (between
+    the two shipped lengths around it), "simulated" (once per length and settings),
+    "permutations" or "block permutations" (of this series' own values)."""
+
     p_value: float
-    permutations: int
-    seed: int | None
-    null: npt.NDArray[np.float64]
-    value_exact: float = field(default=math.nan, kw_only=True)
-    null_exact: npt.NDArray[np.float64] | None = field(default=None, kw_only=True)
+    p_low: float
+    p_high: float
+    null: str
+    source: str
+    draws: int
+    block_length: float | None = None
 
-    def __post_init__(self) -> None:
-        # Built from the module's figures: those are the exact ones, the fields read clipped.
-        if math.isnan(self.value_exact):
-            object.__setattr__(self, "value_exact", self.value)
-        if self.null_exact is None:
-            object.__setattr__(self, "null_exact", self.null)
-        object.__setattr__(self, "value", shown.within_unit(self.value))
-        object.__setattr__(self, "null", shown.within_unit_array(self.null))
+    @property
+    def resolution(self) -> float:
+        return 1.0 / (self.draws + 1)
 
     def __repr__(self) -> str:
-        median = self.quantiles()[0.5]
+        block = "" if self.block_length is None else f", block length {self.block_length:.1f}"
         return (
-            f"PermutationResult({self.method}: value={shown.fraction(self.value)}, "
-            f"p_value={shown.fraction(self.p_value)}, permutations={self.permutations}, "
-            f"seed={self.seed}, null median={shown.fraction(median)})"
+            f"Significance(p_value={shown.p_value(self.p_value, self.resolution)}, "
+            f"null={self.null} from {self.source}, {self.draws} draws{block})"
         )
-
-    def quantiles(self) -> dict[float, float]:
-        finite = self.null[~np.isnan(self.null)]
-        if finite.size == 0:
-            return {q: float("nan") for q in NULL_QUANTILES}
-        return {q: float(np.quantile(finite, q)) for q in NULL_QUANTILES}
 
     def to_dict(self) -> dict[str, Any]:
         return {
-            "method": self.method,
-            "value": self.value,
-            "value_exact": self.value_exact,
             "p_value": self.p_value,
-            "permutations": self.permutations,
-            "seed": self.seed,
-            "null_quantiles": {str(q): v for q, v in self.quantiles().items()},
+            "p_low": self.p_low,
+            "p_high": self.p_high,
+            "null": self.null,
+            "source": self.source,
+            "draws": self.draws,
+            "resolution": self.resolution,
+            "block_length": self.block_length,
         }
 
 
-def permutation_test(
-    series: Any,
-    method: str = DEFAULT_METHOD,
-    permutations: int = DEFAULT_PERMUTATIONS,
-    seed: int | None = None,
-    classes: int | None = None,
-    z: float = DEFAULT_Z,
-    accept: float = DEFAULT_ACCEPT,
-    binning: Binning = DEFAULT_BINNING,
-    nan_policy: NanPolicy = DEFAULT_NAN_POLICY,
-    show_progress: bool | None = None,
-    workers: int | None = None,
-) -> PermutationResult:
-    """Shuffling keeps the distribution and removes any order: the stationary reference.
-
-    Shuffle i of a seed is the same on any number of workers: it comes from a SplitMix64 stream
-    keyed by the seed and i. seed=None draws a fresh seed."""
-    check_method(method)
-    permutations = check_integer("permutations", permutations)
-    seed = check_seed(seed)
-    clean = to_series(series, nan_policy)
-    config = resolve(len(clean.values), classes, z, accept, binning)
-    workers = check_workers(workers)
-    observed = config.estimator().nsFunc(method, clean.values)
-    drawn = fresh_seed() if seed is None else seed
-    null, _, _ = run_permutations(
-        method, clean.values, permutations, drawn, config, workers, show_progress
+def significance(
+    method: str,
+    values: npt.NDArray[np.float64],
+    observed: float,
+    counts: npt.NDArray[np.int64],
+    config: Config,
+    request: Request,
+) -> Significance:
+    """The p-value of one series' measure `observed`, whose class counts are `counts`."""
+    seed = seed_for(request.seed, values, method)
+    shared = _shared_null(method, counts, config, request)
+    length = None
+    if shared is None:
+        source, own, length = _own_null(method, values, config, request, seed)
+        parts = [(own, 1.0)]
+    else:
+        source, parts = shared
+    p = interpolated_p_values(parts, np.array([observed]), tie_breaks(seed, 1), request.null.read)
+    draws = min(sample.draws for sample, _ in parts)
+    return Significance(
+        float(p.p_value[0]),
+        float(p.p_low[0]),
+        float(p.p_high[0]),
+        request.null.name,
+        source,
+        draws,
+        length,
     )
-    found = p_values(NullSample.of(null), np.array([observed]), np.zeros(1))
-    p_value = float(found.p_high[0])
-    return PermutationResult(method, observed, p_value, permutations, seed, null)
+
+
+@dataclass(frozen=True)
+class WindowSignificance:
+    """The p-values of a rolling profile's windows, and what each came from."""
+
+    p_values: PValues
+    sources: tuple[str, ...]
+
+
+def window_significance(
+    method: str,
+    values: npt.NDArray[np.float64],
+    starts: npt.NDArray[np.int64],
+    window: int,
+    observed: npt.NDArray[np.float64],
+    config: Config,
+    request: Request,
+) -> WindowSignificance:
+    """Windows of one length share a null wherever the measure is rank-based and the window
+    has no tie across a class boundary; the others are each tested against their own values."""
+    seed = seed_for(request.seed, values, method)
+    uniform = tie_breaks(seed, len(starts))
+    counts = tie_free_counts(window, config.classes)
+    shared = _shared_null(method, counts, config, request)
+    own = np.ones(len(starts), dtype=bool)
+    if shared is not None:
+        own = _boundary_ties(values, starts, window, counts)
+    low, high, p = (np.empty(len(starts)) for _ in range(3))
+    sources = [""] * len(starts)
+    if shared is not None and not own.all():
+        source, parts = shared
+        found = interpolated_p_values(parts, observed[~own], uniform[~own], request.null.read)
+        p[~own], low[~own], high[~own] = found.p_value, found.p_low, found.p_high
+        for i in np.flatnonzero(~own):
+            sources[i] = source
+    # An undefined window (one class) has no p-value; its shuffles would tell nothing.
+    undefined = np.isnan(observed)
+    p[undefined] = low[undefined] = high[undefined] = np.nan
+    for i in np.flatnonzero(undefined):
+        sources[i] = "undefined"
+    tested = np.flatnonzero(own & ~undefined)
+    quiet = replace(request, show_progress=False)
+    with progress_bar(len(tested), f"{method} window nulls", request.show_progress) as bar:
+        for i in tested:
+            part = values[starts[i] : starts[i] + window]
+            own_seed = window_seed(seed, int(i))
+            source, sample, _ = _own_null(method, part, config, quiet, own_seed)
+            found = request.null.read(sample, observed[i : i + 1], uniform[i : i + 1])
+            p[i], low[i], high[i] = found.p_value[0], found.p_low[0], found.p_high[0]
+            sources[i] = source
+            if bar is not None:
+                bar.update(1)
+    return WindowSignificance(PValues(p, low, high), tuple(sources))
+
+
+def _shared_null(
+    method: str, counts: npt.NDArray[np.int64], config: Config, request: Request
+) -> tuple[str, list[tuple[NullSample, float]]] | None:
+    """The null every tie-free series of this length shares, where there is one."""
+    if not request.null.shares_rank_null or not rank_null_applies(method, config, counts):
+        return None
+    n = int(counts.sum())
+    table = null_table()
+    if table.serves(method, config, n):
+        parts = table.around(method, n)
+        return ("table" if len(parts) == 1 else "interpolated"), parts
+    return "simulated", [(simulated_null(method, n, config, request), 1.0)]
+
+
+def _own_null(
+    method: str,
+    values: npt.NDArray[np.float64],
+    config: Config,
+    request: Request,
+    seed: int,
+) -> tuple[str, NullSample, float | None]:
+    """Draws of the series' own values, as the request's null model makes them."""
+    model = request.null
+    length = model.length(values)
+    drawn, _, _ = run_draws(method, values, config, request, seed, model, length)
+    return model.source, NullSample.of(drawn), length
+
+
+def _boundary_ties(
+    values: npt.NDArray[np.float64],
+    starts: npt.NDArray[np.int64],
+    window: int,
+    counts: npt.NDArray[np.int64],
+) -> npt.NDArray[np.bool_]:
+    """Windows where a value at a class boundary is tied with the next one up, which makes
+    their class counts differ from those of distinct values."""
+    tied = np.zeros(len(starts), dtype=bool)
+    if len(np.unique(values)) == len(values):
+        return tied
+    edges = np.cumsum(counts)[:-1] - 1
+    views = np.lib.stride_tricks.sliding_window_view(values, window)
+    chunk = max(1, 2**22 // window)
+    for first in range(0, len(starts), chunk):
+        rows = np.sort(views[starts[first : first + chunk]], axis=1)
+        tied[first : first + chunk] = np.any(rows[:, edges] == rows[:, edges + 1], axis=1)
+    return tied

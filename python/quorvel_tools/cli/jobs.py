@@ -4,17 +4,15 @@ from __future__ import annotations
 
 import warnings
 from collections.abc import Mapping, Sequence
-from dataclasses import dataclass
-from typing import Any
+from dataclasses import dataclass, replace
 
 from .. import shown
-from ..analysis import analyze, unclassified_note
-from ..config import Binning
+from ..analysis import analyze_request, unclassified_note
 from ..inputs import Series
 from ..labels import plain
-from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, Null
+from ..request import Request
 from ..result import Analysis, UnclassifiedValuesWarning
-from ..rolling import RollingProfile, rolling, windows_note
+from ..rolling import RollingProfile, rolling_request, windows_note
 from .output import Row
 
 # Each series by name, with the labels of its positions when the file has a row-order column.
@@ -47,29 +45,13 @@ def p_cell(value: float, resolution: float) -> Shown:
 
 @dataclass(frozen=True)
 class Settings:
-    methods: Sequence[str]
-    classes: int | None
-    z: float
-    accept: float
-    binning: Binning
-    workers: int | None = None
-    p_values: bool = True
-    null: Null = DEFAULT_NULL
-    permutations: int = DEFAULT_PERMUTATIONS
-    seed: int | None = None
+    """The measures in the order asked for, and the request each is run with."""
 
-    def options(self) -> dict[str, Any]:
-        return {
-            "classes": self.classes,
-            "z": self.z,
-            "accept": self.accept,
-            "binning": self.binning,
-            "workers": self.workers,
-            "p_values": self.p_values,
-            "null": self.null,
-            "permutations": self.permutations,
-            "seed": self.seed,
-        }
+    methods: Sequence[str]
+    request: Request
+
+    def of(self, method: str) -> Request:
+        return replace(self.request, method=method)
 
 
 def whole_series(
@@ -85,14 +67,14 @@ def whole_series(
             with warnings.catch_warnings():
                 # The row's unclassified column and the note after the table say it instead.
                 warnings.simplefilter("ignore", UnclassifiedValuesWarning)
-                result = analyze(values, method, **settings.options())
+                result = analyze_request(values, settings.of(method))[method]
             first.setdefault(name, result)
             row: Row = {"series": name, "method": method, "value": result.value, "H": result.H}
             row |= {"H0": result.H0, "K": result.classes, "n": result.n}
             row["unclassified"] = result.unclassified
             if result.unclassified:
                 notes.append(unclassified_note(result))
-            if settings.p_values:
+            if settings.request.p_values:
                 tested = result.significance
                 resolution = WINDOW_RESOLUTION if tested is None else tested.resolution
                 row["p_value"] = p_cell(result.p_value, resolution)
@@ -112,7 +94,7 @@ def rolling_profiles(
         with warnings.catch_warnings():
             warnings.simplefilter("ignore", UnclassifiedValuesWarning)
             found = [
-                rolling(values, window, step, m, **settings.options()) for m in settings.methods
+                rolling_request(values, window, step, settings.of(m)) for m in settings.methods
             ]
         profiles[name] = found
         for profile in found:

@@ -19,13 +19,12 @@ from ..config import (
     METHODS,
     SettingError,
     check_integer,
-    check_seed,
-    check_settings,
 )
 from ..inputs import DEFAULT_NAN_POLICY, NAN_POLICIES, Series
 from ..notes import ResultWarning
-from ..nulls import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULLS
+from ..nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULL_MODELS, NULLS
 from ..optional import MissingDependencyError
+from ..request import Request
 from . import figures
 from .demo import demo_series
 from .errors import UsageError, cache_warnings_as_lines, os_error_text
@@ -149,9 +148,7 @@ def build_parser() -> argparse.ArgumentParser:
         "--null",
         choices=NULLS,
         default=DEFAULT_NULL,
-        help="what the p-values test: iid = does the order carry information (default); "
-        "block = does the distribution drift beyond what short-range dependence explains "
-        "(block permutations of each series: --permutations runs per series)",
+        help=_null_help(),
     )
     parser.add_argument(
         "--no-p-values",
@@ -252,18 +249,7 @@ def _run(arguments: argparse.Namespace) -> int:
             )
         source = "-"
     named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
-    settings = Settings(
-        methods=_methods(arguments.method),
-        classes=arguments.classes,
-        z=arguments.z,
-        accept=arguments.accept,
-        binning=arguments.binning,
-        workers=arguments.workers,
-        p_values=arguments.p_values,
-        null=arguments.null,
-        permutations=arguments.permutations,
-        seed=arguments.seed,
-    )
+    settings = Settings(_methods(arguments.method), _request(arguments))
     notes: list[str] = []
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", ResultWarning)
@@ -305,6 +291,15 @@ def _run(arguments: argparse.Namespace) -> int:
     return 0
 
 
+def _null_help() -> str:
+    """What each null model asks, as the models themselves say it."""
+    said = [
+        f"{model.name} = {model.asks}{' (default)' if model.name == DEFAULT_NULL else ''}"
+        for model in NULL_MODELS.values()
+    ]
+    return f"what the p-values test: {'; '.join(said)}"
+
+
 def _methods(chosen: list[str] | None) -> tuple[str, ...]:
     """In the order given, each once; "all" (as in analyze) stands for the four."""
     if not chosen:
@@ -323,13 +318,29 @@ def _memory_hint(arguments: argparse.Namespace) -> str:
     return f"; is {' or '.join(named)} too large?"
 
 
+def _request(arguments: argparse.Namespace) -> Request:
+    """The request the options make; every setting is checked as the analysis layer checks it.
+    (The measures are run one by one, in the order given, from `_methods`.)"""
+    return Request(
+        classes=arguments.classes,
+        z=arguments.z,
+        accept=arguments.accept,
+        binning=arguments.binning,
+        nan_policy=arguments.nan,
+        p_values=arguments.p_values,
+        null=arguments.null,
+        permutations=arguments.permutations,
+        seed=arguments.seed,
+        workers=arguments.workers,
+    )
+
+
 def _check_options(arguments: argparse.Namespace) -> None:
     """Every setting before any reading or work, with the checks of the analysis layer."""
-    check_settings(arguments.classes, arguments.z, arguments.accept, arguments.binning)
-    for name in ("window", "step", "permutations", "workers"):
+    _request(arguments)
+    for name in ("window", "step"):
         if getattr(arguments, name) is not None:
             check_integer(name, getattr(arguments, name))
-    check_seed(arguments.seed)
 
 
 def demo_series_named() -> Named:
