@@ -66,3 +66,22 @@ def test_stub_is_installed_beside_the_module_and_as_a_stub_package():
     installed = Path(quorvel.__file__).parent
     assert (installed / "quorvel.pyi").read_text() == STUB.read_text()
     assert (installed / "quorvel-stubs" / "__init__.pyi").read_text() == STUB.read_text()
+
+
+def test_engine_stub_names_what_the_engine_has_with_its_parameters_in_order():
+    from quorvel_tools import _engine
+
+    tree = ast.parse((STUB.parent / "quorvel_tools" / "_engine.pyi").read_text())
+    functions = {
+        node.name: [a.arg for a in node.args.args]
+        for node in tree.body
+        if isinstance(node, ast.FunctionDef)
+    }
+    others = {node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)}
+    others |= {node.name for node in tree.body if isinstance(node, ast.ClassDef)}
+    names = {n for n in dir(_engine) if not n.startswith("_")}
+    assert set(functions) | others == names
+    for name, parameters in functions.items():
+        first = getattr(_engine, name).__doc__.strip().splitlines()[0]
+        listed = re.search(r"\((.*)\) ->", first).group(1)
+        assert [p.split(":")[0] for p in re.split(r", (?=\w+:)", listed)] == parameters, name
