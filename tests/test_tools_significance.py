@@ -66,3 +66,52 @@ def test_p_value_and_seed_mean_what_they_mean_in_analyze(null):
         assert found == (own.p_value, own.p_low, own.p_high, own.null, own.block_length)
         assert tested.seed == (series_seed(x, "NSdichotomy") if seed is None else seed)
     assert tested.p_low < tested.p_high
+
+
+def _drift(n):
+    """A positive random walk plus noise, and the same with ties across class boundaries."""
+    rng = np.random.default_rng(11)
+    x = 0.3 * rng.normal(size=n).cumsum() + rng.normal(size=n)
+    x = x - x.min() + 1.0
+    return {"distinct": x, "tied": np.round(2 * x) / 2}
+
+
+INCREASING = {
+    "2x + 5": lambda x: 2 * x + 5,
+    "x * 1e-10": lambda x: x * 1e-10,
+    "exp(x / max|x|)": lambda x: np.exp(x / np.max(np.abs(x))),
+}
+# The block length follows the values' autocorrelation, so the block null is invariant under
+# x -> a x + b (a > 0) only; the iid null of a rank-based measure under any increasing map.
+INVARIANT = [
+    (method, null, name)
+    for method in ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLefttoRight")
+    for null, names in (("iid", INCREASING), ("block", ("2x + 5", "x * 1e-10")))
+    for name in names
+]
+
+
+@pytest.mark.parametrize("method, null, transform", INVARIANT)
+def test_seed_none_gives_an_increasing_transform_the_same_p_values(method, null, transform):
+    """seed=None keys the draws and tie-breaks on the order of the values, never their units:
+    table and own-draw p-values, of the series and of its windows, are equal (the block length
+    to rounding, which moves a cut between blocks with a chance of about 1e-16 a position)."""
+    from quorvel_tools import analyze, rolling
+    from quorvel_tools.seeds import series_seed
+
+    settings = {"method": method, "null": null, "permutations": 99}
+    for x in _drift(120).values():
+        y = INCREASING[transform](x)
+        assert series_seed(x, "NSdichotomy") == series_seed(y, "NSdichotomy")
+        first, second = (analyze(s, **settings) for s in (x, y))
+        a, b = first.significance, second.significance
+        assert (first.value, a.p_value, a.p_low, a.p_high) == (
+            second.value,
+            b.p_value,
+            b.p_low,
+            b.p_high,
+        )
+        assert a.block_length == pytest.approx(b.block_length, rel=1e-12)  # rounded values
+        assert permutation_test(x, **settings).p_value == permutation_test(y, **settings).p_value
+        windows = [rolling(s, 60, step=20, p_values=True, **settings).p_values for s in (x, y)]
+        assert np.array_equal(*windows)

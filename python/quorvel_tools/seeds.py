@@ -1,7 +1,9 @@
 """The seeds of the draws and of the tie-breaks: given, taken from the series, or fixed.
 
-`seed=None` takes the seed from the series itself, so that a series always gets the same
-p-value in `analyze`, `rolling` and `permutation_test` alike.
+`seed=None` takes the seed from the order of the series' values (which of them are larger,
+equal or smaller), never from the values themselves: a series always gets the same p-value in
+`analyze`, `rolling` and `permutation_test` alike, and so does any strictly increasing transform
+of it (2x + 5, x * 1e-10, exp(x)), whose p-value then changes only where the measure does.
 """
 
 from __future__ import annotations
@@ -13,18 +15,25 @@ import numpy.typing as npt
 
 # The seed of the shuffles of 0..n-1 from which a shared rank null is simulated.
 SIMULATION_SEED = 0x5EED_7AB1E
+# Up to this many evenly spaced values enter the seed by their ranks among themselves.
+RANKED_VALUES = 4096
 
 
 def series_seed(values: npt.NDArray[np.float64], method: str) -> int:
-    """A seed taken from the series itself, so that the same series gives the same p-value:
-    its length, its sum and up to 4,096 evenly spaced values (cheap on long series)."""
-    step = max(1, len(values) // 4096)
+    """A seed taken from the order of the series' values, unchanged by any strictly increasing
+    transform: the method, the length, whether each value is above, equal to or below the one
+    before it (every value, with comparisons only, so no magnitude can overflow), and the dense
+    ranks among themselves of up to `RANKED_VALUES` evenly spaced values (all of a short
+    series). A full ranking would cost as much as the measure itself on long series."""
+    step = max(1, -(-len(values) // RANKED_VALUES))
+    following, previous = values[1:], values[:-1]
     digest = hashlib.blake2b(digest_size=8)
     digest.update(method.encode())
     digest.update(np.int64(len(values)).tobytes())
-    with np.errstate(over="ignore"):  # a sum past the largest double is still a fine key
-        digest.update(np.float64(np.sum(values)).tobytes())
-    digest.update(np.ascontiguousarray(values[::step]).tobytes())
+    digest.update(np.packbits(following > previous).tobytes())
+    digest.update(np.packbits(following < previous).tobytes())
+    _, ranks = np.unique(values[::step], return_inverse=True)
+    digest.update(ranks.astype(np.int64).tobytes())
     return int.from_bytes(digest.digest(), "little")
 
 
