@@ -55,3 +55,20 @@ def test_block_length_is_twice_the_flat_top_rule(lag):
 )
 def test_block_length_ends(x, expected):
     assert block_length(np.array(x, dtype=float)) == expected
+
+
+@pytest.mark.filterwarnings("error")
+@pytest.mark.parametrize("scale", [1e-300, 1e-150, 1e-10, 1e100, 1e130, 1e300, 1.7e308])
+def test_block_length_keeps_to_the_series_shape_at_any_magnitude(scale):
+    """Rescaled by a power of two first, the rule neither overflows nor underflows (1e100 used to
+    raise OverflowError, 1e-300 to divide 0 by 0) and is exact under x -> 2^k x; other affine
+    maps round the values, so there the length agrees to rounding."""
+    rng = np.random.default_rng(5)
+    unit = np.abs(rng.normal(size=400).cumsum())
+    unit /= unit.max()
+    expected = block_length(unit)
+    assert 1 < expected < 400 / 3
+    assert block_length(unit * scale) == pytest.approx(expected, rel=1e-12)
+    assert block_length(0.5 * (unit * scale) + scale / 4) == pytest.approx(expected, rel=1e-12)
+    power = math.frexp(scale)[1] - 1  # unit * 2^power stays at or below scale
+    assert block_length(np.ldexp(unit, power)) == expected

@@ -27,9 +27,11 @@ def block_length(values: npt.NDArray[np.float64]) -> float:
     if n < 4:
         return 1.0
     peak = float(np.max(np.abs(values)))
-    if peak > 2.0**450:
-        # Their sums of squares would overflow; a power of two rescales them exactly.
-        values = values * 2.0 ** -math.frexp(peak)[1]
+    if peak == 0.0:
+        return 1.0
+    # Brought below 1 by a power of two, which is exact: no sum of squares can overflow or
+    # underflow, whatever the magnitude (1e-320 to 1e308), and x * 2^k gets the length of x.
+    values = np.ldexp(values, -math.frexp(peak)[1])
     centred = values - values.mean()
     if not np.any(centred):
         return 1.0
