@@ -60,8 +60,9 @@ def analyze(
     permutations : int, default 999
         Draws of a null that is simulated.
     seed : int or None, default None
-        The key of the draws and of the tie-break; None takes it from the series, so that a
-        series always gets the same p-value.
+        The key of the draws and of the tie-break; None takes it from the order of the
+        series' values (ranks and ties, not units), so that a series, or any strictly
+        increasing transform of it, always gets the same draws and tie-break.
     workers : int or None, default None
         Threads of the batch engine; None for every core this process may use.
     show_progress : bool or None, default None

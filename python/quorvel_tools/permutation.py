@@ -104,10 +104,10 @@ def permutation_test(
     permutations : int, default 999
         The number of draws.
     seed : int or None, default None
-        The key of the draws and of the tie-break; None takes it from the series, as
-        `analyze` does, so that a series always gets the same result. Draw i of a seed is the
-        same on any number of workers: it comes from a SplitMix64 stream keyed by the seed
-        and i.
+        The key of the draws and of the tie-break; None takes it from the order of the
+        series' values, as `analyze` does, so that a series always gets the same result.
+        Draw i of a seed is the same on any number of workers: it comes from a SplitMix64
+        stream keyed by the seed and i.
     **settings
         classes, z, accept, binning, nan_policy, workers and show_progress, as in `analyze`.
 

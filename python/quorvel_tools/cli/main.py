@@ -167,7 +167,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--seed",
         type=_integer,
-        help="seed of the shuffles (default: taken from each series, so p-values are repeatable)",
+        help="seed of the shuffles (default: taken from the order of each series' values, "
+        "so p-values are repeatable and do not depend on the units)",
     )
     parser.add_argument(
         "--workers",
