@@ -72,9 +72,10 @@ def run_many(
 ) -> Figures:
     """Every series with the request's z, accept and binning; K is per series."""
     counts = np.array(classes, dtype=np.int64)
-    shared = (request.z, request.accept, BINNING_MODES[request.binning])
     with _reporting(len(series), f"{method} series", request.show_progress) as report:
-        return _engine.many(method, list(series), counts, *shared, request.worker_count, report)
+        return _engine.many(
+            method, list(series), counts, *_shared(request), request.worker_count, report
+        )
 
 
 def run_draws(
@@ -104,8 +105,9 @@ def run_draws(
         )
 
 
-def _shared(config: Config) -> tuple[float, float, int]:
-    return config.z, config.accept, BINNING_MODES[config.binning]
+def _shared(settings: Config | Request) -> tuple[float, float, int]:
+    """z, accept and the engine's binning mode, as every entry of the engine takes them."""
+    return settings.z, settings.accept, BINNING_MODES[settings.binning]
 
 
 @contextmanager
