@@ -1,9 +1,12 @@
 """Are the p-values calibrated? Under i.i.d. continuous data the share of p <= alpha should be
-alpha, within its Monte-Carlo error; under AR(1) data the block null should reject at 5% no more
-than about 5%. Fixed seeds: the same figures on every run.
+alpha within its Monte-Carlo error, and the p-values uniform (KS distance) at every length,
+tabulated or not; under stationary dependent data the block null should reject at 5% about 5%;
+and the 5% decision should rarely change between n and n + 1 values where K changes. Fixed
+seeds: the same figures on every run.
 
-    python benchmarks/calibration.py            # about 20 minutes on two cores
-    python benchmarks/calibration.py --quick    # fewer series, to try it
+    python benchmarks/calibration.py            # about 25 minutes on two cores
+    python benchmarks/calibration.py --quick    # an eighth of the series, to try it
+    python benchmarks/calibration.py --only iid|block|flips
 """
 
 from __future__ import annotations
@@ -13,20 +16,26 @@ import math
 import time
 
 import numpy as np
-from scenarios import SCENARIOS
+from scenarios import DEPENDENT, SCENARIOS
 
 from quorvel_tools import METHODS, analyze
 from quorvel_tools.ranknull import RANK_BASED
 
 LEVELS = (0.01, 0.05, 0.1)
-# On the tables' grid (50, 200, 10^4) and between its points (1000, 3333, 10^5, 333333).
-LENGTHS = (50, 200, 1000, 3333, 10_000, 100_000, 333_333)
+# Tabulated lengths (50, 200, 10^4) and lengths between the table's points.
+LENGTHS = (50, 200, 401, 555, 1000, 3333, 5003, 10_000, 20_011, 100_000, 333_333)
+KS_LENGTHS = (401, 555, 1000, 5003, 20_011)
+BLOCK_LENGTHS = (200, 1000, 5000)
+BLOCK_METHODS = ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLefttoRight")
+# n and n + 1 on either side of a change of the data-size K, and one pair within a run of K.
+FLIP_PAIRS = ((423, 424), (5130, 5131), (1000, 1001))
 
 
 def series_count(method: str, n: int, quick: bool) -> int:
     """Rank-based measures read a table: many series are cheap. NSdichotomy shuffles each."""
     if method in RANK_BASED:
-        count = 4000 if n <= 10_000 else 1000 if n <= 100_000 else 400
+        count = 20_000 if n in KS_LENGTHS else 4000 if n <= 10_000 else 1000
+        count = 400 if n > 100_000 else count
     else:
         count = 1000 if n <= 1000 else 300 if n <= 10_000 else 100
     return max(50, count // 8) if quick else count
@@ -36,71 +45,105 @@ def draws_for(n: int) -> int:
     return 999 if n <= 1000 else 199 if n <= 10_000 else 99
 
 
-def p_values(method: str, draw, n: int, count: int, seed: int, null: str) -> tuple[np.ndarray, str]:
-    """The p-values of `count` series, and where the last one's null came from."""
+def ks_distance(p: np.ndarray) -> float:
+    """The Kolmogorov-Smirnov distance of the p-values to the uniform distribution."""
+    p = np.sort(p)
+    i = np.arange(1, len(p) + 1)
+    return float(max(np.max(i / len(p) - p), np.max(p - (i - 1) / len(p))))
+
+
+def p_values(
+    method: str, draw, n: int, count: int, seed: int, null: str
+) -> tuple[np.ndarray, str, list[float]]:
+    """The p-values of `count` series, where the last one's null came from, and the band
+    factors (under the block null)."""
     rng = np.random.default_rng(seed)
-    found = []
+    found, factors = [], []
     source = ""
     for _ in range(count):
         result = analyze(
             draw(rng, n), method=method, null=null, permutations=draws_for(n), show_progress=False
         )
         found.append(result.p_value)
-        source = result.significance.source if result.significance else ""
-    return np.array(found), source
+        if result.significance is not None:
+            source = result.significance.source
+            factors.append(result.significance.band_factor or 1.0)
+    return np.array(found), source, factors
 
 
 def iid_table(quick: bool) -> None:
     print("i.i.d. normal series, null='iid': share of p <= alpha (z: its distance from alpha")
-    print("in Monte-Carlo standard errors, sqrt(alpha (1 - alpha) / series))")
+    print("in Monte-Carlo standard errors, sqrt(alpha (1 - alpha) / series)); KS: distance of")
+    print("the p-values to the uniform (its Monte-Carlo 95% point is 1.36 / sqrt(series))")
     print(f"{'n':>7} {'method':<20} {'series':>6} {'source':<12}", end="")
-    print("".join(f" {f'p<={a}':>8} {'z':>5}" for a in LEVELS))
+    print("".join(f" {f'p<={a}':>8} {'z':>5}" for a in LEVELS) + f" {'KS':>6} {'KS 95%':>6}")
     for n in LENGTHS:
         for i, method in enumerate(METHODS):
             if method not in RANK_BASED and n > 100_000:
                 continue
             count = series_count(method, n, quick)
             started = time.perf_counter()
-            p, kind = p_values(method, SCENARIOS["i.i.d. normal"], n, count, 1000 * n + i, "iid")
+            p, kind, _ = p_values(method, SCENARIOS["i.i.d. normal"], n, count, 1000 * n + i, "iid")
             cells = ""
             for a in LEVELS:
                 share = float(np.mean(p <= a))
                 z = (share - a) / math.sqrt(a * (1 - a) / count)
                 cells += f" {share:8.4f} {z:5.1f}"
+            cells += f" {ks_distance(p):6.3f} {1.36 / math.sqrt(count):6.3f}"
             print(f"{n:>7} {method:<20} {count:>6} {kind:<12}{cells}", end="")
             print(f"   ({time.perf_counter() - started:.0f} s)", flush=True)
 
 
-def dependent_table(quick: bool) -> None:
+def block_table(quick: bool) -> None:
     print()
-    print("AR(1) series: share of p <= 0.05 under each null (the block null should stay <= 0.10)")
-    print(f"{'series':<10} {'n':>6} {'method':<20} {'count':>5} {'iid':>6} {'block':>6}")
-    for name in ("AR(1) 0.5", "AR(1) 0.9"):
-        for n in (200, 1000, 10_000):
-            for i, method in enumerate(METHODS):
-                count = 1000 if n <= 200 else 300 if n <= 1000 else 150
-                count = max(40, count // 5) if quick else count
-                seed = 7 * n + i + (1 if name.endswith("0.9") else 0)
-                shares = [
-                    float(
-                        np.mean(p_values(method, SCENARIOS[name], n, count, seed, null)[0] <= 0.05)
-                    )
-                    for null in ("iid", "block")
-                ]
-                print(
-                    f"{name:<10} {n:>6} {method:<20} {count:>5} {shares[0]:6.3f} {shares[1]:6.3f}"
-                )
+    print("Stationary series, null='block': share of p <= 0.05 (Monte-Carlo error")
+    print("sqrt(0.05 * 0.95 / series)) and the median band factor f; the iid null beside it")
+    print(f"{'series':<22} {'n':>5} {'series':>6}", end="")
+    print("".join(f" {m[2:]:>16}" for m in BLOCK_METHODS) + "   iid null (LtR)")
+    for s, name in enumerate(("i.i.d. normal", *DEPENDENT)):
+        for n in BLOCK_LENGTHS:
+            count = 100 if quick else 800 if n <= 1000 else 400
+            cells = ""
+            for i, method in enumerate(BLOCK_METHODS):
+                seed = 7919 * s + 13 * n + i
+                p, _, factors = p_values(method, SCENARIOS[name], n, count, seed, "block")
+                cells += f" {np.mean(p <= 0.05):6.3f} f {np.median(factors):6.2f}"
+            seed = 7919 * s + 13 * n + 1
+            iid, _, _ = p_values("NSLefttoRight", SCENARIOS[name], n, count, seed, "iid")
+            error = math.sqrt(0.05 * 0.95 / count)
+            print(f"{name:<22} {n:>5} {count:>6}{cells}   {np.mean(iid <= 0.05):.3f}", end="")
+            print(f"   (+-{error:.3f})", flush=True)
+
+
+def flip_table(quick: bool) -> None:
+    print()
+    print("i.i.d. series of n + 1 values: share whose 5% decision differs between the first n")
+    print("values and all n + 1 (null='iid'; K of each length in brackets)")
+    from quorvel_tools.config import classes_for_size
+
+    for n, m in FLIP_PAIRS:
+        count = 500 if quick else 4000
+        cells = []
+        for i, method in enumerate(BLOCK_METHODS):
+            rng = np.random.default_rng(31 * n + i)
+            flips = 0
+            for _ in range(count):
+                x = rng.standard_normal(m)
+                first = analyze(x[:n], method=method, show_progress=False).p_value <= 0.05
+                flips += first != (analyze(x, method=method, show_progress=False).p_value <= 0.05)
+            cells.append(f"{method[2:]} {flips / count:.4f}")
+        ks = f"[K {classes_for_size(n)} -> {classes_for_size(m)}]"
+        print(f"  {n} -> {m} {ks:<14} {count} series: " + "  ".join(cells), flush=True)
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="an eighth of the series")
-    parser.add_argument("--only", choices=("iid", "dependent"), help="one of the two tables")
+    parser.add_argument("--only", choices=("iid", "block", "flips"), help="one of the tables")
     arguments = parser.parse_args()
-    if arguments.only != "dependent":
-        iid_table(arguments.quick)
-    if arguments.only != "iid":
-        dependent_table(arguments.quick)
+    for name, table in (("iid", iid_table), ("block", block_table), ("flips", flip_table)):
+        if arguments.only in (None, name):
+            table(arguments.quick)
 
 
 if __name__ == "__main__":

@@ -29,6 +29,38 @@ def ar1(phi: float) -> Draw:
     return draw
 
 
+def ma1(theta: float) -> Draw:
+    def draw(rng: np.random.Generator, n: int) -> npt.NDArray[np.float64]:
+        noise = rng.standard_normal(n + 1)
+        return np.asarray(noise[1:] + theta * noise[:-1])
+
+    return draw
+
+
+def garch(rng: np.random.Generator, n: int) -> npt.NDArray[np.float64]:
+    """GARCH(1, 1) with alpha = 0.1, beta = 0.85: uncorrelated values, clustered volatility."""
+    alpha, beta, omega, burn = 0.1, 0.85, 0.05, 500
+    noise = rng.standard_normal(n + burn)
+    out = np.empty(n + burn)
+    variance, previous = omega / (1 - alpha - beta), 0.0
+    for t in range(n + burn):
+        variance = omega + alpha * previous * previous + beta * variance
+        previous = out[t] = np.sqrt(variance) * noise[t]
+    return out[burn:]
+
+
+def ar1_shift(rng: np.random.Generator, n: int) -> npt.NDArray[np.float64]:
+    """AR(1) 0.5 scaled to unit variance, plus a 1 sd level shift at the middle."""
+    x = ar1(0.5)(rng, n) * np.sqrt(0.75)
+    x[n // 2 :] += 1.0
+    return x
+
+
+def sorted_values(rng: np.random.Generator, n: int) -> npt.NDArray[np.float64]:
+    """Normal values in ascending order: the plainest departure of all."""
+    return np.sort(rng.standard_normal(n))
+
+
 def iid(rng: np.random.Generator, n: int) -> npt.NDArray[np.float64]:
     return rng.standard_normal(n)
 
@@ -75,11 +107,19 @@ def seasonal(rng: np.random.Generator, n: int) -> npt.NDArray[np.float64]:
 
 SCENARIOS: dict[str, Draw] = {
     "i.i.d. normal": iid,
+    "AR(1) 0.3": ar1(0.3),
     "AR(1) 0.5": ar1(0.5),
+    "AR(1) 0.6": ar1(0.6),
     "AR(1) 0.9": ar1(0.9),
+    "AR(1) 0.97": ar1(0.97),
+    "MA(1) 0.8": ma1(0.8),
+    "GARCH(1,1)": garch,
     "level shift 0.5 sd": level_shift(0.5),
+    "level shift 0.75 sd": level_shift(0.75),
     "level shift 1 sd": level_shift(1.0),
+    "level shift 1.5 sd": level_shift(1.5),
     "level shift 2 sd": level_shift(2.0),
+    "AR(1) 0.5 + 1 sd shift": ar1_shift,
     "variance x1.5": variance_shift(1.5),
     "variance x2": variance_shift(2.0),
     "variance x3": variance_shift(3.0),
@@ -87,4 +127,8 @@ SCENARIOS: dict[str, Draw] = {
     "random walk": random_walk,
     "normal to uniform": shape_change,
     "seasonal (period 12)": seasonal,
+    "sorted values": sorted_values,
 }
+# Stationary series with dependence: the block null should call few of them non-stationary.
+DEPENDENT = ("AR(1) 0.3", "AR(1) 0.6", "AR(1) 0.9", "AR(1) 0.97", "MA(1) 0.8", "GARCH(1,1)",
+             "seasonal (period 12)")  # fmt: skip

@@ -1,6 +1,6 @@
 """The arithmetic of the p-values, on null samples built by hand: counts with ties and the
-randomised tie-break, the weights between two tabulated lengths, and permutation_test's
-conservative p on a null small enough to enumerate."""
+randomised tie-break, ties within a width between tabulated lengths, the weights between two
+tabulated lengths, and permutation_test's conservative p on a null small enough to enumerate."""
 
 import itertools
 import math
@@ -11,7 +11,7 @@ import pytest
 
 from quorvel_tools import analyze, permutation_test
 from quorvel_tools.nulltable import null_table
-from quorvel_tools.pvalues import NullSample, interpolated_p_values
+from quorvel_tools.pvalues import NullSample, interpolated_p_values, read_within, tie_width
 from quorvel_tools.pvalues import read_p_values as p_values
 from quorvel_tools.ranknull import RANK_BASED
 
@@ -80,6 +80,71 @@ def test_interpolated_p_values_weigh_each_length():
     assert found.p_high == pytest.approx([expected_high] * 2, rel=1e-15)
     # u = 0 takes the lowest place in both ties, u = 0.99 the highest.
     assert found.p_value == pytest.approx([expected_low, expected_high], rel=1e-15)
+
+
+def test_ties_within_a_width_count_each_draw_in_part():
+    """Width 0.1 against DRAWN: a draw v counts clip(1 - u - (x - v) / 0.1, 0, 1), and
+    p = (1 + counted) / 9. At x = 0.1, u = 0.5: 0.1 twice counts 1/2 each, 0.2 and 0.5 count
+    1, the zeros 0; x = 0.15, u = 0.25: 0.1 counts 1/4 each, 0.2 counts 1, 0.5 counts 1."""
+    sample = NullSample.of(DRAWN)
+    found = read_within(0.1)(sample, np.array([0.1, 0.15, np.nan]), np.array([0.5, 0.25, 0.5]))
+    assert found.p_value[:2] == pytest.approx([(1 + 1 + 2) / 9, (1 + 0.5 + 2) / 9], abs=1e-15)
+    # u = 1 and u = 0: at 0.1 the ends of the exact tie range (draws equal to it out, in).
+    assert found.p_low[0] == pytest.approx(3 / 9, abs=1e-15)
+    assert found.p_high[0] == pytest.approx(5 / 9, abs=1e-15)
+    assert np.isnan(found.p_value[2]) and np.isnan(found.p_high[2])
+    # A width below every gap between draws reads as the exact tie-break's ends.
+    exact = p_values(sample, np.array([0.1, 0.05]), np.array([0.5, 0.5]))
+    narrow = read_within(1e-6)(sample, np.array([0.1, 0.05]), np.array([0.5, 0.5]))
+    assert narrow.p_low == pytest.approx(exact.p_low, abs=1e-9)
+    assert narrow.p_high == pytest.approx(exact.p_high, abs=1e-9)
+    # A quarter of one merge of two classes of share 1/K: 2 log 2 / (K log K) / 4.
+    assert tie_width(23) == pytest.approx(math.log(2) / (2 * 23 * math.log(23)), rel=1e-15)
+
+
+def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
+    """The rule written out with loops: mid-ranks, tercile indicators and absolute steps of
+    the mid-ranks, cut into n // L segments of n // (n // L) values (the rest left out, half
+    at each end), each centred; Bartlett weights 1 - k / (M + 1) up to M; f the larger factor."""
+    from quorvel_tools.dependence import band_factor, bandwidth, mid_ranks, segment_length
+
+    assert mid_ranks(np.array([3.0, 1.0, 3.0, 2.0])).tolist() == [2.5, 0.0, 2.5, 1.0]
+    assert (bandwidth(1000), segment_length(1000), bandwidth(8), segment_length(8)) == (
+        20,
+        127,
+        4,
+        12,
+    )
+
+    def by_hand(rows):
+        n = len(rows[0])
+        count = max(1, n // segment_length(n))
+        length = n // count
+        lags = min(bandwidth(n), length - 1)
+        first = (n - count * length) // 2
+        gamma = [0.0] * (lags + 1)
+        for row in rows:
+            for c in range(count):
+                part = row[first + c * length : first + (c + 1) * length]
+                centred = [v - sum(part) / length for v in part]
+                for k in range(lags + 1):
+                    gamma[k] += sum(centred[t] * centred[t + k] for t in range(length - k))
+        weighted = sum((1 - k / (lags + 1)) * gamma[k] for k in range(1, lags + 1))
+        return 1 + 2 * weighted / gamma[0]
+
+    rng = np.random.default_rng(4)
+    for x in (np.convolve(rng.normal(size=1003), np.ones(8), "valid"), rng.normal(size=37)):
+        ranks = mid_ranks(x)
+        terciles = np.minimum((3 * ranks / len(x)).astype(int), 2)
+        levels = [list((terciles == g).astype(float)) for g in range(3)]
+        steps = [list(np.abs(np.diff(ranks)))]
+        expected = max(1.0, by_hand(levels), by_hand(steps))
+        assert band_factor(x) == pytest.approx(expected, rel=1e-12)
+    # Ranks only: any increasing map, any magnitude, gives the same factor; no spread, 1.
+    x = np.convolve(rng.normal(size=520), np.ones(8), "valid")
+    assert band_factor(x) > 2.0
+    assert band_factor(np.exp(x)) == band_factor(x * 1e-300) == band_factor(x * 1e300)
+    assert band_factor(np.full(50, 7.0)) == band_factor(np.arange(3.0)) == 1.0
 
 
 @pytest.mark.parametrize("method", RANK_BASED)

@@ -4,9 +4,10 @@ ones a simulation gives."""
 import numpy as np
 import pytest
 
-from quorvel_tools import _engine, analyze, nullstore, ranknull, rolling
-from quorvel_tools.blocks import block_length
+import quorvel
+from quorvel_tools import _engine, analyze, nullstore, permutation_test, ranknull, rolling
 from quorvel_tools.config import resolve
+from quorvel_tools.dependence import band_factor
 from quorvel_tools.engine import run_draws
 from quorvel_tools.nullmodels import IID
 from quorvel_tools.nullstore import clear_null_cache, set_null_cache
@@ -104,7 +105,7 @@ def test_p_values_repeat_from_a_seed_whatever_the_workers(method, null):
     )
     tested = one.significance
     assert tested.p_low <= tested.p_value <= tested.p_high
-    own = method == "NSdichotomy" or null == "block"
+    own = method == "NSdichotomy"
     assert tested.draws == (199 if own else 9999) and tested.resolution == 1 / (tested.draws + 1)
 
 
@@ -128,15 +129,32 @@ def test_block_permutation_keeps_values_and_its_mean_block_length():
         _engine.block_shuffled(np.arange(9.0), 1, 0, float("nan"))
 
 
-def test_block_null_reports_the_length_it_used():
-    x = np.cumsum(RNG.standard_normal(400)) * 0.1 + RNG.standard_normal(400)
-    found = analyze(x, null="block", permutations=49, seed=2).significance
-    assert found.source == "block permutations"
-    assert found.block_length == block_length(x) > 1
-    assert (
-        analyze(RNG.standard_normal(2000), null="block", permutations=9).significance.block_length
-        == 1.0
-    )
+def test_block_null_reads_the_widened_measure_against_the_iid_null():
+    """The p-value under null="block" is the iid null's p-value of the measure with band
+    multiplier z sqrt(f): equal to the bit to one read by hand from the same null."""
+    from quorvel_tools.nulltable import null_table
+    from quorvel_tools.pvalues import read_p_values
+    from quorvel_tools.seeds import tie_breaks
+
+    x = np.convolve(RNG.standard_normal(404), np.ones(5), "valid")  # dependence over 5 values
+    for method in ("NSLefttoRight", "NSdichotomy"):
+        found = analyze(x, method=method, null="block", permutations=49, seed=2)
+        factor = band_factor(x)
+        assert found.significance.band_factor == factor > 1
+        estimator = quorvel.NonStationary()
+        estimator.setup(found.classes, 1.96 * np.sqrt(factor), 0.925845, 1)
+        tested = estimator.nsFunc(method, x)
+        assert found.significance.tested_value == tested != found.value_exact
+        if method == "NSLefttoRight":
+            ((sample, _),) = null_table().around(method, 400)
+            expected = read_p_values(sample, np.array([tested]), tie_breaks(2, 1))
+            assert found.significance.source == "table"
+            assert found.p_value == expected.p_value[0]
+        else:
+            iid = permutation_test(x, method=method, permutations=49, seed=2)
+            block = permutation_test(x, method=method, null="block", permutations=49, seed=2)
+            assert np.array_equal(iid.null_values_exact, block.null_values_exact)
+            assert block.tested_value == tested and block.p_value == found.p_value
 
 
 def test_simulated_null_is_cached_reused_and_rebuilt(tmp_path, monkeypatch):

@@ -85,10 +85,8 @@ def run_draws(
     request: Request,
     seed: int,
     null: NullModel,
-    length: float | None = None,
 ) -> Figures:
-    """The measure on `request.permutations` draws of the values as `null` makes them
-    (shuffles, or block permutations of mean length `length`)."""
+    """The measure on `request.permutations` draws of the values as `null` makes them."""
     count = request.permutations
     with _reporting(count, null.source, request.show_progress) as report:
         return _engine.draws(
@@ -97,7 +95,7 @@ def run_draws(
             count,
             seed,
             null.draw,
-            1.0 if length is None else length,
+            1.0,
             config.classes,
             *_shared(config),
             request.worker_count,

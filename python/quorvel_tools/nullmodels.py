@@ -6,8 +6,10 @@ dependence between neighbours counts, a stationary AR(1) series too. Its referen
 shuffles; for rank-based measures on tie-free equal-frequency classes they are the same for
 every series of a length, so their null comes from the shipped tables or one simulation.
 null="block" asks whether the distribution drifts beyond what short-range dependence explains:
-its reference series are block permutations of the series (blocks of random length, their mean
-chosen from the series' autocorrelation), so each series needs its own draws.
+the measure is taken with its band widened by the series' long-run variance factor (over a
+block of lags that grows slower than n, `dependence`), which lets dependence over a few values
+pass and leaves shifts, trends and random walks to count, and it is read against the same
+i.i.d. null, so it costs one run more than null="iid".
 
 A new null is one `NullModel` in `NULL_MODELS` here (with, if it draws in a new way, a kind of
 draw in the engine's `draws`, src/engine/module.cpp): the public functions, the command's
@@ -23,18 +25,14 @@ from typing import Literal
 import numpy as np
 import numpy.typing as npt
 
-from .blocks import block_length
 from .config import SettingError
+from .dependence import band_factor
 from .pvalues import Reading, read_p_values
 
 NullName = Literal["iid", "block"]
 DEFAULT_NULL: NullName = "iid"
 # Draws of a null simulated for one series or setting: a p-value resolution of 0.001.
 DEFAULT_PERMUTATIONS = 999
-
-
-def _no_length(values: npt.NDArray[np.float64]) -> None:
-    return None
 
 
 @dataclass(frozen=True)
@@ -54,8 +52,10 @@ class NullModel:
         equal-frequency classes), read from the shipped tables or simulated once.
     asks : str
         The question its p-values answer, as the command's help says it.
-    length : callable
-        The mean block length of the draws for a series, or None where blocks mean nothing.
+    widening : callable or None
+        The factor f of a series by which the variance of its running proportions is taken
+        to exceed that of independent values: the observed measure is the measure with band
+        multiplier z sqrt(f). None tests the measure as it is.
     read : callable
         How an observed value's p-value is read from a null sample: by default randomised
         within the ties, with p_low and p_high the ends of their range (`pvalues`).
@@ -66,7 +66,7 @@ class NullModel:
     source: str
     shares_rank_null: bool
     asks: str
-    length: Callable[[npt.NDArray[np.float64]], float | None] = _no_length
+    widening: Callable[[npt.NDArray[np.float64]], float] | None = None
     read: Reading = read_p_values
 
     def __repr__(self) -> str:
@@ -82,12 +82,12 @@ IID = NullModel(
 )
 BLOCK = NullModel(
     "block",
-    "block",
-    "block permutations",
-    shares_rank_null=False,
+    "shuffle",
+    "permutations",
+    shares_rank_null=True,
     asks="does the distribution drift beyond what short-range dependence explains "
-    "(block permutations of each series: --permutations runs per series)",
-    length=block_length,
+    "(the band widened by the series' long-run variance; the i.i.d. null)",
+    widening=band_factor,
 )
 NULL_MODELS: dict[str, NullModel] = {model.name: model for model in (IID, BLOCK)}
 NULLS: tuple[str, ...] = tuple(NULL_MODELS)

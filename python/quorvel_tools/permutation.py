@@ -16,6 +16,7 @@ from .inputs import to_series
 from .pvalues import NullSample
 from .request import NullSettings, request_of
 from .seeds import seed_for, tie_breaks
+from .significance import widened
 
 NULL_QUANTILES = (0.5, 0.9, 0.95, 0.99)
 
@@ -31,8 +32,9 @@ class PermutationResult:
     above it. `seed` is the seed the draws were made with (taken from the series when none
     was given). `value` and `null_values` are clipped to [0, 1], as every result gives them;
     `value_exact` and `null_values_exact` are the module's doubles, on which the p-value is
-    counted. `null` is the null model's name, `block_length` the mean block length of its
-    draws (None for shuffles).
+    counted. `null` is the null model's name; under null="block", `band_factor` is the
+    series' long-run variance factor f and `tested_value` the measure with band multiplier
+    z sqrt(f), whose p-value is given (both None under null="iid").
     """
 
     method: str
@@ -44,7 +46,8 @@ class PermutationResult:
     seed: int
     null: str
     null_values: npt.NDArray[np.float64]
-    block_length: float | None = None
+    band_factor: float | None = None
+    tested_value: float | None = None
     value_exact: float = field(default=math.nan, kw_only=True)
     null_values_exact: npt.NDArray[np.float64] | None = field(default=None, kw_only=True)
 
@@ -82,7 +85,8 @@ class PermutationResult:
             "permutations": self.permutations,
             "seed": self.seed,
             "null": self.null,
-            "block_length": self.block_length,
+            "band_factor": self.band_factor,
+            "tested_value": self.tested_value,
             "null_quantiles": {str(q): v for q, v in self.quantiles().items()},
         }
 
@@ -100,7 +104,8 @@ def permutation_test(
     method : str, default "NSLefttoRight"
         A name of `METHODS`.
     null : {"iid", "block"} or NullModel, default "iid"
-        Shuffles, or block permutations of a length chosen from the series.
+        The measure against shuffles; or, for "block", the measure with its band widened by
+        the series' long-run variance factor against the same shuffles.
     permutations : int, default 999
         The number of draws.
     seed : int or None, default None
@@ -129,9 +134,9 @@ def permutation_test(
     observed = config.estimator().nsFunc(method, clean.values)
     seed = seed_for(request.seed, clean.values, method)
     model = request.null
-    length = model.length(clean.values)
-    drawn, _, _ = run_draws(method, clean.values, config, request, seed, model, length)
-    found = model.read(NullSample.of(drawn), np.array([observed]), tie_breaks(seed, 1))
+    factor, tested = widened(method, clean.values, observed, config, model)
+    drawn, _, _ = run_draws(method, clean.values, config, request, seed, model)
+    found = model.read(NullSample.of(drawn), np.array([tested]), tie_breaks(seed, 1))
     return PermutationResult(
         method,
         observed,
@@ -142,5 +147,6 @@ def permutation_test(
         seed,
         model.name,
         drawn,
-        length,
+        factor,
+        None if factor is None else tested,
     )

@@ -5,10 +5,17 @@ so a p-value that only counted draws at or above the observed value would reject
 than its level says. The p-value is therefore randomised within the ties, exactly as a random
 tie-break of the ranks: p = (draws above + J) / (draws + 1), J drawn uniformly from 1 to
 1 + draws equal. `p_high` is the conventional (conservative) p-value, `p_low` its other end.
+
+Between two tabulated lengths the atoms of the two nulls and those of the length itself sit at
+values a rounding or a class count apart, so exact ties never happen there: `read_within`
+counts draws within a small width of the observed value in part, as if each value were spread
+uniformly over that width, which breaks the ties of nearby atoms as the exact reading breaks
+those of one atom.
 """
 
 from __future__ import annotations
 
+import math
 from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
@@ -74,6 +81,43 @@ def read_p_values(
 
 
 Reading = Callable[[NullSample, npt.NDArray[np.float64], npt.NDArray[np.float64]], PValues]
+
+
+def read_within(width: float) -> Reading:
+    """The reading that takes the observed value and every draw as spread uniformly over
+    `width`, the observed value's spread placed by `uniform`: a draw v counts
+    clip(1 - u - (x - v) / width, 0, 1) for observed x and uniform u, and
+    p = (1 + counted) / (draws + 1); p_low and p_high are the ends u = 1 and u = 0."""
+
+    def read(
+        sample: NullSample, observed: npt.NDArray[np.float64], uniform: npt.NDArray[np.float64]
+    ) -> PValues:
+        counts = sample.at_or_above[:-1] - sample.at_or_above[1:]
+        # Sums over the values from index j up, of counts and of counts times values.
+        moment_above = np.append(np.cumsum((counts * sample.values)[::-1])[::-1], 0.0)
+        nan = np.isnan(observed)
+
+        def at(u: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+            first = np.searchsorted(sample.values, observed + (u - 1.0) * width, side="right")
+            past = np.searchsorted(sample.values, observed + u * width, side="right")
+            inside = sample.at_or_above[first] - sample.at_or_above[past]
+            moment = moment_above[first] - moment_above[past]
+            partly = inside * (1.0 - u) + (moment - inside * observed) / width
+            counted = sample.at_or_above[past] + partly
+            return np.where(nan, np.nan, (1.0 + counted) / (sample.draws + 1))
+
+        ends = np.ones_like(observed)
+        return PValues(at(uniform), at(ends), at(0.0 * ends))
+
+    return read
+
+
+def tie_width(classes: int) -> float:
+    """The width `read_within` takes between tabulated lengths: a quarter of the smallest step
+    a merge makes, 2 log 2 / (K log K) (two classes of share 1/K merged). Nulls of nearby
+    lengths place an atom much closer than that to each other; distinct atoms lie apart by
+    at least that step."""
+    return 0.5 * math.log(2.0) / (classes * math.log(classes)) if classes > 1 else 0.0
 
 
 def interpolated_p_values(

@@ -6,6 +6,7 @@ series of a length, in `ranknull`.
 
 from __future__ import annotations
 
+import math
 from dataclasses import dataclass, replace
 from typing import Any
 
@@ -14,10 +15,11 @@ import numpy.typing as npt
 
 from . import shown
 from .config import Config
-from .engine import run_draws
+from .engine import run_draws, run_one
+from .nullmodels import NullModel
 from .nulltable import null_table
 from .progress import progress_bar
-from .pvalues import NullSample, PValues, interpolated_p_values
+from .pvalues import NullSample, PValues, Reading, interpolated_p_values, read_within, tie_width
 from .ranknull import rank_null_applies, simulated_null, tie_free_counts
 from .request import Request
 from .seeds import seed_for, tie_breaks, window_seed
@@ -31,8 +33,10 @@ class Significance:
     p-value). `resolution` is the smallest step the null can tell, 1 / (draws + 1).
 
     null: "iid" or "block"; source: "table" (shipped, for this length), "interpolated" (between
-    the two shipped lengths around it), "simulated" (once per length and settings),
-    "permutations" or "block permutations" (of this series' own values)."""
+    the two shipped lengths around it), "simulated" (once per length and settings) or
+    "permutations" (of this series' own values). `band_factor` is, under null="block", the
+    long-run variance factor f of the series: the p-value is that of the measure with band
+    multiplier z sqrt(f) (`tested_value`) against the i.i.d. null of the measure at z."""
 
     p_value: float
     p_low: float
@@ -40,17 +44,18 @@ class Significance:
     null: str
     source: str
     draws: int
-    block_length: float | None = None
+    band_factor: float | None = None
+    tested_value: float | None = None
 
     @property
     def resolution(self) -> float:
         return 1.0 / (self.draws + 1)
 
     def __repr__(self) -> str:
-        block = "" if self.block_length is None else f", block length {self.block_length:.1f}"
+        band = "" if self.band_factor is None else f", band factor {self.band_factor:.2f}"
         return (
             f"Significance(p_value={shown.p_value(self.p_value, self.resolution)}, "
-            f"null={self.null} from {self.source}, {self.draws} draws{block})"
+            f"null={self.null} from {self.source}, {self.draws} draws{band})"
         )
 
     def to_dict(self) -> dict[str, Any]:
@@ -62,7 +67,8 @@ class Significance:
             "source": self.source,
             "draws": self.draws,
             "resolution": self.resolution,
-            "block_length": self.block_length,
+            "band_factor": self.band_factor,
+            "tested_value": self.tested_value,
         }
 
 
@@ -76,14 +82,13 @@ def significance(
 ) -> Significance:
     """The p-value of one series' measure `observed`, whose class counts are `counts`."""
     seed = seed_for(request.seed, values, method)
+    factor, tested = widened(method, values, observed, config, request.null)
     shared = _shared_null(method, counts, config, request)
-    length = None
     if shared is None:
-        source, own, length = _own_null(method, values, config, request, seed)
-        parts = [(own, 1.0)]
-    else:
-        source, parts = shared
-    p = interpolated_p_values(parts, np.array([observed]), tie_breaks(seed, 1), request.null.read)
+        source, own = _own_null(method, values, config, request, seed)
+        shared = source, [(own, 1.0)], request.null.read
+    source, parts, read = shared
+    p = interpolated_p_values(parts, np.array([tested]), tie_breaks(seed, 1), read)
     draws = min(sample.draws for sample, _ in parts)
     return Significance(
         float(p.p_value[0]),
@@ -92,8 +97,27 @@ def significance(
         request.null.name,
         source,
         draws,
-        length,
+        factor,
+        None if factor is None else tested,
     )
+
+
+def widened(
+    method: str,
+    values: npt.NDArray[np.float64],
+    observed: float,
+    config: Config,
+    model: NullModel,
+) -> tuple[float | None, float]:
+    """The null model's band factor f of the series (None where it has none) and the measure
+    it tests: the observed one, or the measure with band multiplier z sqrt(f)."""
+    if model.widening is None:
+        return None, observed
+    factor = model.widening(values)
+    if factor == 1.0:
+        return factor, observed
+    wider = replace(config, z=config.z * math.sqrt(factor))
+    return factor, run_one(method, values, wider)[0]
 
 
 @dataclass(frozen=True)
@@ -117,6 +141,11 @@ def window_significance(
     has no tie across a class boundary; the others are each tested against their own values."""
     seed = seed_for(request.seed, values, method)
     uniform = tie_breaks(seed, len(starts))
+    if request.null.widening is not None:
+        observed = observed.copy()
+        for i in np.flatnonzero(~np.isnan(observed)):
+            part = values[starts[i] : starts[i] + window]
+            observed[i] = widened(method, part, observed[i], config, request.null)[1]
     counts = tie_free_counts(window, config.classes)
     shared = _shared_null(method, counts, config, request)
     own = np.ones(len(starts), dtype=bool)
@@ -125,8 +154,8 @@ def window_significance(
     low, high, p = (np.empty(len(starts)) for _ in range(3))
     sources = [""] * len(starts)
     if shared is not None and not own.all():
-        source, parts = shared
-        found = interpolated_p_values(parts, observed[~own], uniform[~own], request.null.read)
+        source, parts, read = shared
+        found = interpolated_p_values(parts, observed[~own], uniform[~own], read)
         p[~own], low[~own], high[~own] = found.p_value, found.p_low, found.p_high
         for i in np.flatnonzero(~own):
             sources[i] = source
@@ -141,7 +170,7 @@ def window_significance(
         for i in tested:
             part = values[starts[i] : starts[i] + window]
             own_seed = window_seed(seed, int(i))
-            source, sample, _ = _own_null(method, part, config, quiet, own_seed)
+            source, sample = _own_null(method, part, config, quiet, own_seed)
             found = request.null.read(sample, observed[i : i + 1], uniform[i : i + 1])
             p[i], low[i], high[i] = found.p_value[0], found.p_low[0], found.p_high[0]
             sources[i] = source
@@ -152,16 +181,19 @@ def window_significance(
 
 def _shared_null(
     method: str, counts: npt.NDArray[np.int64], config: Config, request: Request
-) -> tuple[str, list[tuple[NullSample, float]]] | None:
-    """The null every tie-free series of this length shares, where there is one."""
+) -> tuple[str, list[tuple[NullSample, float]], Reading] | None:
+    """The null every tie-free series of this length shares, where there is one, with the
+    way its p-values are read: ties within `tie_width` between tabulated lengths."""
     if not request.null.shares_rank_null or not rank_null_applies(method, config, counts):
         return None
     n = int(counts.sum())
     table = null_table()
     if table.serves(method, config, n):
         parts = table.around(method, n)
-        return ("table" if len(parts) == 1 else "interpolated"), parts
-    return "simulated", [(simulated_null(method, n, config, request), 1.0)]
+        if len(parts) == 1:
+            return "table", parts, request.null.read
+        return "interpolated", parts, read_within(tie_width(config.classes))
+    return "simulated", [(simulated_null(method, n, config, request), 1.0)], request.null.read
 
 
 def _own_null(
@@ -170,12 +202,11 @@ def _own_null(
     config: Config,
     request: Request,
     seed: int,
-) -> tuple[str, NullSample, float | None]:
+) -> tuple[str, NullSample]:
     """Draws of the series' own values, as the request's null model makes them."""
     model = request.null
-    length = model.length(values)
-    drawn, _, _ = run_draws(method, values, config, request, seed, model, length)
-    return model.source, NullSample.of(drawn), length
+    drawn, _, _ = run_draws(method, values, config, request, seed, model)
+    return model.source, NullSample.of(drawn)
 
 
 def _boundary_ties(
