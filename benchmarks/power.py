@@ -6,10 +6,12 @@ constant, lags by statsmodels' automatic rule; its p-values are read from a tabl
 [0.01, 0.1], which is enough at 5%). ADF's null is the opposite one, a unit root: it calls a
 series non-stationary when it does not reject that null (p > 0.05; lags by AIC up to
 4 (n/100)^(1/4)). The
-measures use null="iid"; the AR(1) rows also show null="block".
+measures use null="iid", and the rank-based ones null="block" too (NSdichotomy's block null
+would double its cost, 199 shuffles a series); a last table follows the block null as a level
+shift grows, at n = 2,000.
 
     pip install ".[bench]"
-    python benchmarks/power.py                  # about 8 minutes on two cores
+    python benchmarks/power.py                  # about 15 minutes on two cores
     python benchmarks/power.py --plot power.png  # and a figure of the level shifts
 """
 
@@ -23,6 +25,7 @@ import numpy as np
 from scenarios import SCENARIOS
 
 from quorvel_tools import METHODS, analyze
+from quorvel_tools.ranknull import RANK_BASED
 
 LENGTHS = (100, 1000, 10_000)
 LEVEL = 0.05
@@ -46,7 +49,7 @@ def schwert_lags(n: int) -> int:
     return int(4 * (n / 100) ** 0.25)
 
 
-def flags(draw, n: int, count: int, seed: int, block: bool) -> dict[str, float]:
+def flags(draw, n: int, count: int, seed: int) -> dict[str, float]:
     from statsmodels.tools.sm_exceptions import InterpolationWarning
     from statsmodels.tsa.stattools import adfuller, kpss
 
@@ -55,7 +58,7 @@ def flags(draw, n: int, count: int, seed: int, block: bool) -> dict[str, float]:
     for _ in range(count):
         x = draw(rng, n)
         for method in METHODS:
-            for null in ("iid", "block") if block else ("iid",):
+            for null in ("iid", "block") if method in RANK_BASED else ("iid",):
                 p = analyze(
                     x, method=method, null=null, permutations=draws_for(n), show_progress=False
                 )
@@ -76,27 +79,45 @@ def main() -> None:
     parser.add_argument("--plot", metavar="OUT.png", help="draw the level-shift rows")
     arguments = parser.parse_args()
     columns = [f"{SHORT[m]} iid" for m in METHODS] + ["KPSS", "ADF"]
+    columns += [f"{SHORT[m]} block" for m in RANK_BASED]
     print(f"share of series called non-stationary at {LEVEL:.0%} (ADF: unit root not rejected);")
     print("Monte-Carlo error at most 0.035 (200 series) and 0.05 (100 series at n = 10^4)")
-    print(f"{'series':<22} {'n':>6}" + "".join(f" {c:>9}" for c in columns) + "   block null")
+    print(f"{'series':<24} {'n':>6}" + "".join(f" {c:>9}" for c in columns))
     table: dict[tuple[str, int], dict[str, float]] = {}
     for s, (name, draw) in enumerate(SCENARIOS.items()):
         for n in LENGTHS:
             started = time.perf_counter()
-            block = name.startswith("AR(1)")
-            found = flags(draw, n, series_count(n, arguments.quick), 1009 * s + n, block)
+            found = flags(draw, n, series_count(n, arguments.quick), 1009 * s + n)
             table[name, n] = found
             cells = "".join(f" {found[c]:9.3f}" for c in columns)
-            extra = ""
-            if block:
-                extra = "   " + " ".join(
-                    f"{SHORT[m]} {found[f'{SHORT[m]} block']:.3f}" for m in METHODS
-                )
-            print(f"{name:<22} {n:>6}{cells}{extra}   ({time.perf_counter() - started:.0f} s)")
+            print(f"{name:<24} {n:>6}{cells}   ({time.perf_counter() - started:.0f} s)")
+    shift_table(arguments.quick)
     classes_table(arguments.quick)
     nile_table()
     if arguments.plot:
         plot(table, arguments.plot)
+
+
+def shift_table(quick: bool) -> None:
+    """The block null's power should grow with the size of a level shift, never fall."""
+    from scenarios import level_shift
+
+    n, count = 2000, 50 if quick else 200
+    sizes = (0.5, 0.75, 1.0, 1.25, 1.5, 1.75, 2.0)
+    print()
+    print(f"null='block', level shift at the middle, n = {n}, {count} series a cell:")
+    print(f"{'measure':<22}" + "".join(f" {f'{size} sd':>7}" for size in sizes))
+    for method in RANK_BASED:
+        shares = []
+        for size in sizes:
+            rng = np.random.default_rng(int(100 * size) + len(method))
+            draw = level_shift(size)
+            found = [
+                analyze(draw(rng, n), method=method, null="block").p_value <= LEVEL
+                for _ in range(count)
+            ]
+            shares.append(float(np.mean(found)))
+        print(f"{method:<22}" + "".join(f" {v:7.3f}" for v in shares), flush=True)
 
 
 def classes_table(quick: bool) -> None:

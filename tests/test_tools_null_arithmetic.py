@@ -105,8 +105,15 @@ def test_ties_within_a_width_count_each_draw_in_part():
 def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
     """The rule written out with loops: mid-ranks, tercile indicators and absolute steps of
     the mid-ranks, cut into n // L segments of n // (n // L) values (the rest left out, half
-    at each end), each centred; Bartlett weights 1 - k / (M + 1) up to M; f the larger factor."""
-    from quorvel_tools.dependence import band_factor, bandwidth, mid_ranks, segment_length
+    at each end), each centred; Bartlett weights 1 - k / (M + 1) up to M; f the larger factor,
+    from 1 to max(4.5, 0.9 n^(1/4))."""
+    from quorvel_tools.dependence import (
+        band_factor,
+        bandwidth,
+        largest_factor,
+        mid_ranks,
+        segment_length,
+    )
 
     assert mid_ranks(np.array([3.0, 1.0, 3.0, 2.0])).tolist() == [2.5, 0.0, 2.5, 1.0]
     assert (bandwidth(1000), segment_length(1000), bandwidth(8), segment_length(8)) == (
@@ -115,6 +122,7 @@ def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
         4,
         12,
     )
+    assert (largest_factor(100), largest_factor(10**4)) == (4.5, pytest.approx(9.0, rel=1e-15))
 
     def by_hand(rows):
         n = len(rows[0])
@@ -133,13 +141,16 @@ def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
         return 1 + 2 * weighted / gamma[0]
 
     rng = np.random.default_rng(4)
-    for x in (np.convolve(rng.normal(size=1003), np.ones(8), "valid"), rng.normal(size=37)):
+    walk = np.cumsum(rng.normal(size=1000))
+    smooth = np.convolve(rng.normal(size=1003), np.ones(8), "valid")
+    for x in (smooth, rng.normal(size=37), walk):
         ranks = mid_ranks(x)
         terciles = np.minimum((3 * ranks / len(x)).astype(int), 2)
         levels = [list((terciles == g).astype(float)) for g in range(3)]
         steps = [list(np.abs(np.diff(ranks)))]
         expected = max(1.0, by_hand(levels), by_hand(steps))
-        assert band_factor(x) == pytest.approx(expected, rel=1e-12)
+        assert band_factor(x) == pytest.approx(min(expected, largest_factor(len(x))), rel=1e-12)
+    assert band_factor(walk) == largest_factor(1000) < by_hand([list(mid_ranks(walk))])
     # Ranks only: any increasing map, any magnitude, gives the same factor; no spread, 1.
     x = np.convolve(rng.normal(size=520), np.ones(8), "valid")
     assert band_factor(x) > 2.0

@@ -17,14 +17,19 @@ The rule (`band_factor`):
 - on two rank-based series, so that f depends on the order of the values only: the indicators
   of the series' terciles (dependence in level) and the absolute steps of its mid-ranks
   (dependence in volatility, as in GARCH series, whose levels are uncorrelated);
-- f is the larger of the two, and at least 1.
+- f is the larger of the two, at least 1 and at most max(4.5, 0.9 n^(1/4)): a persistence
+  that widens the band more than that is not short against n, and counts. Within segments a
+  random walk looks more persistent than AR(1) 0.9 (at n = 1,000 its factor is about 11
+  against 5), so without the bound it would pass as dependence; as the bound grows slower than
+  the walk's factor (which grows as M), a random walk is called non-stationary ever more surely
+  while a fixed short-range dependence is, from some length on, credited in full.
 
-Terciles, 2 n^(1/3) and 4 sqrt(n) were chosen on AR(1) 0.9 series of 1,000 values (the band
-test's class indicators are far less persistent than the series itself, so the series' own
-long-run variance over-corrects) and on the power against shifts at that length; the figures
-of that choice are those of benchmarks/dependence.py. A random walk and a strongly persistent
-AR(1) look alike within segments, so the rule gives up power against random walks at short
-lengths to hold the level under AR(1) 0.9: see docs/calibration.md.
+Terciles, 2 n^(1/3), 4 sqrt(n) and the bound were chosen by hand on the figures of
+benchmarks/dependence.py (NSLefttoRight, 200 to 5,000 values): the band test's class
+indicators are far less persistent than the series itself, so the series' own long-run
+variance over-corrects and takes the power against shifts; the bound of 4.5 at short lengths
+holds the level under AR(1) 0.9, where it cannot be told from a random walk, and 0.9 n^(1/4)
+keeps the power against a random walk at 1,000 values and beyond (docs/calibration.md).
 """
 
 from __future__ import annotations
@@ -37,6 +42,8 @@ import numpy.typing as npt
 LEVEL_GROUPS = 3
 BANDWIDTH_SCALE = 2.0
 SEGMENT_SCALE = 4.0
+LEAST_BOUND = 4.5
+BOUND_SCALE = 0.9
 
 
 def bandwidth(n: int) -> int:
@@ -49,9 +56,15 @@ def segment_length(n: int) -> int:
     return max(2 * bandwidth(n), math.ceil(SEGMENT_SCALE * math.sqrt(n)))
 
 
+def largest_factor(n: int) -> float:
+    """The most a series of n values is credited: max(4.5, 0.9 n^(1/4))."""
+    return max(LEAST_BOUND, BOUND_SCALE * math.sqrt(math.sqrt(n)))
+
+
 def band_factor(values: npt.NDArray[np.float64]) -> float:
-    """The factor f (at least 1) by which the variance of the series' running proportions
-    exceeds that of independent values; the band is widened to z sqrt(f)."""
+    """The factor f (from 1 to `largest_factor`) by which the variance of the series' running
+    proportions is taken to exceed that of independent values; the band is widened to
+    z sqrt(f)."""
     n = len(values)
     if n < 4:
         return 1.0
@@ -59,7 +72,8 @@ def band_factor(values: npt.NDArray[np.float64]) -> float:
     groups = np.minimum((LEVEL_GROUPS * ranks / n).astype(np.int64), LEVEL_GROUPS - 1)
     levels = np.stack([(groups == g).astype(np.float64) for g in range(LEVEL_GROUPS)])
     steps = np.abs(np.diff(ranks))[np.newaxis, :]
-    return max(1.0, long_run_factor(levels), long_run_factor(steps))
+    found = max(1.0, long_run_factor(levels), long_run_factor(steps))
+    return min(found, largest_factor(n))
 
 
 def mid_ranks(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
