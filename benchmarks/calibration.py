@@ -54,41 +54,47 @@ def ks_distance(p: np.ndarray) -> float:
 
 def p_values(
     method: str, draw, n: int, count: int, seed: int, null: str
-) -> tuple[np.ndarray, str, list[float]]:
-    """The p-values of `count` series, where the last one's null came from, and the band
-    factors (under the block null)."""
+) -> tuple[np.ndarray, str, list[float], int]:
+    """The p-values of `count` series, where the last one's null came from and its draws, and
+    the band factors (under the block null)."""
     rng = np.random.default_rng(seed)
     found, factors = [], []
-    source = ""
+    source, draws = "", 0
     for _ in range(count):
         result = analyze(
             draw(rng, n), method=method, null=null, permutations=draws_for(n), show_progress=False
         )
         found.append(result.p_value)
         if result.significance is not None:
-            source = result.significance.source
+            source, draws = result.significance.source, result.significance.draws
             factors.append(result.significance.band_factor or 1.0)
-    return np.array(found), source, factors
+    return np.array(found), source, factors, draws
 
 
 def iid_table(quick: bool) -> None:
     print("i.i.d. normal series, null='iid': share of p <= alpha (z: its distance from alpha")
-    print("in Monte-Carlo standard errors, sqrt(alpha (1 - alpha) / series)); KS: distance of")
+    print("in Monte-Carlo standard errors of the series, sqrt(alpha (1 - alpha) / series); zt:")
+    print("the same with the error of a shared null's own draws added, alpha (1 - alpha) /")
+    print("draws, since a table or simulation is one sample for every series); KS: distance of")
     print("the p-values to the uniform (its Monte-Carlo 95% point is 1.36 / sqrt(series))")
     print(f"{'n':>7} {'method':<20} {'series':>6} {'source':<12}", end="")
-    print("".join(f" {f'p<={a}':>8} {'z':>5}" for a in LEVELS) + f" {'KS':>6} {'KS 95%':>6}")
+    print("".join(f" {f'p<={a}':>8} {'z':>5} {'zt':>5}" for a in LEVELS), end="")
+    print(f" {'KS':>6} {'KS 95%':>6}")
     for n in LENGTHS:
         for i, method in enumerate(METHODS):
             if method not in RANK_BASED and n > 100_000:
                 continue
             count = series_count(method, n, quick)
             started = time.perf_counter()
-            p, kind, _ = p_values(method, SCENARIOS["i.i.d. normal"], n, count, 1000 * n + i, "iid")
+            iid = SCENARIOS["i.i.d. normal"]
+            p, kind, _, draws = p_values(method, iid, n, count, 1000 * n + i, "iid")
+            shared = kind != "permutations"
             cells = ""
             for a in LEVELS:
                 share = float(np.mean(p <= a))
                 z = (share - a) / math.sqrt(a * (1 - a) / count)
-                cells += f" {share:8.4f} {z:5.1f}"
+                total = math.sqrt(a * (1 - a) * (1 / count + (1 / draws if shared else 0)))
+                cells += f" {share:8.4f} {z:5.1f} {(share - a) / total:5.1f}"
             cells += f" {ks_distance(p):6.3f} {1.36 / math.sqrt(count):6.3f}"
             print(f"{n:>7} {method:<20} {count:>6} {kind:<12}{cells}", end="")
             print(f"   ({time.perf_counter() - started:.0f} s)", flush=True)
@@ -106,10 +112,10 @@ def block_table(quick: bool) -> None:
             cells = ""
             for i, method in enumerate(BLOCK_METHODS):
                 seed = 7919 * s + 13 * n + i
-                p, _, factors = p_values(method, SCENARIOS[name], n, count, seed, "block")
+                p, _, factors, _ = p_values(method, SCENARIOS[name], n, count, seed, "block")
                 cells += f" {np.mean(p <= 0.05):6.3f} f {np.median(factors):6.2f}"
             seed = 7919 * s + 13 * n + 1
-            iid, _, _ = p_values("NSLefttoRight", SCENARIOS[name], n, count, seed, "iid")
+            iid, _, _, _ = p_values("NSLefttoRight", SCENARIOS[name], n, count, seed, "iid")
             error = math.sqrt(0.05 * 0.95 / count)
             print(f"{name:<22} {n:>5} {count:>6}{cells}   {np.mean(iid <= 0.05):.3f}", end="")
             print(f"   (+-{error:.3f})", flush=True)

@@ -55,8 +55,9 @@ def analyze(
     p_values : bool, default True
         Whether to compute the p-value (False skips it).
     null : {"iid", "block"} or NullModel, default "iid"
-        The null model: shuffles, or block permutations for series with short-range
-        dependence (see `nullmodels`).
+        The null model: shuffles; or, for series with short-range dependence, the measure
+        with its band widened by the series' long-run variance factor against the same null
+        (see `nullmodels`).
     permutations : int, default 999
         Draws of a null that is simulated.
     seed : int or None, default None
@@ -86,9 +87,9 @@ def analyze(
     NSLocaltoGlobal, NSLefttoRight and NSCircleLefttoRight with equal-frequency classes and no
     tie across a class boundary under null="iid": their null depends on n alone and is read
     from shipped tables (the data-size K and default z, accept) or simulated once per length
-    and settings from `permutations` shuffles. NSdichotomy, equal-width classes, tied values
-    and null="block" each need `permutations` runs of the measure on this series, on `workers`
-    threads.
+    and settings from `permutations` shuffles. null="block" adds one run of the measure and
+    the band factor (a sort of the values). NSdichotomy, equal-width classes and tied values
+    each need `permutations` runs of the measure on this series, on `workers` threads.
     """
     request, _ = request_of("analyze", method, settings, TestSettings)
     results = analyze_request(series, request)

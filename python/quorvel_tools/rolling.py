@@ -129,9 +129,10 @@ def rolling(
     Notes
     -----
     Under null="iid" every tie-free window of a rank-based measure shares one null (a table
-    lookup, or one simulation of `permutations` shuffles), which costs next to nothing;
-    windows with ties across a class boundary, NSdichotomy, equal-width classes and
-    null="block" cost `permutations` runs per window.
+    lookup, or one simulation of `permutations` shuffles), which costs next to nothing, and
+    so does every tie-free window under null="block", which adds one run and the band factor
+    per window; windows with ties across a class boundary, NSdichotomy and equal-width
+    classes cost `permutations` runs per window.
     """
     request, own = request_of("rolling", method, settings, WindowSettings, p_values=False)
     return rolling_request(series, window, own.get("step", 1), request)

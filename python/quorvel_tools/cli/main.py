@@ -161,8 +161,8 @@ def build_parser() -> argparse.ArgumentParser:
         type=_integer,
         default=DEFAULT_PERMUTATIONS,
         metavar="N",
-        help="shuffles for a p-value that needs them (ties, NSdichotomy, equal-width classes, "
-        "--null block; default: %(default)s)",
+        help="shuffles for a p-value that needs them (ties, NSdichotomy, equal-width classes; "
+        "default: %(default)s)",
     )
     parser.add_argument(
         "--seed",
