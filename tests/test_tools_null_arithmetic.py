@@ -103,8 +103,8 @@ def test_ties_within_a_width_count_each_draw_in_part():
 
 
 def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
-    """The rule written out with loops: mid-ranks, tercile indicators and absolute steps of
-    the mid-ranks, cut into n // L segments of n // (n // L) values (the rest left out, half
+    """The rule written out with loops: mid-ranks, tercile indicators and the distance of each
+    mid-rank from the median rank, cut into n // L segments of n // (n // L) values (the rest left out, half
     at each end), each centred; Bartlett weights 1 - k / (M + 1) up to M; f the larger factor,
     from 1 to max(4.5, 0.9 n^(1/4))."""
     from quorvel_tools.dependence import (
@@ -147,8 +147,8 @@ def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
         ranks = mid_ranks(x)
         terciles = np.minimum((3 * ranks / len(x)).astype(int), 2)
         levels = [list((terciles == g).astype(float)) for g in range(3)]
-        steps = [list(np.abs(np.diff(ranks)))]
-        expected = max(1.0, by_hand(levels), by_hand(steps))
+        spread = [list(np.abs(ranks - (len(x) - 1) / 2))]
+        expected = max(1.0, by_hand(levels), by_hand(spread))
         assert band_factor(x) == pytest.approx(min(expected, largest_factor(len(x))), rel=1e-12)
     assert band_factor(walk) == largest_factor(1000) < by_hand([list(mid_ranks(walk))])
     # Ranks only: any increasing map, any magnitude, gives the same factor; no spread, 1.

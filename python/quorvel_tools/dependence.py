@@ -15,8 +15,8 @@ The rule (`band_factor`):
   mean, so that a level shift or a trend (the departures under test) does not count as
   dependence;
 - on two rank-based series, so that f depends on the order of the values only: the indicators
-  of the series' terciles (dependence in level) and the absolute steps of its mid-ranks
-  (dependence in volatility, as in GARCH series, whose levels are uncorrelated);
+  of the series' terciles (dependence in level) and the distance of each mid-rank from the
+  median rank (dependence in spread, as in GARCH series, whose levels are uncorrelated);
 - f is the larger of the two, at least 1 and at most max(4.5, 0.9 n^(1/4)): a persistence
   that widens the band more than that is not short against n, and counts. Within segments a
   random walk looks more persistent than AR(1) 0.9 (at n = 1,000 its factor is about 11
@@ -71,8 +71,8 @@ def band_factor(values: npt.NDArray[np.float64]) -> float:
     ranks = mid_ranks(values)
     groups = np.minimum((LEVEL_GROUPS * ranks / n).astype(np.int64), LEVEL_GROUPS - 1)
     levels = np.stack([(groups == g).astype(np.float64) for g in range(LEVEL_GROUPS)])
-    steps = np.abs(np.diff(ranks))[np.newaxis, :]
-    found = max(1.0, long_run_factor(levels), long_run_factor(steps))
+    spread = np.abs(ranks - (n - 1) / 2.0)[np.newaxis, :]
+    found = max(1.0, long_run_factor(levels), long_run_factor(spread))
     return min(found, largest_factor(n))
 
 
