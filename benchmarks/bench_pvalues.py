@@ -1,14 +1,21 @@
-"""What a p-value costs: analyze() with its p-value against the module's nsFunc on the same
-tie-free series, and a rolling run with p-values against one without. Best of several runs,
-in one process.
+"""What a p-value costs, as a multiple of one run of the measure in the same process: analyze()
+with its p-value against the module's nsFunc on the same series, for tie-free and tied data,
+NSdichotomy and the block null, stationary series and clearly non-stationary ones; a rolling
+run with p-values against one without; and, with --long, the command on 2 * 10^6 values with
+and without p-values. Best of several runs.
 
-    python benchmarks/bench_pvalues.py
+    python benchmarks/bench_pvalues.py                # about 3 minutes on two cores
+    python benchmarks/bench_pvalues.py --long         # and the command on a long file
 """
 
 from __future__ import annotations
 
 import argparse
+import subprocess
+import sys
+import tempfile
 import time
+from pathlib import Path
 
 import numpy as np
 from bench_batch import best
@@ -18,42 +25,102 @@ from quorvel_tools import analyze, rolling
 from quorvel_tools.nulltable import null_table
 from quorvel_tools.ranknull import RANK_BASED
 
+KINDS = {
+    "tie-free normal": lambda rng, n: rng.standard_normal(n),
+    "normal rounded to 0.1": lambda rng, n: np.round(rng.standard_normal(n), 1),
+    "Poisson(3)": lambda rng, n: rng.poisson(3.0, n).astype(float),
+    "integers 0..99": lambda rng, n: rng.integers(0, 100, n).astype(float),
+}
+
+
+def shifted(values: np.ndarray) -> np.ndarray:
+    """The same values with a shift of one standard deviation in the second half."""
+    out = values.copy()
+    out[len(out) // 2 :] += np.std(values)
+    return out
+
+
+def cost_row(label: str, method: str, x: np.ndarray, repeat: int, **settings: object) -> None:
+    estimator = quorvel.NonStationary()
+    estimator.setupDS(len(x))
+    module = best(lambda: estimator.nsFunc(method, x), repeat)
+    found = analyze(x, method=method, **settings)
+    tested = best(lambda: analyze(x, method=method, **settings), repeat)
+    significance = found.significance
+    path = f"{significance.source}{', ties broken' if significance.ties_broken else ''}"
+    print(
+        f"  {label:<34} {method:<20} {1000 * module:8.2f}ms {1000 * tested:9.2f}ms "
+        f"{tested / module:7.1f}x  p {found.p_value:.3g} ({path}, {significance.draws} draws)",
+        flush=True,
+    )
+
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--n", type=int, default=1_000_000)
-    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--long", action="store_true", help="the command on 2 * 10^6 values")
     arguments = parser.parse_args()
-    n = arguments.n
-    x = np.random.default_rng(1).standard_normal(n)
+    repeat = arguments.repeat
     started = time.perf_counter()
     null_table()
     print(f"loading the null tables: {1000 * (time.perf_counter() - started):.0f} ms, once")
-    estimator = quorvel.NonStationary()
-    estimator.setupDS(n)
-    print(f"n = {n:,}, normal values; best of {arguments.repeat}")
-    print(f"{'measure':<20} {'nsFunc':>9} {'analyze':>9} {'+ p-value':>10} {'ratio':>6}")
+    print(f"analyze() with its p-value against nsFunc (best of {repeat}):")
+    print(f"  {'series':<34} {'measure':<20} {'nsFunc':>10} {'+ p-value':>11} {'ratio':>8}")
+    rng = np.random.default_rng(1)
+    n = 1_000_000
+    x = rng.standard_normal(n)
     for method in RANK_BASED:
-        module = best(lambda m=method: estimator.nsFunc(m, x), arguments.repeat)
-        plain = best(lambda m=method: analyze(x, method=m, p_values=False), arguments.repeat)
-        tested = best(lambda m=method: analyze(x, method=m), arguments.repeat)
-        print(
-            f"{method:<20} {1000 * module:7.1f}ms {1000 * plain:7.1f}ms {1000 * tested:8.1f}ms "
-            f"{tested / module:6.2f}"
-        )
-    long = np.random.default_rng(2).standard_normal(100_000)
-    long[50_000:] += 0.3
+        cost_row(f"tie-free normal, n = {n:,}", method, x, repeat)
+    for n in (1000, 100_000):
+        for name, draw in KINDS.items():
+            if name == "tie-free normal":
+                continue
+            x = draw(rng, n)
+            for method in RANK_BASED:
+                cost_row(f"{name}, n = {n:,}", method, x, repeat)
+                cost_row(f"{name} + 1 sd shift, n = {n:,}", method, shifted(x), repeat)
+    n = 100_000
+    x = rng.standard_normal(n)
+    for label, series in (("normal", x), ("normal + 1 sd shift", shifted(x))):
+        cost_row(f"{label}, n = {n:,}", "NSdichotomy", series, 3)
+        cost_row(f"{label}, null='block', n = {n:,}", "NSLefttoRight", series, 3, null="block")
     print()
-    print("rolling NSLefttoRight over 100,000 values (every core):")
-    for label, window, step in (
-        ("windows of 500, step 10", 500, 10),
-        ("windows of 5,000, step 100", 5000, 100),
+    print("rolling NSLefttoRight with p-values against without:")
+    for label, series, window, step in (
+        ("windows of 100, step 1, 5,000 values to 0.01", np.round(x[:5000], 2), 100, 1),
+        ("windows of 500, step 10, 10^5 values", shifted(x), 500, 10),
+        ("windows of 5,000, step 100, 10^5 values", shifted(x), 5000, 100),
     ):
-        without = best(lambda w=window, s=step: rolling(long, w, step=s), 3)
-        with_p = best(lambda w=window, s=step: rolling(long, w, step=s, p_values=True), 3)
+        without = best(lambda s=series, w=window, t=step: rolling(s, w, step=t), 3)
+        with_p = best(lambda s=series, w=window, t=step: rolling(s, w, step=t, p_values=True), 3)
         print(
             f"  {label}: {1000 * without:.0f} ms without p-values, {1000 * with_p:.0f} ms with "
-            f"({with_p / without:.2f} times)"
+            f"({with_p / without:.2f} times)",
+            flush=True,
+        )
+    if arguments.long:
+        command_rows()
+
+
+def command_rows() -> None:
+    """`quorvel FILE` with default settings on 2 * 10^6 values written with 6 decimals."""
+    print()
+    values = np.random.default_rng(5).standard_normal(2_000_000)
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / "long.csv"
+        np.savetxt(path, values, fmt="%.6f")
+        times = {}
+        for label, extra in (("with p-values", []), ("--no-p-values", ["--no-p-values"])):
+            command = [sys.executable, "-m", "quorvel_tools", str(path), *extra]
+
+            def run(command: list[str] = command) -> None:
+                subprocess.run(command, check=True, capture_output=True)
+
+            times[label] = best(run, 2)
+        ratio = times["with p-values"] / times["--no-p-values"]
+        print(
+            f"quorvel FILE, 2,000,000 values with 6 decimals: {times['with p-values']:.2f} s, "
+            f"against {times['--no-p-values']:.2f} s with --no-p-values ({ratio:.2f} times)"
         )
 
 

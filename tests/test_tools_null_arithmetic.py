@@ -104,9 +104,9 @@ def test_ties_within_a_width_count_each_draw_in_part():
 
 def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
     """The rule written out with loops: mid-ranks, tercile indicators and the distance of each
-    mid-rank from the median rank, cut into n // L segments of n // (n // L) values (the rest left out, half
-    at each end), each centred; Bartlett weights 1 - k / (M + 1) up to M; f the larger factor,
-    from 1 to max(4.5, 0.9 n^(1/4))."""
+    mid-rank from the median rank, cut into n // L segments of n // (n // L) values (the rest
+    left out, half at each end), each centred; Bartlett weights 1 - k / (M + 1) up to M; f the
+    larger factor, from 1 to max(4.5, 0.9 n^(1/4))."""
     from quorvel_tools.dependence import (
         band_factor,
         bandwidth,
@@ -156,6 +156,42 @@ def test_band_factor_is_bartlett_over_centred_segments_of_ranks():
     assert band_factor(x) > 2.0
     assert band_factor(np.exp(x)) == band_factor(x * 1e-300) == band_factor(x * 1e300)
     assert band_factor(np.full(50, 7.0)) == band_factor(np.arange(3.0)) == 1.0
+
+
+def test_sequential_p_value_stops_at_the_tenth_draw_at_or_above():
+    """Draws 0.5 and 0.1 in turn against observed 0.3: every other draw reaches it, so the
+    10th does at draw 19 (batches of 20, then more): p = 10 / 19. Against draws that never
+    reach it, all `most` draws and p = 1 / (most + 1). A tie counts when its uniform is above
+    the observed one's: with u = 0.5 and draws' uniforms 0.25, 0.75 in turn, half the ties."""
+    from quorvel_tools.sequential import next_batch, sequential_p_value
+
+    class Uniforms:
+        def __init__(self, values):
+            self.values = itertools.cycle(values)
+
+        def random(self, size):
+            return np.array([next(self.values) for _ in range(size)])
+
+    sizes = []
+
+    def alternating(batch, size):
+        sizes.append(size)
+        return np.resize([0.5, 0.1], size)
+
+    found = sequential_p_value(alternating, 0.3, 0.5, Uniforms([0.0]), most=999)
+    assert (found.p_value, found.draws, found.stopped) == (10 / 19, 19, True)
+    # The ends bracket p with the fixed-draw ends of the 19 draws used: 10 above, no ties.
+    assert (found.p_low, found.p_high) == (10 / 19, 11 / 20)
+    assert sizes == [20]
+    never = sequential_p_value(lambda b, size: np.zeros(size), 0.3, 0.5, Uniforms([0.0]), 99)
+    assert (never.p_value, never.p_low, never.p_high, never.draws) == (0.01, 0.01, 0.01, 99)
+    ties = sequential_p_value(lambda b, s: np.full(s, 0.3), 0.3, 0.5, Uniforms([0.25, 0.75]), 99)
+    assert (ties.p_value, ties.draws) == (10 / 20, 20)  # the 10th tie counted is draw 20
+    assert (ties.p_low, ties.p_high) == (1 / 21, 1.0)
+    nan = sequential_p_value(alternating, float("nan"), 0.5, Uniforms([0.0]), 99)
+    assert math.isnan(nan.p_value) and nan.draws == 0
+    # After 20 draws of which 2 reached: share 3/22, 8 missing: ceil(1.1 * 8 * 22 / 3) = 65.
+    assert (next_batch(0, 0, 999), next_batch(20, 2, 999), next_batch(20, 2, 50)) == (20, 65, 30)
 
 
 @pytest.mark.parametrize("method", RANK_BASED)

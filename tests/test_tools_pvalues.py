@@ -15,6 +15,7 @@ from quorvel_tools.nulltable import null_table
 from quorvel_tools.pvalues import NullSample, interpolated_p_values
 from quorvel_tools.ranknull import RANK_BASED, simulated_null, tie_free_counts
 from quorvel_tools.request import Request
+from quorvel_tools.tiebreak import tie_broken_rows
 
 from helpers import MEASURES
 
@@ -76,19 +77,44 @@ def test_increasing_transform_keeps_value_and_p_value(method):
     assert first.significance.source == "interpolated"  # 700 lies between tabulated lengths
 
 
-def test_ties_dichotomy_and_equal_width_use_the_series_own_shuffles():
+def test_each_kind_of_series_gets_its_path_to_a_p_value():
+    """Ties across a class boundary: the table, read at the measure of the series with its
+    ties broken by the seed; NSdichotomy and equal-width classes: draws of their own values;
+    past the longest tabulated length: that length's null."""
+    from quorvel_tools.pvalues import read_p_values
+    from quorvel_tools.seeds import tie_breaks
+    from quorvel_tools.tiebreak import tie_broken
+
     x = RNG.standard_normal(300)
-    assert analyze(np.round(x, 1), seed=1).significance.source == "permutations"
+    rounded = np.round(x, 1)
+    found = analyze(rounded, seed=1)
+    tested = found.significance
+    assert (tested.source, tested.ties_broken, tested.draws) == ("table", True, 9999)
+    estimator = quorvel.NonStationary()
+    estimator.setupDS(300)
+    assert tested.tested_value == estimator.nsFunc("NSLefttoRight", list(tie_broken(rounded, 1)))
+    assert found.value_exact == estimator.nsFunc("NSLefttoRight", list(rounded))
+    ((sample, _),) = null_table().around("NSLefttoRight", 300)
     assert (
-        analyze(x, method="NSdichotomy", seed=1, permutations=99).significance.source
-        == "permutations"
+        tested.p_value
+        == read_p_values(sample, np.array([tested.tested_value]), tie_breaks(1, 1)).p_value[0]
     )
-    width = analyze(x, binning="equal-width", seed=1, permutations=99)
-    assert width.significance.source == "permutations"
-    # Ties inside a class leave the counts of distinct values: the shared null still holds.
+    for own in (
+        analyze(x, method="NSdichotomy", seed=1, permutations=99),
+        analyze(x, binning="equal-width", seed=1, permutations=99),
+    ):
+        assert own.significance.source in ("permutations", "sequential permutations")
+        assert not own.significance.ties_broken
+    # Ties inside a class leave the counts of distinct values: nothing to break.
     inside = np.sort(x)
     inside[1] = inside[0]
-    assert analyze(inside, seed=1).significance.source == "table"
+    assert (analyze(inside, seed=1).significance.source, found.significance.ties_broken) == (
+        "table",
+        True,
+    )
+    longest = null_table().longest
+    beyond = analyze(RNG.standard_normal(longest + 5), seed=3).significance
+    assert (beyond.source, beyond.draws) == ("longest table", 999)
 
 
 @pytest.mark.parametrize("null", ["iid", "block"])
@@ -105,8 +131,11 @@ def test_p_values_repeat_from_a_seed_whatever_the_workers(method, null):
     )
     tested = one.significance
     assert tested.p_low <= tested.p_value <= tested.p_high
-    own = method == "NSdichotomy"
-    assert tested.draws == (199 if own else 9999) and tested.resolution == 1 / (tested.draws + 1)
+    if method == "NSdichotomy":  # its own draws, stopped once 10 reach the observed value
+        stopped = tested.source == "sequential permutations"
+        assert tested.draws < 199 and tested.p_value == 10 / tested.draws if stopped else True
+    else:
+        assert tested.draws == 9999 and tested.resolution == 1 / 10000
 
 
 def test_p_value_is_randomised_within_ties_only():
@@ -154,7 +183,7 @@ def test_block_null_reads_the_widened_measure_against_the_iid_null():
             iid = permutation_test(x, method=method, permutations=49, seed=2)
             block = permutation_test(x, method=method, null="block", permutations=49, seed=2)
             assert np.array_equal(iid.null_values_exact, block.null_values_exact)
-            assert block.tested_value == tested and block.p_value == found.p_value
+            assert block.tested_value == tested
 
 
 def test_simulated_null_is_cached_reused_and_rebuilt(tmp_path, monkeypatch):
@@ -196,8 +225,14 @@ def test_rolling_windows_share_the_null_and_fall_back_on_ties():
     assert profile.p_values[4] < 0.05 < profile.p_values[0]
     tied = x.copy()
     tied[100:200] = np.round(tied[100:200])
+    # Windows with ties across a boundary read the same table with their ties broken.
     mixed = rolling(tied, 200, step=100, p_values=True, permutations=49, seed=4)
-    assert mixed.sources[0] == "permutations" and mixed.sources[-1] == "table"
+    assert set(mixed.sources) == {"table"} and np.all((0 < mixed.p_values) & (mixed.p_values <= 1))
+    rows = np.round(np.lib.stride_tricks.sliding_window_view(tied, 200)[::100], 0)
+    ranks = tie_broken_rows(rows, 4, 0)
+    for row, rank in zip(rows, ranks, strict=True):
+        assert sorted(rank) == list(range(200))
+        assert np.all(np.diff(row[np.argsort(rank)]) >= 0)  # ranks follow the values
     assert "p_value" in profile.to_frame()
     assert rolling(x, 200, step=50).p_values is None
 

@@ -34,16 +34,19 @@ def tie_free_counts(n: int, classes: int) -> npt.NDArray[np.int64]:
     return counts
 
 
+def ranks_decide(method: str, config: Config, n: int) -> bool:
+    """Whether the measure of n distinct values depends on their ranks alone: a rank-based
+    measure with equal-frequency classes, at a length whose class positions are exact."""
+    return method in RANK_BASED and config.binning == "equal-frequency" and n < EXACT_COUNTS_BELOW
+
+
 def rank_null_applies(method: str, config: Config, counts: npt.NDArray[np.int64]) -> bool:
-    """Whether the measure's null depends on n and the settings only for this series: a
-    rank-based measure, equal-frequency classes, and no tie across a class boundary (the class
-    counts are those of distinct values)."""
+    """Whether the measure's null depends on n and the settings only for this series: the
+    ranks decide it, and no tie across a class boundary (the class counts are those of
+    distinct values)."""
     n = int(counts.sum())
-    return (
-        method in RANK_BASED
-        and config.binning == "equal-frequency"
-        and n < EXACT_COUNTS_BELOW
-        and np.array_equal(counts, tie_free_counts(n, config.classes))
+    return ranks_decide(method, config, n) and np.array_equal(
+        counts, tie_free_counts(n, config.classes)
     )
 
 

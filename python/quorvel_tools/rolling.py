@@ -167,7 +167,9 @@ def rolling_request(series: Any, window: int, step: int, request: Request) -> Ro
         return RollingProfile(
             method, window, step, config.classes, ends, labels, values, unclassified=outside
         )
-    tested = window_significance(method, clean.values, starts, window, values, config, request)
+    tested = window_significance(
+        method, clean.values, starts, window, values, config, request, outside
+    )
     return RollingProfile(
         method,
         window,

@@ -1,7 +1,8 @@
 """The p-value that analyze() and rolling() put next to a measure, and the null it came from.
 
 What each null asks and how it is drawn is in `nullmodels`; where a null is shared by every
-series of a length, in `ranknull`.
+series of a length, in `ranknull`; how a tied series comes to share it, in `tiebreak`; how
+draws of a series' own values stop once the answer is plain, in `sequential`.
 """
 
 from __future__ import annotations
@@ -15,14 +16,16 @@ import numpy.typing as npt
 
 from . import shown
 from .config import Config
-from .engine import run_draws, run_one
+from .engine import run_draws, run_many, run_one
 from .nullmodels import NullModel
 from .nulltable import null_table
 from .progress import progress_bar
 from .pvalues import NullSample, PValues, Reading, interpolated_p_values, read_within, tie_width
-from .ranknull import rank_null_applies, simulated_null, tie_free_counts
+from .ranknull import rank_null_applies, ranks_decide, simulated_null, tie_free_counts
 from .request import Request
 from .seeds import seed_for, tie_breaks, window_seed
+from .sequential import sequential_p_value
+from .tiebreak import tie_broken, tie_broken_rows
 
 
 @dataclass(frozen=True)
@@ -33,10 +36,16 @@ class Significance:
     p-value). `resolution` is the smallest step the null can tell, 1 / (draws + 1).
 
     null: "iid" or "block"; source: "table" (shipped, for this length), "interpolated" (between
-    the two shipped lengths around it), "simulated" (once per length and settings) or
-    "permutations" (of this series' own values). `band_factor` is, under null="block", the
-    long-run variance factor f of the series: the p-value is that of the measure with band
-    multiplier z sqrt(f) (`tested_value`) against the i.i.d. null of the measure at z."""
+    the two shipped lengths around it), "longest table" (past the tables' longest length, the
+    null of that length), "simulated" (once per length and settings), "permutations" (of this
+    series' own values, all `draws` of them) or "sequential permutations" (of its own values,
+    stopped once enough draws reached the observed value: `draws` is how many were made).
+    `band_factor` is, under null="block", the long-run variance factor f of the series: the
+    p-value is that of the measure with band multiplier z sqrt(f) against the i.i.d. null of
+    the measure at z. `ties_broken` says that the series had ties across a class boundary and
+    was tested with them broken at random, which lets a rank-based measure read the null of
+    distinct values. `tested_value` is the measure the p-value is that of, where it is not the
+    reported value (None otherwise)."""
 
     p_value: float
     p_low: float
@@ -46,6 +55,7 @@ class Significance:
     draws: int
     band_factor: float | None = None
     tested_value: float | None = None
+    ties_broken: bool = False
 
     @property
     def resolution(self) -> float:
@@ -53,6 +63,7 @@ class Significance:
 
     def __repr__(self) -> str:
         band = "" if self.band_factor is None else f", band factor {self.band_factor:.2f}"
+        band += ", ties broken at random" if self.ties_broken else ""
         return (
             f"Significance(p_value={shown.p_value(self.p_value, self.resolution)}, "
             f"null={self.null} from {self.source}, {self.draws} draws{band})"
@@ -69,6 +80,7 @@ class Significance:
             "resolution": self.resolution,
             "band_factor": self.band_factor,
             "tested_value": self.tested_value,
+            "ties_broken": self.ties_broken,
         }
 
 
@@ -82,23 +94,39 @@ def significance(
 ) -> Significance:
     """The p-value of one series' measure `observed`, whose class counts are `counts`."""
     seed = seed_for(request.seed, values, method)
-    factor, tested = widened(method, values, observed, config, request.null)
-    shared = _shared_null(method, counts, config, request)
+    model = request.null
+    n = len(values)
+    broken = (
+        model.shares_rank_null
+        and ranks_decide(method, config, n)
+        and not np.array_equal(counts, tie_free_counts(n, config.classes))
+    )
+    tested_series = tie_broken(values, seed) if broken else values
+    factor = None if model.widening is None else model.widening(values)
+    tested = observed
+    if broken or (factor is not None and factor != 1.0):
+        tested = run_one(method, tested_series, _widened_config(config, factor))[0]
+    found = tie_free_counts(n, config.classes) if broken else counts
+    shared = _shared_null(method, found, config, request)
+    uniform = tie_breaks(seed, 1)
     if shared is None:
-        source, own = _own_null(method, values, config, request, seed)
-        shared = source, [(own, 1.0)], request.null.read
-    source, parts, read = shared
-    p = interpolated_p_values(parts, np.array([tested]), tie_breaks(seed, 1), read)
-    draws = min(sample.draws for sample, _ in parts)
+        sequential = _own_p_value(method, values, tested, float(uniform[0]), config, request, seed)
+        p = PValues(*(np.array([v]) for v in sequential[:3]))
+        source, draws = sequential[3], sequential[4]
+    else:
+        source, parts, read = shared
+        p = interpolated_p_values(parts, np.array([tested]), uniform, read)
+        draws = min(sample.draws for sample, _ in parts)
     return Significance(
         float(p.p_value[0]),
         float(p.p_low[0]),
         float(p.p_high[0]),
-        request.null.name,
+        model.name,
         source,
         draws,
         factor,
-        None if factor is None else tested,
+        tested if broken or factor is not None else None,
+        broken,
     )
 
 
@@ -116,8 +144,14 @@ def widened(
     factor = model.widening(values)
     if factor == 1.0:
         return factor, observed
-    wider = replace(config, z=config.z * math.sqrt(factor))
-    return factor, run_one(method, values, wider)[0]
+    return factor, run_one(method, values, _widened_config(config, factor))[0]
+
+
+def _widened_config(config: Config, factor: float | None) -> Config:
+    """The settings with band multiplier z sqrt(f); the same settings where f is None or 1."""
+    if factor is None or factor == 1.0:
+        return config
+    return replace(config, z=config.z * math.sqrt(factor))
 
 
 @dataclass(frozen=True)
@@ -128,6 +162,11 @@ class WindowSignificance:
     sources: tuple[str, ...]
 
 
+# Windows whose ties are broken together: their tie-broken ranks are one array of this many
+# values at most.
+TIE_BROKEN_VALUES = 2**22
+
+
 def window_significance(
     method: str,
     values: npt.NDArray[np.float64],
@@ -136,47 +175,86 @@ def window_significance(
     observed: npt.NDArray[np.float64],
     config: Config,
     request: Request,
+    outside: npt.NDArray[np.int64] | None = None,
 ) -> WindowSignificance:
-    """Windows of one length share a null wherever the measure is rank-based and the window
-    has no tie across a class boundary; the others are each tested against their own values."""
+    """Windows of one length share a null wherever the measure's ranks decide it: a window
+    with a tie across a class boundary, or with values in no class (`outside`), is tested
+    with its ties broken at random; the others are each tested against draws of their own
+    values, stopped once the answer is plain."""
     seed = seed_for(request.seed, values, method)
     uniform = tie_breaks(seed, len(starts))
-    if request.null.widening is not None:
-        observed = observed.copy()
-        for i in np.flatnonzero(~np.isnan(observed)):
-            part = values[starts[i] : starts[i] + window]
-            observed[i] = widened(method, part, observed[i], config, request.null)[1]
+    model = request.null
     counts = tie_free_counts(window, config.classes)
     shared = _shared_null(method, counts, config, request)
+    tested = observed.copy()
+    undefined = np.isnan(observed)
     own = np.ones(len(starts), dtype=bool)
     if shared is not None:
-        own = _boundary_ties(values, starts, window, counts)
+        own[:] = False
+        broken = _boundary_ties(values, starts, window, counts)
+        if outside is not None:
+            broken |= outside > 0
+        broken &= ~undefined
+        if model.widening is None:
+            tested[broken] = _tie_broken_windows(
+                method, values, starts[broken], window, config, request, seed
+            )
+        else:
+            for i in np.flatnonzero(~undefined):
+                part = values[starts[i] : starts[i] + window]
+                factor = model.widening(part)
+                if broken[i] or factor != 1.0:
+                    series = tie_broken(part, window_seed(seed, int(i))) if broken[i] else part
+                    tested[i] = run_one(method, series, _widened_config(config, factor))[0]
+    elif model.widening is not None:
+        for i in np.flatnonzero(~undefined):
+            part = values[starts[i] : starts[i] + window]
+            tested[i] = widened(method, part, observed[i], config, model)[1]
     low, high, p = (np.empty(len(starts)) for _ in range(3))
     sources = [""] * len(starts)
-    if shared is not None and not own.all():
+    if shared is not None:
         source, parts, read = shared
-        found = interpolated_p_values(parts, observed[~own], uniform[~own], read)
-        p[~own], low[~own], high[~own] = found.p_value, found.p_low, found.p_high
-        for i in np.flatnonzero(~own):
-            sources[i] = source
+        found = interpolated_p_values(parts, tested, uniform, read)
+        p[:], low[:], high[:] = found.p_value, found.p_low, found.p_high
+        sources = [source] * len(starts)
     # An undefined window (one class) has no p-value; its shuffles would tell nothing.
-    undefined = np.isnan(observed)
     p[undefined] = low[undefined] = high[undefined] = np.nan
     for i in np.flatnonzero(undefined):
         sources[i] = "undefined"
-    tested = np.flatnonzero(own & ~undefined)
+    drawn = np.flatnonzero(own & ~undefined)
     quiet = replace(request, show_progress=False)
-    with progress_bar(len(tested), f"{method} window nulls", request.show_progress) as bar:
-        for i in tested:
+    with progress_bar(len(drawn), f"{method} window nulls", request.show_progress) as bar:
+        for i in drawn:
             part = values[starts[i] : starts[i] + window]
             own_seed = window_seed(seed, int(i))
-            source, sample = _own_null(method, part, config, quiet, own_seed)
-            found = request.null.read(sample, observed[i : i + 1], uniform[i : i + 1])
-            p[i], low[i], high[i] = found.p_value[0], found.p_low[0], found.p_high[0]
-            sources[i] = source
+            p[i], low[i], high[i], sources[i], _ = _own_p_value(
+                method, part, float(tested[i]), float(uniform[i]), config, quiet, own_seed
+            )
             if bar is not None:
                 bar.update(1)
     return WindowSignificance(PValues(p, low, high), tuple(sources))
+
+
+def _tie_broken_windows(
+    method: str,
+    values: npt.NDArray[np.float64],
+    starts: npt.NDArray[np.int64],
+    window: int,
+    config: Config,
+    request: Request,
+    seed: int,
+) -> npt.NDArray[np.float64]:
+    """The measure of each window with its ties broken at random, on the batch engine."""
+    found = np.empty(len(starts))
+    views = np.lib.stride_tricks.sliding_window_view(values, window)
+    chunk = max(1, TIE_BROKEN_VALUES // window)
+    quiet = replace(request, show_progress=False)
+    for number, first in enumerate(range(0, len(starts), chunk)):
+        rows = tie_broken_rows(views[starts[first : first + chunk]], seed, number)
+        found[first : first + chunk] = run_many(
+            method, list(rows), [config.classes] * len(rows), quiet
+        )[0]
+    return found
 
 
 def _shared_null(
@@ -190,23 +268,35 @@ def _shared_null(
     table = null_table()
     if table.serves(method, config, n):
         parts = table.around(method, n)
-        if len(parts) == 1:
-            return "table", parts, request.null.read
-        return "interpolated", parts, read_within(tie_width(config.classes))
+        if len(parts) == 2:
+            return "interpolated", parts, read_within(tie_width(config.classes))
+        return ("table" if n <= table.longest else "longest table"), parts, request.null.read
     return "simulated", [(simulated_null(method, n, config, request), 1.0)], request.null.read
 
 
-def _own_null(
+def _own_p_value(
     method: str,
     values: npt.NDArray[np.float64],
+    tested: float,
+    uniform: float,
     config: Config,
     request: Request,
     seed: int,
-) -> tuple[str, NullSample]:
-    """Draws of the series' own values, as the request's null model makes them."""
+) -> tuple[float, float, float, str, int]:
+    """p, p_low, p_high, source and draws of `tested` against draws of the series' own values
+    as the request's null model makes them, stopped once the answer is plain."""
     model = request.null
-    drawn, _, _ = run_draws(method, values, config, request, seed, model)
-    return model.source, NullSample.of(drawn)
+    quiet = replace(request, show_progress=False)
+
+    def draw(batch: int, size: int) -> npt.NDArray[np.float64]:
+        batch_request = replace(quiet, permutations=size)
+        seed_of_batch = window_seed(seed, batch)
+        return run_draws(method, values, config, batch_request, seed_of_batch, model)[0]
+
+    ties = np.random.default_rng([seed, 0x5E9])
+    found = sequential_p_value(draw, tested, uniform, ties, request.permutations)
+    source = f"sequential {model.source}" if found.stopped else model.source
+    return found.p_value, found.p_low, found.p_high, source, found.draws
 
 
 def _boundary_ties(
