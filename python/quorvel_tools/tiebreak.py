@@ -15,13 +15,15 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
-# Keys the uniforms that order tied values, apart from the draws and tie-breaks of a seed.
+# Keys the random orders of tied values, apart from the draws and tie-breaks of a seed.
 TIE_ORDER_KEY = 0x7_1EB0
 
 
 def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.float64]:
     """The ranks 0..n-1 of the values, tied values in an order drawn from the seed."""
-    order = np.lexsort((_uniforms(seed, values.shape), values))
+    # A stable sort of the values in a random order leaves each run of ties in that order.
+    shuffled = _generator(seed).permutation(len(values))
+    order = shuffled[np.argsort(values[shuffled], kind="stable")]
     ranks = np.empty(len(values), dtype=np.float64)
     ranks[order] = np.arange(len(values), dtype=np.float64)
     return ranks
@@ -31,12 +33,17 @@ def tie_broken_rows(
     rows: npt.NDArray[np.float64], seed: int, chunk: int
 ) -> npt.NDArray[np.float64]:
     """`tie_broken` of every row (window) of chunk number `chunk` at once, one stream of
-    uniforms for the chunk."""
-    order = np.lexsort((_uniforms(seed, rows.shape, chunk), rows), axis=-1)
+    random orders for the chunk."""
+    width = rows.shape[-1]
+    shuffled = _generator(seed, chunk).permuted(
+        np.broadcast_to(np.arange(width), rows.shape), axis=-1
+    )
+    picked = np.take_along_axis(rows, shuffled, axis=-1)
+    order = np.take_along_axis(shuffled, np.argsort(picked, axis=-1, kind="stable"), axis=-1)
     ranks = np.empty(rows.shape, dtype=np.float64)
-    np.put_along_axis(ranks, order, np.arange(rows.shape[-1], dtype=np.float64), axis=-1)
+    np.put_along_axis(ranks, order, np.arange(width, dtype=np.float64), axis=-1)
     return ranks
 
 
-def _uniforms(seed: int, shape: tuple[int, ...], *more: int) -> npt.NDArray[np.float64]:
-    return np.random.default_rng([seed, TIE_ORDER_KEY, *more]).random(shape)
+def _generator(seed: int, *more: int) -> np.random.Generator:
+    return np.random.default_rng([seed, TIE_ORDER_KEY, *more])
