@@ -7,6 +7,7 @@ where K changes. Fixed seeds: the same figures on every run.
     python benchmarks/calibration.py            # about 25 minutes on two cores
     python benchmarks/calibration.py --quick    # an eighth of the series, to try it
     python benchmarks/calibration.py --only iid|ties|block|flips
+    python benchmarks/calibration.py --only iid --method NSdichotomy
 """
 
 from __future__ import annotations
@@ -71,7 +72,7 @@ def p_values(
     return np.array(found), source, factors, draws
 
 
-def iid_table(quick: bool) -> None:
+def iid_table(quick: bool, methods: tuple[str, ...] = METHODS) -> None:
     print("i.i.d. normal series, null='iid': share of p <= alpha (z: its distance from alpha")
     print("in Monte-Carlo standard errors of the series, sqrt(alpha (1 - alpha) / series); zt:")
     print("the same with the error of a shared null's own draws added, alpha (1 - alpha) /")
@@ -82,7 +83,7 @@ def iid_table(quick: bool) -> None:
     print(f" {'KS':>6} {'KS 95%':>6}")
     for n in LENGTHS:
         for i, method in enumerate(METHODS):
-            if method not in RANK_BASED and n > 100_000:
+            if method not in methods or (method not in RANK_BASED and n > 100_000):
                 continue
             count = series_count(method, n, quick)
             started = time.perf_counter()
@@ -181,10 +182,14 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true", help="an eighth of the series")
     tables = {"iid": iid_table, "ties": ties_table, "block": block_table, "flips": flip_table}
     parser.add_argument("--only", choices=tuple(tables), help="one of the tables")
+    parser.add_argument("--method", choices=METHODS, help="the iid table of one measure only")
     arguments = parser.parse_args()
     for name, table in tables.items():
         if arguments.only in (None, name):
-            table(arguments.quick)
+            if name == "iid" and arguments.method:
+                iid_table(arguments.quick, (arguments.method,))
+            else:
+                table(arguments.quick)
 
 
 if __name__ == "__main__":
