@@ -2,6 +2,7 @@
 // of classes at the inner boundary whose running shares settle best, or closes it.
 #include "measures.hpp"
 
+#include "../core/band_count.hpp"
 #include "../core/class_source.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
@@ -109,7 +110,9 @@ struct Splitting {
 // needed exactly only where it may raise the best, or tie it nearer the centre (within 1.0)
 // than the best-scoring boundary found so far; past that, only the lowest boundary that falls
 // short of the best may matter. The boundaries are scored in any order: of two as near, the
-// lower wins.
+// lower wins. A score that cannot exceed the threshold matters to nothing (the stretch then
+// closes, or a higher score decides), so no score is learnt below that: on a stretch far from
+// settling, each boundary is ruled out as soon as a few of its blocks stray.
 class StretchSplit {
 public:
     StretchSplit(Splitting& splitting, const StretchView& stretch, int s, int e, int level)
@@ -118,6 +121,7 @@ public:
           e_(e),
           level_(level),
           N_(stretch.size()),
+          splitsAt_(exceedingCount(N_, splitting.threshold)),
           scores_(stretch, splitting.z, s, e, splitting.hints.strayAt) {
         const std::vector<double>& b = splitting.b;
         const auto M = static_cast<std::size_t>((s + e) / 2);
@@ -172,7 +176,7 @@ private:
     }
 
     void score(int q) {
-        const std::int64_t need = nearer(q) ? best_ : best_ + 1;
+        const std::int64_t need = std::max(nearer(q) ? best_ : best_ + 1, splitsAt_);
         const std::int64_t atLeast = scores_.atLeast(q, need);
         if (atLeast >= need) {
             best_ = atLeast;
@@ -242,6 +246,7 @@ private:
     int e_;
     int level_;
     int N_;
+    std::int64_t splitsAt_;  // the least score that splits the stretch
     BoundaryScores scores_;
     double centre_ = 0.0;
     bool ordered_ = true;  // no distance is NaN
