@@ -19,7 +19,8 @@ std::shared_ptr<const ClassSource> ClassSource::extract(int first, int last) con
     constexpr std::int64_t kSmall = 16;
     // The window's positions serve any part once built; until then a part's own are built,
     // which costs in proportion to the part instead of the window.
-    const ClassSource& positions = window().byClass_.empty() ? *this : window();
+    const ClassSource& positions =
+        window().byClassBuilt_.load(std::memory_order_acquire) ? window() : *this;
     Labels labels = kSmall * values < index_.n ? positions.mergeFor(first, last, values)
                                                : scanFor(first, last, values);
     return std::make_shared<const ClassSource>(indexLabels(std::move(labels), first, last),
@@ -51,8 +52,8 @@ Labels ClassSource::scanFor(int first, int last, std::int32_t values) const {
 // ascending positions; one insertion pass then puts them in sequence order. Each position
 // carries its class in the low half of a 64-bit key: the keys order as the positions do, and no
 // label is looked up afterwards.
-Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
-    if (byClass_.empty()) {
+const std::vector<std::int32_t>& ClassSource::positionsByClass() const {
+    std::call_once(byClassOnce_, [this] {
         byClass_.resize(static_cast<std::size_t>(index_.n));
         std::vector<std::size_t> next(index_.counts.size());
         for (int c = index_.lowest; c <= index_.K; ++c)
@@ -62,7 +63,13 @@ Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
                 static_cast<std::size_t>(index_.label[static_cast<std::size_t>(i)] - index_.lowest);
             byClass_[next[c]++] = i;
         }
-    }
+        byClassBuilt_.store(true, std::memory_order_release);
+    });
+    return byClass_;
+}
+
+Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
+    const std::vector<std::int32_t>& byClass = positionsByClass();
     int shift = 0;
     while (values > 0 && (index_.n >> (shift + 1)) >= values) ++shift;
     const auto bucket = [shift](std::int32_t position) {
@@ -71,14 +78,14 @@ Labels ClassSource::mergeFor(int first, int last, std::int32_t values) const {
     std::vector<std::size_t> next(bucket(index_.n) + 2, 0);
     const std::size_t from = classStart(index_, first);
     const std::size_t to = classStart(index_, last + 1);
-    for (std::size_t k = from; k < to; ++k) ++next[bucket(byClass_[k]) + 1];
+    for (std::size_t k = from; k < to; ++k) ++next[bucket(byClass[k]) + 1];
     for (std::size_t b = 1; b < next.size(); ++b) next[b] += next[b - 1];
     std::vector<std::uint64_t> keys(to - from);
     for (int c = first; c <= last; ++c) {
         const std::size_t end = classStart(index_, c + 1);
         for (std::size_t k = classStart(index_, c); k < end; ++k)
-            keys[next[bucket(byClass_[k])]++] =
-                static_cast<std::uint64_t>(byClass_[k]) << 32 | static_cast<std::uint32_t>(c);
+            keys[next[bucket(byClass[k])]++] =
+                static_cast<std::uint64_t>(byClass[k]) << 32 | static_cast<std::uint32_t>(c);
     }
     for (std::size_t k = 1; k < keys.size(); ++k) {
         const std::uint64_t key = keys[k];

@@ -3,8 +3,10 @@
 
 #include "class_index.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace quorvel {
@@ -31,13 +33,16 @@ private:
     Labels scanFor(int first, int last, std::int32_t values) const;
     // Merged from this source's positions by class, built on the first call.
     Labels mergeFor(int first, int last, std::int32_t values) const;
+    const std::vector<std::int32_t>& positionsByClass() const;
 
     ClassIndex index_;
     std::shared_ptr<const ClassSource> window_;  // null for the window itself
     // The positions ordered by class, then by position; built when a small part is first taken
-    // from this source, unless the window's serve. Not safe to share between threads, as a
-    // source never is.
+    // from this source, unless the window's serve. Parts of one source may be taken out on
+    // several threads at once: the table is built once, and announced when complete.
     mutable std::vector<std::int32_t> byClass_;
+    mutable std::once_flag byClassOnce_;
+    mutable std::atomic<bool> byClassBuilt_{false};
 };
 
 }  // namespace quorvel

@@ -7,6 +7,7 @@
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
 #include "../core/stretch_score.hpp"
+#include "../core/worker_pool.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -132,7 +133,9 @@ public:
             if (!far(q)) lowestNear_ = q;
     }
 
-    // Returns the chosen boundary, or 0 when the stretch is closed.
+    // Returns the chosen boundary, or 0 when the stretch is closed. Writes only the marks and
+    // hints of the stretch's inner boundaries, so that the stretches of a pass can be split on
+    // several threads at once.
     int split() {
         const int likely = likelyHolder(s_, e_, splitting_.hints.heldIn);
         scoreLikelyFirst(likely);
@@ -140,17 +143,15 @@ public:
         if (chosen == 0)
             for (int q = s_ + 2; q < e_; ++q)
                 if (q != likely && far(q)) score(q);
-        splitting_.hints.heldIn[static_cast<std::size_t>(holder_)] = level_;
+        if (holder_ != 0) splitting_.hints.heldIn[static_cast<std::size_t>(holder_)] = level_;
 
         if (!passes()) {
             for (int q = s_ + 1; q < e_; ++q)
                 splitting_.marks[static_cast<std::size_t>(q)] = splitting_.K;
-            splitting_.decidedCount += e_ - s_ - 1;
             return 0;
         }
         if (chosen == 0) chosen = nearestBest();
         splitting_.marks[static_cast<std::size_t>(chosen)] = level_;
-        splitting_.decidedCount += 1;
         splitting_.hints.peeledAt[static_cast<std::size_t>(chosen)] =
             far(holder_) && chosen != holder_;
         return chosen;
@@ -282,6 +283,9 @@ void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next
     }
 }
 
+// The stretches of a pass are split on the run's threads from this many values between them.
+constexpr std::int64_t kSharedPass = std::int64_t{1} << 16;
+
 }  // namespace
 
 void NSdichotomy(const double* first, const double* last, const MeasureSettings& settings,
@@ -296,7 +300,7 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     std::vector<double> b;
     const auto window = std::make_shared<const ClassSource>(
         classifyWindow(first, last, K, settings.binning, LowestBoundary::Relative,
-                       PositionPrecision::Single, b, &result.H0, *A));
+                       PositionPrecision::Single, b, &result.H0, *A, settings.pool));
     const ClassIndex& index = window->index();
     const int n = index.n;
 
@@ -313,11 +317,23 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     std::vector<OpenStretch> open;
     if (K >= 2 && index.rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, window});
     for (int pass = 1; pass <= K - 1 && !open.empty() && splitting.decidedCount < K - 1; ++pass) {
+        std::vector<int> chosen(open.size());
+        std::vector<std::vector<OpenStretch>> parts(open.size());
+        const auto examine = [&](std::size_t k) {
+            const OpenStretch& stretch = open[k];
+            chosen[k] = StretchSplit(splitting, stretch.view(), stretch.s, stretch.e, pass).split();
+            if (chosen[k] != 0) keepParts(stretch, chosen[k], parts[k]);
+        };
+        std::int64_t values = 0;
+        for (const OpenStretch& stretch : open) values += stretch.view().size();
+        if (settings.pool != nullptr && open.size() > 1 && values >= kSharedPass)
+            settings.pool->forEach(open.size(), examine);
+        else
+            for (std::size_t k = 0; k < open.size(); ++k) examine(k);
         std::vector<OpenStretch> next;
-        for (const OpenStretch& stretch : open) {
-            const int q =
-                StretchSplit(splitting, stretch.view(), stretch.s, stretch.e, pass).split();
-            if (q != 0) keepParts(stretch, q, next);
+        for (std::size_t k = 0; k < open.size(); ++k) {
+            splitting.decidedCount += chosen[k] == 0 ? open[k].e - open[k].s - 1 : 1;
+            next.insert(next.end(), parts[k].begin(), parts[k].end());
         }
         open = std::move(next);
     }
