@@ -137,8 +137,11 @@ void select(const double* first, const double* last, const std::size_t* rank,
         std::vector<Position>& at = tally[k];
         forEachBucket(bucketOf, first + from, first + to,
                       [&](std::size_t, double x, std::int32_t b) {
+                          // Bounded, should the values differ from those counted (changed
+                          // under the run by the caller): the ranks are then meaningless, but
+                          // no value lands outside the gathered ones.
                           Position& next = at[static_cast<std::size_t>(b)];
-                          if (next != kNotWanted) kept[next++] = x;
+                          if (next < gathered) kept[next++] = x;
                       });
     });
 
