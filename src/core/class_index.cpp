@@ -169,7 +169,7 @@ ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, Wor
     index.blockSize = std::max(fewestPerBlock, static_cast<int>(classes));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
-    index.upToBefore.assign(classes * stride, 0);
+    index.upToBefore.resize(classes * stride);  // every entry is recorded below
     const auto blockStart = [&](std::size_t j) {
         return std::min(j * static_cast<std::size_t>(index.blockSize), index.label.size());
     };
