@@ -229,9 +229,17 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
         for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
     }
     // A short window takes blocks down to 16 values, which its band tests decide whole more
-    // often than they would walk them.
+    // often than they would walk them. A long one takes blocks of half as many values again as
+    // there are classes, so that labels and block counts together stay within the size of the
+    // window itself (blocks of K values made the counts as large as the labels), at about the
+    // same speed.
     constexpr std::size_t kShortWindow = 4096;
-    return indexLabels(std::move(labels), 0, K, n < kShortWindow ? 16 : kFewestPerBlock, pool);
+    constexpr std::size_t kLongWindow = std::size_t{1} << 20;
+    int fewest = n < kShortWindow ? 16 : kFewestPerBlock;
+    if (n >= kLongWindow)
+        fewest = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{K} + K / 2, fewest,
+                                                           static_cast<std::int64_t>(n)));
+    return indexLabels(std::move(labels), 0, K, fewest, pool);
 }
 
 }  // namespace quorvel
