@@ -165,8 +165,16 @@ ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, Wor
     const auto classes = static_cast<std::size_t>(K - lowest + 1);
     // Blocks of a few hundred values would leave a short window a block or two, which every band
     // test then walks position by position; blocks of K values keep the table near one count a
-    // position whatever n is.
-    index.blockSize = std::max(fewestPerBlock, static_cast<int>(classes));
+    // position whatever n is. A long sequence takes blocks of half as many values again as it
+    // has classes, so that its labels and block counts together stay within the size of the
+    // window's values (blocks of K values made the counts as large as the labels), at about
+    // the same speed.
+    constexpr std::size_t kLongSequence = std::size_t{1} << 20;
+    const std::size_t perBlock =
+        index.label.size() >= kLongSequence ? classes + classes / 2 : classes;
+    index.blockSize = std::max(
+        fewestPerBlock, static_cast<int>(std::min<std::size_t>(
+                            perBlock, static_cast<std::size_t>(std::numeric_limits<int>::max()))));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
     index.upToBefore.resize(classes * stride);  // every entry is recorded below
@@ -229,17 +237,9 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
         for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
     }
     // A short window takes blocks down to 16 values, which its band tests decide whole more
-    // often than they would walk them. A long one takes blocks of half as many values again as
-    // there are classes, so that labels and block counts together stay within the size of the
-    // window itself (blocks of K values made the counts as large as the labels), at about the
-    // same speed.
+    // often than they would walk them.
     constexpr std::size_t kShortWindow = 4096;
-    constexpr std::size_t kLongWindow = std::size_t{1} << 20;
-    int fewest = n < kShortWindow ? 16 : kFewestPerBlock;
-    if (n >= kLongWindow)
-        fewest = static_cast<int>(std::clamp<std::int64_t>(std::int64_t{K} + K / 2, fewest,
-                                                           static_cast<std::int64_t>(n)));
-    return indexLabels(std::move(labels), 0, K, fewest, pool);
+    return indexLabels(std::move(labels), 0, K, n < kShortWindow ? 16 : kFewestPerBlock, pool);
 }
 
 }  // namespace quorvel

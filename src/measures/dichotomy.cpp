@@ -298,11 +298,19 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     // Lowest boundary relative to the minimum (min - 0.01 |min|), unlike the other measures, and
     // single-precision positions: the reference records have them so for this measure.
     std::vector<double> b;
-    const auto window = std::make_shared<const ClassSource>(
+    auto window = std::make_shared<const ClassSource>(
         classifyWindow(first, last, K, settings.binning, LowestBoundary::Relative,
                        PositionPrecision::Single, b, &result.H0, *A, settings.pool));
-    const ClassIndex& index = window->index();
-    const int n = index.n;
+    const int n = window->index().n;
+    // The counts of classes 1..c, for the final partition: the window itself is released as
+    // soon as no stretch is followed through it.
+    std::vector<std::int32_t> upTo(static_cast<std::size_t>(K) + 1, 0);
+    for (int c = 1; c <= K; ++c)
+        upTo[static_cast<std::size_t>(c)] =
+            upTo[static_cast<std::size_t>(c) - 1] + window->index().count(c);
+    const auto rangeCount = [&](int s, int e) {
+        return upTo[static_cast<std::size_t>(e)] - upTo[static_cast<std::size_t>(s) - 1];
+    };
 
     Splitting splitting{
         b, z, threshold, K, Marks(static_cast<std::size_t>(K) + 1, 0), 0, ScoringHints(K)};
@@ -315,14 +323,17 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     // and its splits bound the stretches of the next pass. A stretch without values keeps its
     // inner marks at 0 and is never examined.
     std::vector<OpenStretch> open;
-    if (K >= 2 && index.rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, window});
+    if (K >= 2 && rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, std::move(window)});
     for (int pass = 1; pass <= K - 1 && !open.empty() && splitting.decidedCount < K - 1; ++pass) {
         std::vector<int> chosen(open.size());
         std::vector<std::vector<OpenStretch>> parts(open.size());
+        // Each stretch lets go of its source once examined: a source no part follows any
+        // longer is released then, rather than at the end of the pass.
         const auto examine = [&](std::size_t k) {
-            const OpenStretch& stretch = open[k];
+            OpenStretch& stretch = open[k];
             chosen[k] = StretchSplit(splitting, stretch.view(), stretch.s, stretch.e, pass).split();
             if (chosen[k] != 0) keepParts(stretch, chosen[k], parts[k]);
+            stretch.source.reset();
         };
         std::int64_t values = 0;
         for (const OpenStretch& stretch : open) values += stretch.view().size();
@@ -344,7 +355,7 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     int s = 0;
     for (int e = 1; e <= K; ++e) {
         if (mark(e) == 0 || mark(e) == dropped) continue;
-        const std::int32_t count = index.rangeCount(s + 1, e);
+        const std::int32_t count = rangeCount(s + 1, e);
         const double p = static_cast<double>(count) / static_cast<double>(n);
         (*A)(e, 4) = static_cast<double>(count);
         (*A)(e, 5) = p;
