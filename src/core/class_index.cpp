@@ -181,29 +181,43 @@ ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, Wor
     const auto blockStart = [&](std::size_t j) {
         return std::min(j * static_cast<std::size_t>(index.blockSize), index.label.size());
     };
-    const auto countBlock = [&](std::size_t j, std::vector<std::int32_t>& counts) {
+    const auto countBlock = [&](std::size_t j, std::int32_t* counts) {
         const std::size_t from = blockStart(j);
         const std::size_t to = blockStart(j + 1);
         pollInterrupt(static_cast<std::int64_t>(to - from));
         for (std::size_t i = from; i < to; ++i)
             ++counts[static_cast<std::size_t>(index.label[i] - lowest)];
     };
-    // The blocks are counted in ranges, one per thread: first each range's own counts, then,
-    // from the counts of the ranges before it, its part of the table.
+    // The blocks are counted in ranges, one per thread: first each range's own counts (all but
+    // the last's), then, from the counts of the ranges before it, its part of the table. The
+    // last range's counts end as the totals.
     const auto blocks = static_cast<std::size_t>(index.blocks);
     const std::size_t fewest = fewestBlocksPerRange(index.blockSize);
     const std::size_t ranges = rangeCount(pool, blocks, fewest);
-    std::vector<std::vector<std::int32_t>> before(ranges + 1,
-                                                  std::vector<std::int32_t>(classes, 0));
+    index.counts.assign(classes, 0);
+    // Slot k: the counts before range k + 1, for k = 0..ranges-2.
+    std::vector<std::int32_t> before((ranges - 1) * classes, 0);
     if (ranges > 1) {
         forEachRange(pool, blocks, fewest, [&](std::size_t k, std::size_t from, std::size_t to) {
-            for (std::size_t j = from; j < to; ++j) countBlock(j, before[k + 1]);
+            if (k + 1 == ranges) return;
+            for (std::size_t j = from; j < to; ++j) countBlock(j, before.data() + k * classes);
         });
-        for (std::size_t k = 1; k <= ranges; ++k)
-            for (std::size_t c = 0; c < classes; ++c) before[k][c] += before[k - 1][c];
+        for (std::size_t k = 1; k + 1 < ranges; ++k)
+            for (std::size_t c = 0; c < classes; ++c)
+                before[k * classes + c] += before[(k - 1) * classes + c];
+        std::copy(before.end() - static_cast<std::ptrdiff_t>(classes), before.end(),
+                  index.counts.begin());
     }
     forEachRange(pool, blocks, fewest, [&](std::size_t k, std::size_t from, std::size_t to) {
-        std::vector<std::int32_t> counts = before[k];
+        // Each range runs on counts of its own, starting from those before it.
+        std::vector<std::int32_t> first;
+        std::int32_t* counts = index.counts.data();
+        if (k == 0 && ranges > 1) {
+            first.assign(classes, 0);
+            counts = first.data();
+        } else if (k + 1 < ranges) {
+            counts = before.data() + (k - 1) * classes;
+        }
         const auto recordBoundary = [&](std::size_t boundary) {
             std::int32_t upTo = 0;
             for (std::size_t c = 0; c < classes; ++c) {
@@ -215,10 +229,7 @@ ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, Wor
             recordBoundary(j);
             countBlock(j, counts);
         }
-        if (to == blocks) {
-            recordBoundary(blocks);
-            index.counts = counts;
-        }
+        if (to == blocks) recordBoundary(blocks);
     });
     return index;
 }

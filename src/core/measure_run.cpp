@@ -3,12 +3,12 @@
 #include "worker_pool.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <stdexcept>
-#include <vector>
 
 namespace quorvel {
 namespace {
@@ -26,15 +26,13 @@ void requireValidWindow(const double* first, const double* last, WorkerPool* poo
     // only when there is one to name.
     const auto values = static_cast<std::size_t>(n);
     constexpr std::size_t kFewestPerRange = std::size_t{1} << 18;
-    std::vector<char> found(rangeCount(pool, values, kFewestPerRange), 0);
-    forEachRange(pool, values, kFewestPerRange,
-                 [&](std::size_t k, std::size_t from, std::size_t to) {
-                     bool anyNaN = false;
-                     for (const double* x = first + from; x != first + to; ++x)
-                         anyNaN |= std::isnan(*x);
-                     found[k] = anyNaN ? 1 : 0;
-                 });
-    if (std::find(found.begin(), found.end(), 1) == found.end()) return;
+    std::atomic<bool> anyNaN{false};
+    forEachRange(pool, values, kFewestPerRange, [&](std::size_t, std::size_t from, std::size_t to) {
+        bool found = false;
+        for (const double* x = first + from; x != first + to; ++x) found |= std::isnan(*x);
+        if (found) anyNaN.store(true, std::memory_order_relaxed);
+    });
+    if (!anyNaN.load(std::memory_order_relaxed)) return;
     const double* nan = std::find_if(first, last, [](double x) { return std::isnan(x); });
     throw std::invalid_argument("window contains NaN at position " + std::to_string(nan - first) +
                                 ": remove or fill missing values first");

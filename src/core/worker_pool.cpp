@@ -96,16 +96,4 @@ std::size_t rangeCount(const WorkerPool* pool, std::size_t n, std::size_t fewest
     return std::clamp<std::size_t>(n / std::max<std::size_t>(fewest, 1), 1, pool->size());
 }
 
-std::size_t forEachRange(WorkerPool* pool, std::size_t n, std::size_t fewest,
-                         const std::function<void(std::size_t, std::size_t, std::size_t)>& range) {
-    const std::size_t ranges = rangeCount(pool, n, fewest);
-    const auto bound = [&](std::size_t k) { return n / ranges * k + std::min(k, n % ranges); };
-    if (ranges == 1) {
-        range(0, 0, n);
-        return 1;
-    }
-    pool->forEach(ranges, [&](std::size_t k) { range(k, bound(k), bound(k + 1)); });
-    return ranges;
-}
-
 }  // namespace quorvel

@@ -47,13 +47,23 @@ private:
     std::exception_ptr failure_;
 };
 
-// Cuts [0, n) into ranges of at least `fewest` items, about one per thread of `pool`, and runs
-// range(k, begin, end) for each, k numbering the ranges from 0; on the calling thread alone
-// when `pool` is null. Returns the number of ranges (at least one; one range [0, 0) when n = 0).
-std::size_t forEachRange(WorkerPool* pool, std::size_t n, std::size_t fewest,
-                         const std::function<void(std::size_t, std::size_t, std::size_t)>& range);
-
 // How many ranges forEachRange cuts [0, n) into, so that callers can size their tallies.
 std::size_t rangeCount(const WorkerPool* pool, std::size_t n, std::size_t fewest);
+
+// Cuts [0, n) into ranges of at least `fewest` items, about one per thread of `pool`, and runs
+// range(k, begin, end) for each, k numbering the ranges from 0; on the calling thread alone,
+// with no call in between, when there is one range (one range [0, 0) when n = 0).
+template <typename Range>
+void forEachRange(WorkerPool* pool, std::size_t n, std::size_t fewest, const Range& range) {
+    const std::size_t ranges = rangeCount(pool, n, fewest);
+    if (ranges == 1) {
+        range(std::size_t{0}, std::size_t{0}, n);
+        return;
+    }
+    const auto bound = [n, ranges](std::size_t k) {
+        return n / ranges * k + (k < n % ranges ? k : n % ranges);
+    };
+    pool->forEach(ranges, [&](std::size_t k) { range(k, bound(k), bound(k + 1)); });
+}
 
 }  // namespace quorvel
