@@ -90,17 +90,19 @@ def long_series(kind, n, rng):
         return rng.normal(size=n) + np.linspace(0.0, 0.4, n)
     if kind == "tied":
         return rng.integers(0, 60, size=n).astype(float)
-    # Constant stretches among noise, with signed zeros, whose order the boundaries must keep.
+    # Constant stretches, and zeros signed + in the first half and - in the second: a boundary
+    # among them is the first zero in the window's order, which threads must keep.
     x = np.repeat(rng.normal(size=n // 4000 + 1), 4000)[:n]
-    x[rng.random(n) < 0.2] = 0.0
-    x[rng.random(n) < 0.1] = -0.0
+    zeros = rng.random(n) < 0.3
+    x[zeros] = 0.0
+    x[n // 2 :][zeros[n // 2 :]] = -0.0
     return x
 
 
 @pytest.mark.parametrize("kind", ["continuous", "tied", "stretches"])
 def test_a_long_series_on_threads_is_the_module_bit_for_bit(kind):
-    # Past 2^19 values a run shares its work with the workers.
-    n = 2**19 + 4321
+    # Past 2^19 values a run shares its work with the workers; past 2^20 its blocks are wider.
+    n = 2**20 + 4321
     x = long_series(kind, n, np.random.default_rng(28))
     for K, mode in [(None, EQUAL_FREQUENCY), (3, EQUAL_FREQUENCY), (90, EQUAL_WIDTH)]:
         est = estimator(1, mode=mode)
