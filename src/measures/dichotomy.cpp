@@ -324,9 +324,14 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     // inner marks at 0 and is never examined.
     std::vector<OpenStretch> open;
     if (K >= 2 && rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, std::move(window)});
+    // What each stretch of a pass chose and kept; their room is reused from pass to pass, as a
+    // short window makes many passes of little work.
+    std::vector<int> chosen;
+    std::vector<std::vector<OpenStretch>> parts;
     for (int pass = 1; pass <= K - 1 && !open.empty() && splitting.decidedCount < K - 1; ++pass) {
-        std::vector<int> chosen(open.size());
-        std::vector<std::vector<OpenStretch>> parts(open.size());
+        chosen.assign(open.size(), 0);
+        if (parts.size() < open.size()) parts.resize(open.size());
+        for (std::size_t k = 0; k < open.size(); ++k) parts[k].clear();
         // Each stretch lets go of its source once examined: a source no part follows any
         // longer is released then, rather than at the end of the pass.
         const auto examine = [&](std::size_t k) {
