@@ -1,21 +1,33 @@
 """Time each measure against numpy.sort of the same window, with its cost per value, its ratio
-to NSLefttoRight on the same window and the peak memory of each run.
+to NSLefttoRight on the same window and the peak memory of each run; then the same series
+through analyze() on one thread and on --workers threads (the figures checked bit for bit
+against the module's), with the extra peak memory of the engine's run and the ratio to
+statsmodels' KPSS test on the same series (when statsmodels is installed).
 
 Usage: python benchmarks/bench_measures.py [--sizes 100 500 ...] [--kinds noise int10 ...]
-                                           [--measures NSLefttoRight ...] [--huge]
+                                           [--measures NSLefttoRight ...] [--workers 2]
+                                           [--huge] [--huge-sizes 10000000 100000000]
 """
 
 from __future__ import annotations
 
-import argparse
-import ctypes
-import time
-from collections.abc import Callable
+import os
 
-import numpy as np
+# KPSS's BLAS calls are small: threads of OpenBLAS only wait on each other, and on a shared
+# machine made them 100 times slower here. Set before NumPy loads it.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
-import quorvel
-from quorvel_tools.config import METHODS
+import argparse  # noqa: E402
+import ctypes  # noqa: E402
+import time  # noqa: E402
+import warnings  # noqa: E402
+from collections.abc import Callable  # noqa: E402
+
+import numpy as np  # noqa: E402
+
+import quorvel  # noqa: E402
+from quorvel_tools import _engine, analyze  # noqa: E402
+from quorvel_tools.config import METHODS  # noqa: E402
 
 
 def noise(rng: np.random.Generator, n: int) -> np.ndarray:
@@ -112,9 +124,43 @@ def best_time(fn: Callable[[], object], repeat: int) -> float:
     return best
 
 
-def bench(kind: str, n: int, measures: list[str], repeat: int) -> None:
+def peak_mib(fn: Callable[[], object]) -> float:
+    """Extra peak resident memory of one call, in MiB."""
+    reset_peak_rss()
+    base = rss_kib("VmRSS")
+    fn()
+    return (rss_kib("VmHWM") - base) / 1024
+
+
+def kpss_time(series: np.ndarray, repeat: int) -> float | None:
+    """statsmodels' KPSS test with its default lags, or None without statsmodels."""
+    try:
+        from statsmodels.tsa.stattools import kpss
+    except ImportError:
+        return None
+
+    with warnings.catch_warnings():  # p-values clipped to the table, notes on return types
+        warnings.simplefilter("ignore")
+        return best_time(lambda: kpss(series, nlags="auto"), repeat)
+
+
+def through_engine(
+    name: str, series: np.ndarray, workers: int, est: quorvel.NonStationary
+) -> bytes:
+    """The engine's run of the measure on `workers` threads, checked against the module's run."""
+    K = est.getA().shape[0] - 1
+    value, H0, H, table, _ = _engine.run(name, series, K, 1.96, 0.925845, 1, workers)
+    got = np.array([value, H0, H]).tobytes() + table.tobytes()
+    expected = np.array([est.nsFunc(name, series), est.getH0(), est.getH()]).tobytes()
+    if got != expected + est.getA().tobytes():
+        raise AssertionError(f"{name} on {workers} workers differs from the module")
+    return got
+
+
+def bench(kind: str, n: int, measures: list[str], repeat: int, workers: int) -> None:
     series = KINDS[kind](np.random.default_rng(12345), n)
     sort_time = best_time(lambda: np.sort(series), max(repeat, 3))
+    kpss = kpss_time(series, repeat)
     est = quorvel.NonStationary()
     est.setupDS(n)
     K = est.getA().shape[0] - 1
@@ -137,6 +183,30 @@ def bench(kind: str, n: int, measures: list[str], repeat: int) -> None:
         f"{n:>9} {kind:<9} {K:>5} {sort_time * 1e3:9.3f} ms | " + " | ".join(cells),
         flush=True,
     )
+    # analyze() on one thread and on `workers`, and the engine's run alone for its memory.
+    cells = []
+    for name in measures:
+        through_engine(name, series, workers, est)
+        spent = {}
+        for threads in (1, workers):
+            with warnings.catch_warnings():  # values in no class, for NSdichotomy on zeros
+                warnings.simplefilter("ignore")
+                spent[threads] = best_time(
+                    lambda threads=threads, name=name: analyze(
+                        series, method=name, p_values=False, workers=threads
+                    ),
+                    repeat,
+                )
+        run_peak = peak_mib(
+            lambda name=name: _engine.run(name, series, K, 1.96, 0.925845, 1, workers)
+        )
+        to_kpss = f"{spent[workers] / kpss:5.2f}x" if kpss else "    -"
+        cells.append(
+            f"{spent[1] * 1e3:9.3f} ms {spent[workers] * 1e3:9.3f} ms"
+            f" {spent[1] / spent[workers]:5.2f}x {to_kpss} {run_peak:6.1f} MiB"
+        )
+    shown = f"{kpss * 1e3:9.3f} ms" if kpss else "        -   "
+    print(f"{'':>9} {'analyze':<9} {'':>5} {shown} | " + " | ".join(cells), flush=True)
 
 
 def main() -> None:
@@ -149,12 +219,21 @@ def main() -> None:
     parser.add_argument("--kinds", nargs="+", default=list(KINDS), choices=list(KINDS))
     parser.add_argument("--measures", nargs="+", default=list(METHODS), choices=list(METHODS))
     parser.add_argument("--repeat", type=int, default=3, help="runs per measure (best is shown)")
-    parser.add_argument("--huge", action="store_true", help="add one line for n = 10^7 (noise)")
+    parser.add_argument("--workers", type=int, default=2, help="threads of analyze()'s second run")
+    parser.add_argument("--huge", action="store_true", help="add lines for --huge-sizes (noise)")
+    parser.add_argument(
+        "--huge-sizes", type=int, nargs="+", default=[10**7], help="n = 10^8 takes about 6 GiB"
+    )
     args = parser.parse_args()
 
     print(
         "per measure: best time, cost per value, ratio to NSLefttoRight and to numpy.sort of the"
-        " same window, peak memory of the run"
+        " same window, extra peak memory of the module's run (which copies its input)"
+    )
+    print(
+        f"then, 'analyze': analyze() on 1 and on {args.workers} threads, the speed-up, the ratio"
+        " to statsmodels' KPSS (its time under np.sort), extra peak memory of the engine's run"
+        " (which reads the array in place); every figure checked bit for bit against the module"
     )
     fixed = quorvel.NonStationary()
     fixed.setupDS(2)
@@ -167,9 +246,10 @@ def main() -> None:
     )
     for n in args.sizes:
         for kind in args.kinds:
-            bench(kind, n, args.measures, args.repeat)
+            bench(kind, n, args.measures, args.repeat, args.workers)
     if args.huge:
-        bench("noise", 10**7, args.measures, args.repeat)
+        for n in args.huge_sizes:
+            bench("noise", n, args.measures, args.repeat, args.workers)
 
 
 if __name__ == "__main__":

@@ -85,6 +85,43 @@ def test_permutations_are_the_documented_shuffles_for_any_worker_count(name):
     assert not np.array_equal(other[0], expected[0]) or name == "NSdichotomy"
 
 
+def long_series(kind, n, rng):
+    if kind == "continuous":  # a drifting level, so that stretches split and close
+        return rng.normal(size=n) + np.linspace(0.0, 0.4, n)
+    if kind == "tied":
+        return rng.integers(0, 60, size=n).astype(float)
+    # Constant stretches, and zeros signed + in the first half and - in the second: a boundary
+    # among them is the first zero in the window's order, which threads must keep.
+    x = np.repeat(rng.normal(size=n // 4000 + 1), 4000)[:n]
+    zeros = rng.random(n) < 0.3
+    x[zeros] = 0.0
+    x[n // 2 :][zeros[n // 2 :]] = -0.0
+    return x
+
+
+@pytest.mark.parametrize("kind", ["continuous", "tied", "stretches"])
+def test_a_long_series_on_threads_is_the_module_bit_for_bit(kind):
+    # Past 2^19 values a run shares its work with the workers; past 2^20 its blocks are wider.
+    n = 2**20 + 4321
+    x = long_series(kind, n, np.random.default_rng(28))
+    for K, mode in [(None, EQUAL_FREQUENCY), (3, EQUAL_FREQUENCY), (90, EQUAL_WIDTH)]:
+        est = estimator(1, mode=mode)
+        if K is None:
+            est.setupDS(n)
+        else:
+            est.setup(K, Z, ACCEPT, mode)
+        classes = est.getA().shape[0] - 1
+        for name in MEASURES:
+            value = est.nsFunc(name, x)
+            expected = np.array([value, est.getH0(), est.getH()]).tobytes() + est.getA().tobytes()
+            groups = None
+            for workers in (1, 2, 3):
+                got = _engine.run(name, x, classes, Z, ACCEPT, mode, workers)
+                assert np.array(got[:3]).tobytes() + got[3].tobytes() == expected, (name, K)
+                assert groups is None or got[4] == groups, (name, K, workers)
+                groups = got[4]
+
+
 def test_shuffles_are_uniform_over_orders():
     # Every order of three values comes up about as often as the others.
     counts = {}

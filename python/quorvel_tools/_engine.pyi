@@ -19,7 +19,13 @@ class TaskError(ValueError):
     reason: str
 
 def run(
-    method: str, series: npt.ArrayLike, classes: int, z: float, accept: float, mode: int
+    method: str,
+    series: npt.ArrayLike,
+    classes: int,
+    z: float,
+    accept: float,
+    mode: int,
+    workers: int = 1,
 ) -> tuple[
     float, float, float, npt.NDArray[np.float64], list[tuple[int, int, int, float, str]]
 ]: ...

@@ -65,7 +65,9 @@ def analyze(
         series' values (ranks and ties, not units), so that a series, or any strictly
         increasing transform of it, always gets the same draws and tie-break.
     workers : int or None, default None
-        Threads of the batch engine; None for every core this process may use.
+        Threads of the engine; None for every core this process may use. A series of 2^19
+        values or more is measured on all of them, and a null's draws are spread over them;
+        every figure is the same for any number.
     show_progress : bool or None, default None
         A progress bar; None shows one on long runs in a terminal.
 
@@ -112,7 +114,7 @@ def analyze_request(series: Any, request: Request) -> dict[str, Analysis]:
 def run(method: str, series: Series, config: Config, request: Request) -> Analysis:
     """One measure on an already checked series, configured by `config`; with its p-value
     if the request asks for one."""
-    value, H0, H, table, formed = run_one(method, series.values, config)
+    value, H0, H, table, formed = run_one(method, series.values, config, request.worker_count)
     counts = np.rint(table[1:, 1]).astype(np.int64)
     tested = None
     if math.isnan(value):

@@ -37,10 +37,11 @@ def check_workers(workers: object) -> int:
 
 
 def run_one(
-    method: str, values: npt.NDArray[np.float64], config: Config
+    method: str, values: npt.NDArray[np.float64], config: Config, workers: int = 1
 ) -> tuple[float, float, float, npt.NDArray[np.float64], list[FormedGroup]]:
-    """value, H0, H, the result table and the groups the measure formed."""
-    return _engine.run(method, values, config.classes, *_shared(config))
+    """value, H0, H, the result table and the groups the measure formed; a long series on
+    `workers` threads, with the same figures for any number."""
+    return _engine.run(method, values, config.classes, *_shared(config), workers)
 
 
 def run_windows(

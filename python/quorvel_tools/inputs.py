@@ -76,7 +76,10 @@ def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
         raw, labels = _unwrap_pandas(data)
         name, label_name = _pandas_names(data)
     values = _as_float_array(raw)
-    missing = np.isnan(values)
+    # One pass for the usual all-finite series; the others are told where their NaN or
+    # infinite values lie.
+    finite = bool(np.isfinite(values).all())
+    missing = np.zeros(0, dtype=bool) if finite else np.isnan(values)
     if missing.any():
         if nan_policy == "raise":
             first = int(np.argmax(missing))
@@ -92,7 +95,7 @@ def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
         positions = kept if positions is None else positions[kept]
         values = values[~missing]
         labels = None if labels is None else labels[~missing]
-    if np.isinf(values).any():
+    if not finite and np.isinf(values).any():
         first = int(np.argmax(np.isinf(values)))
         at = first if positions is None else int(positions[first])
         raise ValueError(f"the series holds an infinite value at position {at}")

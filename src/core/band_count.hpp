@@ -27,6 +27,9 @@ struct BandGoal {
 // The least in-band count whose fraction count/n passes `threshold` (n + 1 when none does).
 std::int64_t passingCount(int n, double threshold);
 
+// The least count whose fraction count/n exceeds `threshold` strictly (n + 1 when none does).
+std::int64_t exceedingCount(int n, double threshold);
+
 // Goal for a pass/fail verdict against `threshold`.
 inline BandGoal verdictGoal(int n, double threshold) {
     const std::int64_t needed = passingCount(n, threshold);

@@ -2,6 +2,7 @@
 
 #include "interrupt.hpp"
 #include "monotone_buckets.hpp"
+#include "worker_pool.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -146,53 +147,110 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 }  // namespace
 
-ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock) {
+namespace {
+
+// Blocks per range of the labels counted on one thread: ranges of at least about 2^18 values.
+std::size_t fewestBlocksPerRange(int blockSize) {
+    return std::max<std::size_t>(1, (std::size_t{1} << 18) / static_cast<std::size_t>(blockSize));
+}
+
+}  // namespace
+
+ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, WorkerPool* pool) {
     ClassIndex index;
     index.n = static_cast<int>(labels.size());
     index.K = K;
     index.lowest = lowest;
     index.label = std::move(labels);
     const auto classes = static_cast<std::size_t>(K - lowest + 1);
-    index.counts.assign(classes, 0);
     // Blocks of a few hundred values would leave a short window a block or two, which every band
     // test then walks position by position; blocks of K values keep the table near one count a
-    // position whatever n is.
-    index.blockSize = std::max(fewestPerBlock, static_cast<int>(classes));
+    // position whatever n is. A long sequence takes blocks of half as many values again as it
+    // has classes, so that its labels and block counts together stay within the size of the
+    // window's values (blocks of K values made the counts as large as the labels), at about
+    // the same speed.
+    constexpr std::size_t kLongSequence = std::size_t{1} << 20;
+    const std::size_t perBlock =
+        index.label.size() >= kLongSequence ? classes + classes / 2 : classes;
+    index.blockSize = std::max(
+        fewestPerBlock, static_cast<int>(std::min<std::size_t>(
+                            perBlock, static_cast<std::size_t>(std::numeric_limits<int>::max()))));
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
-    index.upToBefore.assign(classes * stride, 0);
-    const auto recordBoundary = [&](std::size_t boundary) {
-        std::int32_t upTo = 0;
-        for (std::size_t c = 0; c < classes; ++c) {
-            upTo += index.counts[c];
-            index.upToBefore[c * stride + boundary] = upTo;
-        }
+    index.upToBefore.resize(classes * stride);  // every entry is recorded below
+    const auto blockStart = [&](std::size_t j) {
+        return std::min(j * static_cast<std::size_t>(index.blockSize), index.label.size());
     };
-    for (int j = 0; j < index.blocks; ++j) {
-        recordBoundary(static_cast<std::size_t>(j));
-        const auto from = static_cast<std::size_t>(j) * static_cast<std::size_t>(index.blockSize);
-        const std::size_t to =
-            std::min(from + static_cast<std::size_t>(index.blockSize), index.label.size());
+    const auto countBlock = [&](std::size_t j, std::int32_t* counts) {
+        const std::size_t from = blockStart(j);
+        const std::size_t to = blockStart(j + 1);
         pollInterrupt(static_cast<std::int64_t>(to - from));
         for (std::size_t i = from; i < to; ++i)
-            ++index.counts[static_cast<std::size_t>(index.label[i] - lowest)];
+            ++counts[static_cast<std::size_t>(index.label[i] - lowest)];
+    };
+    // The blocks are counted in ranges, one per thread: first each range's own counts (all but
+    // the last's), then, from the counts of the ranges before it, its part of the table. The
+    // last range's counts end as the totals.
+    const auto blocks = static_cast<std::size_t>(index.blocks);
+    const std::size_t fewest = fewestBlocksPerRange(index.blockSize);
+    const std::size_t ranges = rangeCount(pool, blocks, fewest);
+    index.counts.assign(classes, 0);
+    // Slot k: the counts before range k + 1, for k = 0..ranges-2.
+    std::vector<std::int32_t> before((ranges - 1) * classes, 0);
+    if (ranges > 1) {
+        forEachRange(pool, blocks, fewest, [&](std::size_t k, std::size_t from, std::size_t to) {
+            if (k + 1 == ranges) return;
+            for (std::size_t j = from; j < to; ++j) countBlock(j, before.data() + k * classes);
+        });
+        for (std::size_t k = 1; k + 1 < ranges; ++k)
+            for (std::size_t c = 0; c < classes; ++c)
+                before[k * classes + c] += before[(k - 1) * classes + c];
+        std::copy(before.end() - static_cast<std::ptrdiff_t>(classes), before.end(),
+                  index.counts.begin());
     }
-    recordBoundary(stride - 1);
+    forEachRange(pool, blocks, fewest, [&](std::size_t k, std::size_t from, std::size_t to) {
+        // Each range runs on counts of its own, starting from those before it.
+        std::vector<std::int32_t> first;
+        std::int32_t* counts = index.counts.data();
+        if (k == 0 && ranges > 1) {
+            first.assign(classes, 0);
+            counts = first.data();
+        } else if (k + 1 < ranges) {
+            counts = before.data() + (k - 1) * classes;
+        }
+        const auto recordBoundary = [&](std::size_t boundary) {
+            std::int32_t upTo = 0;
+            for (std::size_t c = 0; c < classes; ++c) {
+                upTo += counts[c];
+                index.upToBefore[c * stride + boundary] = upTo;
+            }
+        };
+        for (std::size_t j = from; j < to; ++j) {
+            recordBoundary(j);
+            countBlock(j, counts);
+        }
+        if (to == blocks) recordBoundary(blocks);
+    });
     return index;
 }
 
-ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K) {
+ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K,
+                    WorkerPool* pool) {
     const auto n = static_cast<std::size_t>(last - first);
     Labels labels(n);
     if (K >= 1 && searchable(b)) {
-        BucketedSearch(b, n).labelAll(first, n, labels.data());
+        const BucketedSearch search(b, n);
+        forEachRange(pool, n, std::size_t{1} << 18,
+                     [&](std::size_t, std::size_t from, std::size_t to) {
+                         search.labelAll(first + from, to - from, labels.data() + from);
+                     });
     } else {
         for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
     }
     // A short window takes blocks down to 16 values, which its band tests decide whole more
     // often than they would walk them.
     constexpr std::size_t kShortWindow = 4096;
-    return indexLabels(std::move(labels), 0, K, n < kShortWindow ? 16 : kFewestPerBlock);
+    return indexLabels(std::move(labels), 0, K, n < kShortWindow ? 16 : kFewestPerBlock, pool);
 }
 
 }  // namespace quorvel

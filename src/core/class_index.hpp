@@ -9,6 +9,8 @@
 
 namespace quorvel {
 
+class WorkerPool;
+
 // Positions are 0-based; classes are 1..K, 0 meaning "in no class" in a window. The sequence is
 // cut into blocks of blockSize positions (the last may be shorter), and for every block boundary
 // j = 0..blocks the index keeps how many of the positions before it have a class up to c, for
@@ -45,10 +47,14 @@ struct ClassIndex {
 // Blocks of at least this many positions keep the work per block small beside the positions.
 constexpr int kFewestPerBlock = 32;
 
-// Indexes a sequence of labels in lowest..K, in blocks of at least fewestPerBlock positions.
-ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock = kFewestPerBlock);
+// Indexes a sequence of labels in lowest..K, in blocks of at least fewestPerBlock positions, on
+// the threads of `pool` (null: the calling thread alone).
+ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock = kFewestPerBlock,
+                       WorkerPool* pool = nullptr);
 
-// Classifies the window [first, last) into the classes (b[c-1], b[c]], c = 1..K.
-ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K);
+// Classifies the window [first, last) into the classes (b[c-1], b[c]], c = 1..K, on the threads
+// of `pool` (null: the calling thread alone).
+ClassIndex classify(const double* first, const double* last, const std::vector<double>& b, int K,
+                    WorkerPool* pool = nullptr);
 
 }  // namespace quorvel

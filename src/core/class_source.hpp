@@ -3,41 +3,63 @@
 
 #include "class_index.hpp"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace quorvel {
 
-// A classified window, or a part of it taken out by class. Every part keeps its window, so that
-// once the window's positions by class are built, every later part is merged from them.
-class ClassSource : public std::enable_shared_from_this<ClassSource> {
+// The positions of a sequence ordered by class, then by position, with where each class's
+// begin: built on first need, once, whichever thread needs it, and announced when complete.
+class PositionsByClass {
+public:
+    // The table of `index`, built on the first call.
+    const PositionsByClass& of(const ClassIndex& index);
+    bool built() const { return built_.load(std::memory_order_acquire); }
+
+    int n = 0;
+    int lowest = 0;
+    std::vector<std::int32_t> positions;
+    std::vector<std::size_t> start;  // where class lowest + k begins, for k = 0..classes
+
+private:
+    std::once_flag once_;
+    std::atomic<bool> built_{false};
+};
+
+// A classified window, or a part of it taken out by class. Every part shares its window's
+// positions by class (not the window itself, which is released once no stretch reads it), so
+// that once they are built, every later part is merged from them.
+class ClassSource {
 public:
     // A window.
-    explicit ClassSource(ClassIndex index) : index_(std::move(index)) {}
-    // A part taken out of `window`.
-    ClassSource(ClassIndex index, std::shared_ptr<const ClassSource> window)
-        : index_(std::move(index)), window_(std::move(window)) {}
+    explicit ClassSource(ClassIndex index)
+        : index_(std::move(index)),
+          positions_(std::make_shared<PositionsByClass>()),
+          windowPositions_(positions_) {}
+    // A part of the window whose positions are `windowPositions`.
+    ClassSource(ClassIndex index, std::shared_ptr<PositionsByClass> windowPositions)
+        : index_(std::move(index)),
+          positions_(std::make_shared<PositionsByClass>()),
+          windowPositions_(std::move(windowPositions)) {}
 
     const ClassIndex& index() const { return index_; }
 
     // The values of classes first..last (within the index's classes), in sequence order,
-    // indexed on their own.
+    // indexed on their own. Parts of one source may be taken out on several threads at once.
     std::shared_ptr<const ClassSource> extract(int first, int last) const;
 
 private:
-    const ClassSource& window() const { return window_ ? *window_ : *this; }
-
     Labels scanFor(int first, int last, std::int32_t values) const;
-    // Merged from this source's positions by class, built on the first call.
-    Labels mergeFor(int first, int last, std::int32_t values) const;
 
     ClassIndex index_;
-    std::shared_ptr<const ClassSource> window_;  // null for the window itself
-    // The positions ordered by class, then by position; built when a small part is first taken
-    // from this source, unless the window's serve. Not safe to share between threads, as a
-    // source never is.
-    mutable std::vector<std::int32_t> byClass_;
+    // This source's positions by class, built when a small part is first taken from it, unless
+    // the window's serve.
+    std::shared_ptr<PositionsByClass> positions_;
+    std::shared_ptr<PositionsByClass> windowPositions_;
 };
 
 }  // namespace quorvel

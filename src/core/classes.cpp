@@ -50,7 +50,7 @@ void requireClasses(int K, const char* measure) {
 
 std::vector<double> classBoundaries(const double* first, const double* last, int K, Binning binning,
                                     LowestBoundary lowest, PositionPrecision precision,
-                                    Eigen::MatrixXd& A) {
+                                    Eigen::MatrixXd& A, WorkerPool* pool) {
     const int n = static_cast<int>(last - first);
     const bool equalFrequency = binning == Binning::EqualFrequency;
     if (K < 0 || (equalFrequency && K < 1))
@@ -66,7 +66,7 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
         for (int i = 1; i <= K; ++i)
             ranks[static_cast<std::size_t>(i)] =
                 static_cast<std::size_t>(positions[static_cast<std::size_t>(i - 1)] - 1);
-        b = valuesAtRanks(first, last, ranks);
+        b = valuesAtRanks(first, last, ranks, pool);
         b[0] = lowestBoundary(b[0], equalFrequency, lowest);
     } else {
         // Equal widths need only the extremes of the window.
@@ -85,18 +85,19 @@ std::vector<double> classBoundaries(const double* first, const double* last, int
 
 ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
                           LowestBoundary lowest, PositionPrecision precision,
-                          std::vector<double>& b, double* H0out, Eigen::MatrixXd& A) {
-    b = classBoundaries(first, last, K, binning, lowest, precision, A);
-    ClassIndex index = classify(first, last, b, K);
+                          std::vector<double>& b, double* H0out, Eigen::MatrixXd& A,
+                          WorkerPool* pool) {
+    b = classBoundaries(first, last, K, binning, lowest, precision, A, pool);
+    ClassIndex index = classify(first, last, b, K, pool);
     classFrequencies(index, H0out, A);
     return index;
 }
 
 ClassIndex classifyWindow(const double* first, const double* last, int K, Binning binning,
                           LowestBoundary lowest, PositionPrecision precision, double* H0out,
-                          Eigen::MatrixXd& A) {
+                          Eigen::MatrixXd& A, WorkerPool* pool) {
     std::vector<double> b;
-    return classifyWindow(first, last, K, binning, lowest, precision, b, H0out, A);
+    return classifyWindow(first, last, K, binning, lowest, precision, b, H0out, A, pool);
 }
 
 void classFrequencies(const ClassIndex& index, double* H0out, Eigen::MatrixXd& A) {

@@ -12,6 +12,8 @@
 
 namespace quorvel {
 
+class WorkerPool;
+
 enum class GroupKind : std::uint8_t {
     Group,       // a group the measure closed
     Core,        // NSLocaltoGlobal's core
@@ -29,13 +31,16 @@ struct FormedGroup {
 };
 
 // The configuration of one run: K classes, band multiplier z, acceptance fraction `threshold`,
-// the binning, and whether the groups are wanted (most runs, a null's draws, only need H).
+// the binning, whether the groups are wanted (most runs, a null's draws, only need H), and the
+// threads the run may share its work with (null: the calling thread alone). The result is the
+// same, bit for bit, on any number of threads.
 struct MeasureSettings {
     int K;
     double z;
     double threshold;
     Binning binning;
     bool groups = false;
+    WorkerPool* pool = nullptr;
 };
 
 // What a run gives. A caller keeps one from run to run (a batch worker does), so the table's

@@ -1,6 +1,9 @@
 #include "measure_run.hpp"
 
+#include "worker_pool.hpp"
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,15 +17,22 @@ constexpr std::uint64_t kMaxWindow = std::numeric_limits<std::int32_t>::max();
 
 // Windows are counted in 32 bits and their values ordered, so they must be short enough and
 // NaN-free.
-void requireValidWindow(const double* first, const double* last) {
+void requireValidWindow(const double* first, const double* last, WorkerPool* pool) {
     const std::ptrdiff_t n = last - first;
     if (n == 0) throw std::invalid_argument("empty window: a measure needs at least one value");
     if (static_cast<std::uint64_t>(n) > kMaxWindow)
         throw std::invalid_argument("window too long: at most 2147483647 values are accepted");
-    // A branch-free scan first (it vectorises); the position only when there is one to name.
-    bool anyNaN = false;
-    for (const double* x = first; x != last; ++x) anyNaN |= std::isnan(*x);
-    if (!anyNaN) return;
+    // A branch-free scan first (it vectorises), in ranges over the run's threads; the position
+    // only when there is one to name.
+    const auto values = static_cast<std::size_t>(n);
+    constexpr std::size_t kFewestPerRange = std::size_t{1} << 18;
+    std::atomic<bool> anyNaN{false};
+    forEachRange(pool, values, kFewestPerRange, [&](std::size_t, std::size_t from, std::size_t to) {
+        bool found = false;
+        for (const double* x = first + from; x != first + to; ++x) found |= std::isnan(*x);
+        if (found) anyNaN.store(true, std::memory_order_relaxed);
+    });
+    if (!anyNaN.load(std::memory_order_relaxed)) return;
     const double* nan = std::find_if(first, last, [](double x) { return std::isnan(x); });
     throw std::invalid_argument("window contains NaN at position " + std::to_string(nan - first) +
                                 ": remove or fill missing values first");
@@ -52,7 +62,7 @@ void shapeTable(Eigen::MatrixXd& table, std::uint64_t K) {
 
 void runMeasure(AlgorithmFn measure, const double* first, const double* last,
                 const MeasureSettings& settings, MeasureResult& result) {
-    requireValidWindow(first, last);
+    requireValidWindow(first, last, settings.pool);
     shapeTable(result.table, static_cast<std::uint64_t>(settings.K));
     result.groups.clear();
     result.value = result.H0 = result.H = std::numeric_limits<double>::quiet_NaN();

@@ -2,6 +2,7 @@
 
 #include "monotone_buckets.hpp"
 #include "sort.hpp"
+#include "worker_pool.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -67,7 +68,8 @@ std::pair<double, double> sampledRange(const double* first, const double* last) 
 // ranks. The values are spread over monotone buckets; only the buckets holding a wanted rank are
 // kept, and each of them is resolved the same way within its own, narrower range.
 void select(const double* first, const double* last, const std::size_t* rank,
-            const std::size_t* rankEnd, std::size_t rankBase, double* out, int depth) {
+            const std::size_t* rankEnd, std::size_t rankBase, double* out, int depth,
+            WorkerPool* pool) {
     const auto n = static_cast<std::size_t>(last - first);
     const auto wanted = static_cast<std::size_t>(rankEnd - rank);
     // Many wanted ranks leave few buckets to drop: then a sort is cheaper.
@@ -91,11 +93,24 @@ void select(const double* first, const double* last, const std::size_t* rank,
     }
 
     const auto buckets = static_cast<std::size_t>(bucketOf.count());
-    std::vector<Position> start(buckets + 1, 0);
-    forEachBucket(bucketOf, first, last, [&](std::size_t, double, std::int32_t k) {
-        ++start[static_cast<std::size_t>(k) + 1];
+    // The values are counted and gathered in ranges of the window, one per thread; each range
+    // has its own tally per bucket, and gathers after the ranges before it, so that the kept
+    // values lie in the same order as one pass over the window would put them.
+    constexpr std::size_t kFewestPerRange = std::size_t{1} << 18;
+    const std::size_t ranges = rangeCount(pool, n, kFewestPerRange);
+    std::vector<std::vector<Position>> tally(ranges, std::vector<Position>(buckets, 0));
+    forEachRange(pool, n, kFewestPerRange, [&](std::size_t k, std::size_t from, std::size_t to) {
+        std::vector<Position>& count = tally[k];
+        forEachBucket(bucketOf, first + from, first + to, [&](std::size_t, double, std::int32_t b) {
+            ++count[static_cast<std::size_t>(b)];
+        });
     });
-    for (std::size_t k = 0; k < buckets; ++k) start[k + 1] += start[k];
+    std::vector<Position> start(buckets + 1, 0);
+    for (std::size_t b = 0; b < buckets; ++b) {
+        Position inBucket = 0;
+        for (const std::vector<Position>& count : tally) inBucket += count[b];
+        start[b + 1] = start[b] + inBucket;
+    }
 
     // Where each wanted bucket's values go in the gathered array.
     std::vector<Position> cursor(buckets, kNotWanted);
@@ -108,10 +123,26 @@ void select(const double* first, const double* last, const std::size_t* rank,
             gathered += start[k + 1] - start[k];
         }
     }
+    // Each range's own cursors, past the values of the ranges before it.
+    for (std::size_t b = 0; b < buckets; ++b) {
+        Position at = cursor[b];
+        for (std::vector<Position>& count : tally) {
+            const Position values = count[b];
+            count[b] = at;
+            if (at != kNotWanted) at += values;
+        }
+    }
     std::vector<double> kept(gathered);
-    forEachBucket(bucketOf, first, last, [&](std::size_t, double x, std::int32_t k) {
-        Position& at = cursor[static_cast<std::size_t>(k)];
-        if (at != kNotWanted) kept[at++] = x;
+    forEachRange(pool, n, kFewestPerRange, [&](std::size_t k, std::size_t from, std::size_t to) {
+        std::vector<Position>& at = tally[k];
+        forEachBucket(bucketOf, first + from, first + to,
+                      [&](std::size_t, double x, std::int32_t b) {
+                          // Bounded, should the values differ from those counted (changed
+                          // under the run by the caller): the ranks are then meaningless, but
+                          // no value lands outside the gathered ones.
+                          Position& next = at[static_cast<std::size_t>(b)];
+                          if (next < gathered) kept[next++] = x;
+                      });
     });
 
     // The wanted buckets, in ascending order, hold consecutive stretches of kept.
@@ -124,7 +155,7 @@ void select(const double* first, const double* last, const std::size_t* rank,
         const std::size_t* bucketEnd = rank;
         while (bucketEnd != rankEnd && *bucketEnd - rankBase < start[k + 1]) ++bucketEnd;
         const double* part = kept.data() + offset;
-        select(part, part + size, rank, bucketEnd, rankBase + start[k], out, depth + 1);
+        select(part, part + size, rank, bucketEnd, rankBase + start[k], out, depth + 1, nullptr);
         out += bucketEnd - rank;
         rank = bucketEnd;
         offset += size;
@@ -134,7 +165,7 @@ void select(const double* first, const double* last, const std::size_t* rank,
 }  // namespace
 
 std::vector<double> valuesAtRanks(const double* first, const double* last,
-                                  const std::vector<std::size_t>& ranks) {
+                                  const std::vector<std::size_t>& ranks, WorkerPool* pool) {
     std::vector<double> result(ranks.size());
     // A short window is sorted whole anyway: picking from it needs no distinct ranks.
     if (static_cast<std::size_t>(last - first) < kSortBelow) {
@@ -146,7 +177,7 @@ std::vector<double> valuesAtRanks(const double* first, const double* last,
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
     std::vector<double> distinctValues(distinct.size());
     select(first, last, distinct.data(), distinct.data() + distinct.size(), 0,
-           distinctValues.data(), 0);
+           distinctValues.data(), 0, pool);
 
     for (std::size_t i = 0; i < ranks.size(); ++i) {
         const auto at = std::lower_bound(distinct.begin(), distinct.end(), ranks[i]);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -30,6 +31,18 @@ struct RunAllocator {
     }
     void deallocate(T* memory, std::size_t count) noexcept {
         releaseRunBytes(memory, count * sizeof(T));
+    }
+
+    // Elements made without a value are left unset: every per-value array is written in full
+    // before it is read, by the threads of the run where there are several, so that no pass
+    // of one thread zeroes the fresh memory first.
+    template <typename U>
+    void construct(U* at) noexcept {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
     }
 
     friend bool operator==(const RunAllocator&, const RunAllocator&) noexcept { return true; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -34,7 +35,14 @@ double fromOrderedKey(std::uint64_t key) {
 void sortAscending(std::vector<double>& values) {
     const std::size_t n = values.size();
     if (n < kRadixFrom) {
-        std::sort(values.begin(), values.end());
+        // A NaN, which a caller's values can only hold when changed under a run, goes last
+        // rather than breaking the sort's ordering; NaN-free values are sorted with < alone.
+        if (std::any_of(values.begin(), values.end(), [](double x) { return std::isnan(x); }))
+            std::sort(values.begin(), values.end(), [](double a, double b) {
+                return a < b || (std::isnan(b) && !std::isnan(a));
+            });
+        else
+            std::sort(values.begin(), values.end());
         return;
     }
     // Least significant digit first, one counting pass per digit; a digit that every key shares

@@ -28,10 +28,12 @@ struct MeasureSpec {
     double threshold;
     Binning binning;
 
-    // A run with K classes into `result` (its groups only when `groups`), and its figures.
+    // A run with K classes into `result` (its groups only when `groups`), sharing its work with
+    // the threads of `pool` when there is one, and its figures.
     Figures run(const double* first, const double* last, int K, MeasureResult& result,
-                bool groups = false) const {
-        runMeasure(measure, first, last, MeasureSettings{K, z, threshold, binning, groups}, result);
+                bool groups = false, WorkerPool* pool = nullptr) const {
+        runMeasure(measure, first, last, MeasureSettings{K, z, threshold, binning, groups, pool},
+                   result);
         return Figures{result.value, result.H0, result.H};
     }
 };

@@ -2,6 +2,7 @@
 // the interpreter lock. Arguments are checked and copied out of Python objects before the lock
 // is released; the lock is taken back only to look for Ctrl-C and to report progress.
 #include "../core/non_stationary.hpp"
+#include "../core/worker_pool.hpp"
 #include "../measures/registry.hpp"
 #include "batch.hpp"
 #include "shuffle.hpp"
@@ -244,16 +245,24 @@ const char* kindName(quorvel::GroupKind kind) {
 constexpr py::ssize_t kValuesRunHere = py::ssize_t{1} << 16;
 constexpr int kClassesRunHere = 1024;
 
+// A run shares its work with more threads only from this length: below it, waking them costs
+// about as much as they save.
+constexpr py::ssize_t kValuesShared = py::ssize_t{1} << 19;
+
 // One run that also returns its table and the groups as the measure formed them, in class
-// order: (first, last, count, share, kind) each.
+// order: (first, last, count, share, kind) each. A long series shares the run with `workers`
+// threads in all; the figures are the same for any number.
 py::tuple single(const std::string& method, const Doubles& series, std::int64_t classes, double z,
-                 double accept, int mode) {
+                 double accept, int mode, int workers) {
     const MeasureSpec measure = spec(method, z, accept, mode);
     const int K = checkedClasses(classes);
+    const unsigned threads = checkedWorkers(workers);
     if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
     quorvel::MeasureResult result;
+    std::optional<quorvel::WorkerPool> pool;
     const auto runHere = [&] {
-        return measure.run(series.data(), series.data() + series.size(), K, result, true);
+        return measure.run(series.data(), series.data() + series.size(), K, result, true,
+                           pool ? &*pool : nullptr);
     };
     if (series.size() <= kValuesRunHere && K <= kClassesRunHere) {
         const py::gil_scoped_release released;
@@ -261,6 +270,7 @@ py::tuple single(const std::string& method, const Doubles& series, std::int64_t 
     } else {
         // On a worker like any batch, so that Ctrl-C stops it: the calling thread waits and
         // looks for signals, which the run cannot do without the interpreter lock.
+        if (threads > 1 && series.size() >= kValuesShared) pool.emplace(threads);
         runUnlocked(1, 1, [&](std::size_t, Scratch&) { return runHere(); }, std::nullopt);
     }
     std::vector<quorvel::FormedGroup>& groups = result.groups;
@@ -299,8 +309,9 @@ PYBIND11_MODULE(_engine, m) {
     m.attr("DEFAULT_Z") = quorvel::kDefaultZ;
     m.attr("DEFAULT_ACCEPT") = quorvel::kDefaultAcceptFraction;
     m.def("run", &single, py::arg("method"), py::arg("series"), py::arg("classes"), py::arg("z"),
-          py::arg("accept"), py::arg("mode"),
-          "value, H0, H, the result table and the groups the measure formed, for one series.");
+          py::arg("accept"), py::arg("mode"), py::arg("workers") = 1,
+          "value, H0, H, the result table and the groups the measure formed, for one series, "
+          "on `workers` threads from 2^19 values (the figures are the same for any number).");
     m.def("windows", &windows, py::arg("method"), py::arg("series"), py::arg("starts"),
           py::arg("stops"), py::arg("classes"), py::arg("z"), py::arg("accept"), py::arg("mode"),
           py::arg("workers"), py::arg("progress") = py::none(),

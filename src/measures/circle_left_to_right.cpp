@@ -367,7 +367,7 @@ void NSCircleLefttoRight(const double* first, const double* last, const MeasureS
     // for this measure (unlike the other three, whose positions are single precision).
     const ClassIndex index =
         classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
-                       PositionPrecision::Double, &result.H0, result.table);
+                       PositionPrecision::Double, &result.H0, result.table, settings.pool);
 
     ArcPartitions arcs(index, settings.z, settings.threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,

@@ -2,10 +2,12 @@
 // of classes at the inner boundary whose running shares settle best, or closes it.
 #include "measures.hpp"
 
+#include "../core/band_count.hpp"
 #include "../core/class_source.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
 #include "../core/stretch_score.hpp"
+#include "../core/worker_pool.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -109,7 +111,9 @@ struct Splitting {
 // needed exactly only where it may raise the best, or tie it nearer the centre (within 1.0)
 // than the best-scoring boundary found so far; past that, only the lowest boundary that falls
 // short of the best may matter. The boundaries are scored in any order: of two as near, the
-// lower wins.
+// lower wins. A score that cannot exceed the threshold matters to nothing (the stretch then
+// closes, or a higher score decides), so no score is learnt below that: on a stretch far from
+// settling, each boundary is ruled out as soon as a few of its blocks stray.
 class StretchSplit {
 public:
     StretchSplit(Splitting& splitting, const StretchView& stretch, int s, int e, int level)
@@ -118,6 +122,7 @@ public:
           e_(e),
           level_(level),
           N_(stretch.size()),
+          splitsAt_(exceedingCount(N_, splitting.threshold)),
           scores_(stretch, splitting.z, s, e, splitting.hints.strayAt) {
         const std::vector<double>& b = splitting.b;
         const auto M = static_cast<std::size_t>((s + e) / 2);
@@ -128,7 +133,9 @@ public:
             if (!far(q)) lowestNear_ = q;
     }
 
-    // Returns the chosen boundary, or 0 when the stretch is closed.
+    // Returns the chosen boundary, or 0 when the stretch is closed. Writes only the marks and
+    // hints of the stretch's inner boundaries, so that the stretches of a pass can be split on
+    // several threads at once.
     int split() {
         const int likely = likelyHolder(s_, e_, splitting_.hints.heldIn);
         scoreLikelyFirst(likely);
@@ -136,17 +143,15 @@ public:
         if (chosen == 0)
             for (int q = s_ + 2; q < e_; ++q)
                 if (q != likely && far(q)) score(q);
-        splitting_.hints.heldIn[static_cast<std::size_t>(holder_)] = level_;
+        if (holder_ != 0) splitting_.hints.heldIn[static_cast<std::size_t>(holder_)] = level_;
 
         if (!passes()) {
             for (int q = s_ + 1; q < e_; ++q)
                 splitting_.marks[static_cast<std::size_t>(q)] = splitting_.K;
-            splitting_.decidedCount += e_ - s_ - 1;
             return 0;
         }
         if (chosen == 0) chosen = nearestBest();
         splitting_.marks[static_cast<std::size_t>(chosen)] = level_;
-        splitting_.decidedCount += 1;
         splitting_.hints.peeledAt[static_cast<std::size_t>(chosen)] =
             far(holder_) && chosen != holder_;
         return chosen;
@@ -172,7 +177,7 @@ private:
     }
 
     void score(int q) {
-        const std::int64_t need = nearer(q) ? best_ : best_ + 1;
+        const std::int64_t need = std::max(nearer(q) ? best_ : best_ + 1, splitsAt_);
         const std::int64_t atLeast = scores_.atLeast(q, need);
         if (atLeast >= need) {
             best_ = atLeast;
@@ -242,6 +247,7 @@ private:
     int e_;
     int level_;
     int N_;
+    std::int64_t splitsAt_;  // the least score that splits the stretch
     BoundaryScores scores_;
     double centre_ = 0.0;
     bool ordered_ = true;  // no distance is NaN
@@ -277,6 +283,9 @@ void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next
     }
 }
 
+// The stretches of a pass are split on the run's threads from this many values between them.
+constexpr std::int64_t kSharedPass = std::int64_t{1} << 16;
+
 }  // namespace
 
 void NSdichotomy(const double* first, const double* last, const MeasureSettings& settings,
@@ -289,11 +298,19 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     // Lowest boundary relative to the minimum (min - 0.01 |min|), unlike the other measures, and
     // single-precision positions: the reference records have them so for this measure.
     std::vector<double> b;
-    const auto window = std::make_shared<const ClassSource>(
+    auto window = std::make_shared<const ClassSource>(
         classifyWindow(first, last, K, settings.binning, LowestBoundary::Relative,
-                       PositionPrecision::Single, b, &result.H0, *A));
-    const ClassIndex& index = window->index();
-    const int n = index.n;
+                       PositionPrecision::Single, b, &result.H0, *A, settings.pool));
+    const int n = window->index().n;
+    // The counts of classes 1..c, for the final partition: the window itself is released as
+    // soon as no stretch is followed through it.
+    std::vector<std::int32_t> upTo(static_cast<std::size_t>(K) + 1, 0);
+    for (int c = 1; c <= K; ++c)
+        upTo[static_cast<std::size_t>(c)] =
+            upTo[static_cast<std::size_t>(c) - 1] + window->index().count(c);
+    const auto rangeCount = [&](int s, int e) {
+        return upTo[static_cast<std::size_t>(e)] - upTo[static_cast<std::size_t>(s) - 1];
+    };
 
     Splitting splitting{
         b, z, threshold, K, Marks(static_cast<std::size_t>(K) + 1, 0), 0, ScoringHints(K)};
@@ -306,13 +323,33 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     // and its splits bound the stretches of the next pass. A stretch without values keeps its
     // inner marks at 0 and is never examined.
     std::vector<OpenStretch> open;
-    if (K >= 2 && index.rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, window});
+    if (K >= 2 && rangeCount(1, K) != 0) open.push_back(OpenStretch{0, K, std::move(window)});
+    // What each stretch of a pass chose and kept; their room is reused from pass to pass, as a
+    // short window makes many passes of little work.
+    std::vector<int> chosen;
+    std::vector<std::vector<OpenStretch>> parts;
     for (int pass = 1; pass <= K - 1 && !open.empty() && splitting.decidedCount < K - 1; ++pass) {
+        chosen.assign(open.size(), 0);
+        if (parts.size() < open.size()) parts.resize(open.size());
+        for (std::size_t k = 0; k < open.size(); ++k) parts[k].clear();
+        // Each stretch lets go of its source once examined: a source no part follows any
+        // longer is released then, rather than at the end of the pass.
+        const auto examine = [&](std::size_t k) {
+            OpenStretch& stretch = open[k];
+            chosen[k] = StretchSplit(splitting, stretch.view(), stretch.s, stretch.e, pass).split();
+            if (chosen[k] != 0) keepParts(stretch, chosen[k], parts[k]);
+            stretch.source.reset();
+        };
+        std::int64_t values = 0;
+        for (const OpenStretch& stretch : open) values += stretch.view().size();
+        if (settings.pool != nullptr && open.size() > 1 && values >= kSharedPass)
+            settings.pool->forEach(open.size(), examine);
+        else
+            for (std::size_t k = 0; k < open.size(); ++k) examine(k);
         std::vector<OpenStretch> next;
-        for (const OpenStretch& stretch : open) {
-            const int q =
-                StretchSplit(splitting, stretch.view(), stretch.s, stretch.e, pass).split();
-            if (q != 0) keepParts(stretch, q, next);
+        for (std::size_t k = 0; k < open.size(); ++k) {
+            splitting.decidedCount += chosen[k] == 0 ? open[k].e - open[k].s - 1 : 1;
+            next.insert(next.end(), parts[k].begin(), parts[k].end());
         }
         open = std::move(next);
     }
@@ -323,7 +360,7 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     int s = 0;
     for (int e = 1; e <= K; ++e) {
         if (mark(e) == 0 || mark(e) == dropped) continue;
-        const std::int32_t count = index.rangeCount(s + 1, e);
+        const std::int32_t count = rangeCount(s + 1, e);
         const double p = static_cast<double>(count) / static_cast<double>(n);
         (*A)(e, 4) = static_cast<double>(count);
         (*A)(e, 5) = p;

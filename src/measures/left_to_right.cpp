@@ -43,7 +43,7 @@ void NSLefttoRight(const double* first, const double* last, const MeasureSetting
     // for this measure (single precision differs from exact positions only past 2^24 values).
     const ClassIndex index =
         classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
-                       PositionPrecision::Single, &result.H0, result.table);
+                       PositionPrecision::Single, &result.H0, result.table, settings.pool);
 
     result.H = 0.0;
     for (int s = 1; s <= K;) {

@@ -176,7 +176,7 @@ void NSLocaltoGlobal(const double* first, const double* last, const MeasureSetti
     // for this measure (single precision differs from exact positions only past 2^24 values).
     const ClassIndex index =
         classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
-                       PositionPrecision::Single, &result.H0, result.table);
+                       PositionPrecision::Single, &result.H0, result.table, settings.pool);
     Grouping grouping(index, settings, result);
 
     const Core core = searchCore(grouping);
