@@ -80,7 +80,9 @@ def mid_ranks(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
     """Ranks from 0 to n - 1, tied values sharing the mean of their ranks."""
     _, inverse, counts = np.unique(values, return_inverse=True, return_counts=True)
     ends = np.cumsum(counts)
-    return (ends - (counts + 1) / 2.0)[inverse.ravel()]
+    # Annotated, as NumPy 1.x leaves np.unique untyped.
+    ranks: npt.NDArray[np.float64] = (ends - (counts + 1) / 2.0)[inverse.ravel()]
+    return ranks
 
 
 def long_run_factor(rows: npt.NDArray[np.float64]) -> float:
