@@ -18,6 +18,7 @@ from .result import Analysis, UnclassifiedValuesWarning
 from .rolling import RollingProfile, rolling
 from .running import RunningShares
 from .significance import Significance
+from .verdict import Component, Verdict, verdict
 
 try:
     __version__ = _metadata.version("quorvel")
@@ -30,6 +31,7 @@ __all__ = [
     "METHODS",
     "RESULT_SCHEMA",
     "Analysis",
+    "Component",
     "Group",
     "MissingDependencyError",
     "NullCacheWarning",
@@ -41,10 +43,12 @@ __all__ = [
     "Series",
     "Significance",
     "UnclassifiedValuesWarning",
+    "Verdict",
     "analyze",
     "analyze_many",
     "clear_null_cache",
     "permutation_test",
     "rolling",
     "set_null_cache",
+    "verdict",
 ]

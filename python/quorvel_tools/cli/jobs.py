@@ -13,6 +13,7 @@ from ..labels import plain
 from ..request import Request
 from ..result import Analysis, UnclassifiedValuesWarning
 from ..rolling import RollingProfile, rolling_request, windows_note
+from ..verdict import Verdict, verdict_request
 from .output import Row
 
 # Each series by name, with the labels of its positions when the file has a row-order column.
@@ -80,6 +81,41 @@ def whole_series(
                 row["p_value"] = p_cell(result.p_value, resolution)
             rows.append(row)
     return rows, first
+
+
+def verdicts(named: Named, request: Request) -> dict[str, Verdict]:
+    """The combined test of every series, by name."""
+    with warnings.catch_warnings():
+        # Said once already by the table's own run of each measure.
+        warnings.simplefilter("ignore", UnclassifiedValuesWarning)
+        return {name: verdict_request(values, request) for name, values in named.items()}
+
+
+def verdict_rows(found: Mapping[str, Verdict]) -> list[Row]:
+    """One row per series for JSON and CSV: the verdict and the test that saw most."""
+    rows: list[Row] = []
+    for name, tested in found.items():
+        best = tested.strongest
+        rows.append(
+            {
+                "series": name,
+                "p_value": tested.p_value,
+                "null": tested.null,
+                "tests": len(tested.components),
+                "method": None if best is None else best.method,
+                "K": None if best is None else best.classes,
+                "value": None if best is None else best.value,
+                "method_p": None if best is None else best.p_value,
+            }
+        )
+    return rows
+
+
+def verdict_lines(found: Mapping[str, Verdict]) -> list[str]:
+    """The verdicts as the table shows them: one line, named when there are several series."""
+    if len(found) == 1:
+        return [tested.line() for tested in found.values()]
+    return [f"{name}: {tested.line()}" for name, tested in found.items()]
 
 
 def rolling_profiles(

@@ -25,10 +25,20 @@ from ..notes import ResultWarning
 from ..nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULL_MODELS, NULLS
 from ..optional import MissingDependencyError
 from ..request import Request
+from ..verdict import Verdict
 from . import figures
 from .demo import demo_series
 from .errors import UsageError, cache_warnings_as_lines, os_error_text
-from .jobs import Named, Settings, rolling_profiles, table_columns, whole_series
+from .jobs import (
+    Named,
+    Settings,
+    rolling_profiles,
+    table_columns,
+    verdict_lines,
+    verdict_rows,
+    verdicts,
+    whole_series,
+)
 from .output import render
 from .reading import read_column, stdin_is_empty, stdin_is_input
 
@@ -157,6 +167,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="skip the p-value column",
     )
     parser.add_argument(
+        "--verdict-only",
+        action="store_true",
+        help="print only the combined test of each series: one p-value over the four "
+        "measures at K = 3, 6 and the data-size K, and which of them saw most",
+    )
+    parser.add_argument(
         "--permutations",
         type=_integer,
         default=DEFAULT_PERMUTATIONS,
@@ -252,6 +268,7 @@ def _run(arguments: argparse.Namespace) -> int:
     named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
     settings = Settings(_methods(arguments.method), _request(arguments))
     notes: list[str] = []
+    found: dict[str, Verdict] = {}
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", ResultWarning)
         if arguments.window is not None:
@@ -260,18 +277,28 @@ def _run(arguments: argparse.Namespace) -> int:
             )
             if arguments.plot:
                 figures.save_profiles(arguments.plot, profiles)
+        elif arguments.verdict_only:
+            found = verdicts(named, settings.request)
+            rows = verdict_rows(found)
         else:
             rows, results = whole_series(named, settings, notes)
             if arguments.plot:
                 figures.save_shares(arguments.plot, results)
+            if arguments.p_values and arguments.form is None:
+                found = verdicts(named, settings.request)
     key = None
     if arguments.form is None:
         rows, key = table_columns(rows)
-    if source is None and arguments.form is None:
+    if source is None and arguments.form is None and not arguments.verdict_only:
         sys.stdout.write(DEMO_NOTE)
-    sys.stdout.write(render(rows, arguments.form or "table") + "\n")
+    if arguments.verdict_only and arguments.form is None:
+        sys.stdout.write("\n".join(verdict_lines(found)) + "\n")
+    else:
+        sys.stdout.write(render(rows, arguments.form or "table") + "\n")
     if key:
         sys.stdout.write(f"({key})\n")
+    if found and not arguments.verdict_only:
+        sys.stdout.write("\n" + "\n".join(verdict_lines(found)) + "\n")
     sys.stdout.flush()
     # Said once the run has succeeded, so that a failing run still ends with one line.
     if note:
@@ -339,6 +366,10 @@ def _request(arguments: argparse.Namespace) -> Request:
 def _check_options(arguments: argparse.Namespace) -> None:
     """Every setting before any reading or work, with the checks of the analysis layer."""
     _request(arguments)
+    if arguments.verdict_only and (arguments.window is not None or not arguments.p_values):
+        raise UsageError(
+            "--verdict-only tests the whole series: it takes neither --window nor --no-p-values"
+        )
     for name in ("window", "step"):
         if getattr(arguments, name) is not None:
             check_integer(name, getattr(arguments, name))
