@@ -7,7 +7,7 @@ from .analysis import analyze
 from .config import METHODS
 from .groups import Group
 from .inputs import Series
-from .many import RESULT_SCHEMA, analyze_many
+from .many import RESULT_SCHEMA, analyze_many, result_schema
 from .notes import ResultWarning
 from .nullcache import NullCacheWarning
 from .nullmodels import NullModel
@@ -48,6 +48,7 @@ __all__ = [
     "analyze_many",
     "clear_null_cache",
     "permutation_test",
+    "result_schema",
     "rolling",
     "set_null_cache",
     "verdict",
