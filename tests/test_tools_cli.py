@@ -329,3 +329,12 @@ def test_verdict_under_the_table_and_alone(files):
     assert "verdict" not in quorvel(files["csv"], "--json", "--permutations", "9").stdout
     refused = quorvel(files["csv"], "--verdict-only", "--window", "50")
     assert refused.returncode == 2 and "--verdict-only tests the whole series" in refused.stderr
+
+
+def test_rolling_json_gives_the_adjusted_p_values_the_plot_rings(files):
+    args = (files["csv"], "--window", "60", "--step", "20", "--method", "NSLefttoRight")
+    for adjust in ("fdr", "none"):
+        rows = json.loads(quorvel(*args, "--adjust", adjust, "--json").stdout)
+        profile = rolling(VALUES, 60, step=20, p_values=True, adjust=adjust)
+        assert [row["NSLefttoRight_p_adjusted"] for row in rows] == profile.adjusted.tolist()
+    assert "p_adjusted" not in quorvel(*args).stdout

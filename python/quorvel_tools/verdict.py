@@ -34,7 +34,7 @@ import numpy.typing as npt
 
 from . import notes, nullstore, shown
 from .config import METHODS, MIN_CLASSES, Config
-from .engine import run_draws, run_one
+from .engine import run_draws, run_many, run_one, shuffled
 from .inputs import to_series
 from .nullmodels import IID
 from .pvalues import NullSample, read_p_values
@@ -44,6 +44,11 @@ from .seeds import SIMULATION_SEED, seed_for, tie_breaks
 
 # With the data-size K (or the K given): few classes see level shifts, many spread and shape.
 FAMILY_CLASSES = (3, 6)
+# The pool of shuffles the rank-based components are read from (see `pool_size`).
+POOL_MOST = 9_999
+POOL_VALUES = 100_000_000
+# The values of the shuffles measured at once (64 MB).
+BATCH_VALUES = 2**23
 # The name the verdict's seed is keyed on, as a measure's name keys its own.
 VERDICT_KEY = "verdict"
 
@@ -199,13 +204,7 @@ def verdict_request(series: Any, request: Request) -> Verdict:
         parts = tuple(Component(m, k, nan, nan) for m, k in family)
         return Verdict(nan, nan, nan, request.null.name, "undefined", 0, parts, factor)
     family = [family[i] for i in defined]
-    drawn = np.stack(
-        [
-            _draws(method, values, replace(config, classes=k), request, seed, shared)
-            for method, k in family
-        ],
-        axis=1,
-    )
+    drawn = _family_draws(family, values, config, request, seed, shared)
     found = family_p_values(np.array([tested[i] for i in defined]), drawn, tie_breaks(seed, 1))
     p, component_p = found
     components = tuple(
@@ -264,26 +263,79 @@ def family_p_values(
     return p, counts[0] / len(pool)
 
 
-def _draws(
-    method: str,
+def _family_draws(
+    family: list[tuple[str, int]],
     values: npt.NDArray[np.float64],
     config: Config,
     request: Request,
     seed: int,
     shared: bool,
 ) -> npt.NDArray[np.float64]:
-    """One component's draws. Shared: on shuffles of the sorted values with the simulation's
-    seed, whose ranks are those of the shuffles of 0..n-1, so that a rank-based component is
-    read from draws kept once per length; otherwise the series' own shuffles of `seed`."""
+    """The components' values on the family's draws, one row per draw.
+
+    Shared: draw j is shuffle i_j of the pool of the simulation's seed, the indices i_j picked
+    by the series' seed among `pool_size` shuffles; its rank-based components are read from the
+    pool, kept once per length (shuffle i of the sorted values has the ranks of shuffle i of
+    0..n-1), and NSdichotomy is run on those shuffles of the sorted values. A pool larger than
+    the draws keeps the verdict's level from resting on the few draws of one fixed null.
+    Otherwise every component is run on the series' own shuffles of `seed`."""
+    columns = []
     if not shared:
-        return run_draws(method, values, config, request, seed, IID)[0]
-    if method not in RANK_BASED:
-        return run_draws(method, np.sort(values), config, request, SIMULATION_SEED, IID)[0]
-    n = len(values)
-    key = (method, n, config.classes, config.z, config.accept, request.permutations)
+        for method, k in family:
+            setting = replace(config, classes=k)
+            columns.append(run_draws(method, values, setting, request, seed, IID)[0])
+        return np.stack(columns, axis=1)
+    n, draws = len(values), request.permutations
+    pool = pool_size(n, draws)
+    picked = np.arange(draws)
+    if pool > draws:
+        picked = np.sort(np.random.default_rng([seed, 0x9001]).choice(pool, draws, replace=False))
+    ordered = np.sort(values)
+    for method, k in family:
+        setting = replace(config, classes=k)
+        if method in RANK_BASED:
+            columns.append(_pool(method, n, setting, request, pool)[picked])
+        elif pool == draws:
+            columns.append(run_draws(method, ordered, setting, request, SIMULATION_SEED, IID)[0])
+        else:
+            columns.append(_on_shuffles(method, ordered, picked, setting, request))
+    return np.stack(columns, axis=1)
+
+
+def _on_shuffles(
+    method: str,
+    ordered: npt.NDArray[np.float64],
+    picked: npt.NDArray[np.int64],
+    config: Config,
+    request: Request,
+) -> npt.NDArray[np.float64]:
+    """The measure on the picked shuffles of the simulation's seed, a batch of at most
+    `BATCH_VALUES` values at a time."""
+    batch = max(1, BATCH_VALUES // len(ordered))
+    found = []
+    for first in range(0, len(picked), batch):
+        part = [shuffled(ordered, SIMULATION_SEED, int(i)) for i in picked[first : first + batch]]
+        found.append(run_many(method, part, [config.classes] * len(part), request)[0])
+    return np.concatenate(found)
+
+
+def pool_size(n: int, draws: int) -> int:
+    """Shuffles in the pool of the rank-based components: up to 9,999 (as the shipped tables
+    hold), fewer for long series so that the pool costs at most `POOL_VALUES` values run, and
+    never fewer than the draws."""
+    return max(draws, min(POOL_MOST, POOL_VALUES // max(n, 1)))
+
+
+def _pool(
+    method: str, n: int, config: Config, request: Request, pool: int
+) -> npt.NDArray[np.float64]:
+    """A rank-based component on `pool` shuffles of 0..n-1 of the simulation's seed."""
+    key = (method, n, config.classes, config.z, config.accept, pool)
     found = nullstore.kept_draws(key)
     if found is None:
         ranks = np.arange(n, dtype=np.float64)
-        found = run_draws(method, ranks, config, request, SIMULATION_SEED, IID)[0]
+        found = run_draws(
+            method, ranks, config, replace(request, permutations=pool), SIMULATION_SEED, IID
+        )[0]
         nullstore.keep_draws(key, found)
     return found

@@ -20,6 +20,8 @@ from .output import Row
 Named = Mapping[str, Series]
 # A rolling profile's windows may each have their own null; the table shows them at this step.
 WINDOW_RESOLUTION = 1e-3
+# The column of a window's p-value adjusted across the profile, after the measure's name.
+ADJUSTED = "_p_adjusted"
 # The rolling table's names for the measures, so that four of them fit a terminal.
 SHORT_NAMES = {
     "NSLocaltoGlobal": "LtG",
@@ -146,6 +148,8 @@ def rolling_profiles(
                 if profile.p_values is not None:
                     p = float(profile.p_values[i])
                     row[f"{profile.method}_p"] = p_cell(p, WINDOW_RESOLUTION)
+                if profile.adjusted is not None:
+                    row[f"{profile.method}{ADJUSTED}"] = float(profile.adjusted[i])
             rows.append(row)
     return rows, profiles
 
@@ -155,6 +159,8 @@ def table_columns(rows: list[Row]) -> tuple[list[Row], str | None]:
     series' name is left out of every row (the command names its column on standard error)."""
     if not rows or "end" not in rows[0]:
         return rows, None
+    # The table keeps to the p-values that fit a terminal; JSON and CSV add the adjusted ones.
+    rows = [{k: v for k, v in row.items() if not k.endswith(ADJUSTED)} for row in rows]
     single = len({row["series"] for row in rows}) == 1
     named = [k for k in rows[0] if k in SHORT_NAMES]
     if len(named) < 2:

@@ -21,6 +21,7 @@ from ..config import (
     check_integer,
 )
 from ..inputs import DEFAULT_NAN_POLICY, NAN_POLICIES, Series
+from ..multiplicity import ADJUSTMENTS
 from ..notes import ResultWarning
 from ..nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULL_MODELS, NULLS
 from ..optional import MissingDependencyError
@@ -165,6 +166,16 @@ def build_parser() -> argparse.ArgumentParser:
         dest="p_values",
         action="store_false",
         help="skip the p-value column",
+    )
+    parser.add_argument(
+        "--adjust",
+        choices=ADJUSTMENTS,
+        default="fdr",
+        help="with --window, the adjustment of the windows' p-values across the profile, "
+        "which the plot rings and JSON and CSV give as METHOD_p_adjusted: fdr = q-values "
+        "(default: noise rings anywhere at most 5%% of the time, a change many windows span "
+        "is rung), holm = any false ring at most 5%% of the time under any dependence, "
+        "none = each window's own p-value",
     )
     parser.add_argument(
         "--verdict-only",
@@ -360,6 +371,7 @@ def _request(arguments: argparse.Namespace) -> Request:
         permutations=arguments.permutations,
         seed=arguments.seed,
         workers=arguments.workers,
+        adjust=arguments.adjust,
     )
 
 
