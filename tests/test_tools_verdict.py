@@ -103,4 +103,4 @@ def test_the_nile_departs_by_default():
     found = verdict(flow)
     assert found.p_value <= 0.02, found
     assert found.strongest.method == "NSLefttoRight" and found.strongest.classes < 11
-    assert found.line().startswith("verdict: p = 0.003 (10 tests: 4 measures at K = 3, 6, 11;")
+    assert found.line().startswith("verdict: p = 0.003 over 10 tests (4 measures at K = 3, 6, 11;")

@@ -114,11 +114,14 @@ class Verdict:
         best = self.strongest
         assert best is not None
         return (
-            f"verdict: p = {shown.p_value_or_floor(self.p_value, self.resolution)} "
-            f"({len(self.components)} tests: {measures} measures at K = {ks}; {self.null} null); "
-            f"strongest {best.method} at K = {best.classes}: value {best.value:.3f}, "
-            f"p {shown.p_value_or_floor(best.p_value, self.resolution)}"
+            f"verdict: {self._p(self.p_value)} over {len(self.components)} tests ({measures} "
+            f"measures at K = {ks}; {self.null} null); strongest {best.method} at "
+            f"K = {best.classes}: value {best.value:.3f}, {self._p(best.p_value)}"
         )
+
+    def _p(self, p: float) -> str:
+        text = shown.p_value_or_floor(p, self.resolution)
+        return f"p {text[:2]} {text[2:]}" if text.startswith("<=") else f"p = {text}"
 
     def __repr__(self) -> str:
         best = self.strongest

@@ -48,7 +48,21 @@ Measure how far a time series departs from stationarity in distribution. The ser
 range is cut into K classes and each class's running share is tested against a confidence
 band; classes whose share does not settle are merged. Each measure is 1 - H/H0: 0 when the
 distribution is stable along the series, towards 1 the more it drifts (nan when all values
-fall in one class). Without FILE, runs on built-in series of known character."""
+fall in one class). Without FILE, runs on built-in series of known character.
+
+How to read it:
+  value    0 = every class's share settled by itself; 1 = all classes had to be merged.
+  p_value  the chance, were the series stationary, of a value at least this far from 0.
+           --null iid asks whether the order of the values carries information (any
+           dependence counts, AR(1) too); --null block whether the distribution drifts
+           beyond what short-range dependence explains. Take block for series whose
+           neighbours are known to be alike (daily prices, temperatures).
+  verdict  the line under the table: one p-value over the four measures at K = 3, 6
+           and the data-size K (few classes see a change of level, many a change of
+           spread or shape), calibrated as one test, and the test that saw most. Read
+           it first: p <= 0.05 says the series departs; the strongest test says how.
+  next     --plot OUT.png shows where each value range drifts; --window W shows when
+           (windows ringed at q <= 0.05 across the windows, see --adjust)."""
 
 EPILOG = """\
 examples:
@@ -56,6 +70,7 @@ examples:
   quorvel prices.csv --column close        one column of a CSV file (header detected)
   quorvel data.csv --window 200 --step 20  the measures over sliding windows
   quorvel data.csv --null block --method NSLefttoRight   p-values that allow for dependence
+  quorvel data.csv --verdict-only          only the combined test of the series
   quorvel data.csv --plot shares.png       running class shares and their bands
   quorvel data.csv --delimiter ';' --decimal ,   semicolons and decimal commas
   seq 1 100 | quorvel                      read standard input (also with FILE -)"""
