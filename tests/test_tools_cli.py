@@ -327,8 +327,9 @@ def test_verdict_under_the_table_and_alone(files):
     )
     assert row["p_value"] == expected.p_value and row["method"] == expected.strongest.method
     assert "verdict" not in quorvel(files["csv"], "--json", "--permutations", "9").stdout
-    refused = quorvel(files["csv"], "--verdict-only", "--window", "50")
-    assert refused.returncode == 2 and "--verdict-only tests the whole series" in refused.stderr
+    for extra in (("--window", "50"), ("--plot", "x.png"), ("--no-p-values",)):
+        refused = quorvel(files["csv"], "--verdict-only", *extra)
+        assert refused.returncode == 2 and "it takes neither --window" in refused.stderr
 
 
 def test_rolling_json_gives_the_adjusted_p_values_the_plot_rings(files):

@@ -393,9 +393,12 @@ def _request(arguments: argparse.Namespace) -> Request:
 def _check_options(arguments: argparse.Namespace) -> None:
     """Every setting before any reading or work, with the checks of the analysis layer."""
     _request(arguments)
-    if arguments.verdict_only and (arguments.window is not None or not arguments.p_values):
+    if arguments.verdict_only and (
+        arguments.window is not None or not arguments.p_values or arguments.plot
+    ):
         raise UsageError(
-            "--verdict-only tests the whole series: it takes neither --window nor --no-p-values"
+            "--verdict-only prints the combined test of the whole series: it takes neither "
+            "--window, --plot nor --no-p-values"
         )
     for name in ("window", "step"):
         if getattr(arguments, name) is not None:
