@@ -20,11 +20,18 @@ RANKED_VALUES = 4096
 
 
 def series_seed(values: npt.NDArray[np.float64], method: str) -> int:
+    return seed_and_distinct(values, method)[0]
+
+
+def seed_and_distinct(values: npt.NDArray[np.float64], method: str) -> tuple[int, int | None]:
     """A seed taken from the order of the series' values, unchanged by any strictly increasing
     transform: the method, the length, whether each value is above, equal to or below the one
     before it (every value, with comparisons only, so no magnitude can overflow), and the dense
     ranks among themselves of up to `RANKED_VALUES` evenly spaced values (all of a short
-    series). A full ranking would cost as much as the measure itself on long series."""
+    series). A full ranking would cost as much as the measure itself on long series.
+
+    Beside the seed, the number of distinct values when every value was ranked (None when the
+    ranks were of a subsample), which a batch reads to find tie-free series at no extra sort."""
     step = max(1, -(-len(values) // RANKED_VALUES))
     following, previous = values[1:], values[:-1]
     digest = hashlib.blake2b(digest_size=8)
@@ -32,9 +39,9 @@ def series_seed(values: npt.NDArray[np.float64], method: str) -> int:
     digest.update(np.int64(len(values)).tobytes())
     digest.update(np.packbits(following > previous).tobytes())
     digest.update(np.packbits(following < previous).tobytes())
-    _, ranks = np.unique(values[::step], return_inverse=True)
+    distinct, ranks = np.unique(values[::step], return_inverse=True)
     digest.update(ranks.astype(np.int64).tobytes())
-    return int.from_bytes(digest.digest(), "little")
+    return int.from_bytes(digest.digest(), "little"), len(distinct) if step == 1 else None
 
 
 def seed_for(seed: int | None, values: npt.NDArray[np.float64], method: str) -> int:
