@@ -138,6 +138,8 @@ def test_p_values_are_analyzes_and_q_values_adjust_them_across_the_series():
         "noise": rng.normal(size=150),
         "shifted": shifted,
         "tied": np.round(rng.normal(size=120), 1),
+        # Two equal values inside the first class: its counts are those of distinct values.
+        "tied within a class": rng.permutation(np.r_[np.arange(99.0), 5.0]),
         "other length": rng.normal(size=90),
     }
     frame = analyze_many(data, p_values=True, permutations=99, seed=3)
