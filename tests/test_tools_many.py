@@ -149,6 +149,10 @@ def test_p_values_are_analyzes_and_q_values_adjust_them_across_the_series():
         assert row.p_value == expected.p_value, (row.id, row.method)
     for _, rows in frame.groupby("method"):
         assert np.array_equal(rows.q_value.to_numpy(), q_values(rows.p_value.to_numpy()))
+    # seed=None: each series keys its own tie-break, whatever else is in the batch.
+    alone = analyze_many({"noise": data["noise"]}, method="NSLefttoRight", p_values=True)
+    batch = analyze_many(data, method="NSLefttoRight", p_values=True)
+    assert alone.p_value[0] == batch.p_value[0] and alone.q_value[0] == alone.p_value[0]
     block = analyze_many(data, method="NSLefttoRight", p_values=True, null="block", seed=3)
     assert block.p_value.tolist() == [
         analyze(data[key], null="block", seed=3).p_value for key in block.id

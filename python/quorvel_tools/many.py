@@ -74,8 +74,10 @@ def analyze_many(data: Any, *, method: str = ALL, **settings: Unpack[ManySetting
     id_column, value_column : str, default "id", "value"
         The columns of a long-format frame.
     p_values : bool, default False
-        Whether to add each series' p-value (`p_value`, the one `analyze` gives it) and its
-        q-value across the batch (`q_value`, for each measure).
+        Whether to add each series' p-value (`p_value`, from the nulls of `analyze`; with a
+        `seed`, `analyze`'s own, and with seed=None its tie-break keyed on the series' rises
+        and falls, which costs no ranking) and its q-value across the batch (`q_value`, for
+        each measure).
     errors : {"raise", "skip"}, default "raise"
         "raise" stops at the first series that cannot be measured, naming it; "skip" keeps a
         row for it (NaN figures, 0 for K and its length when unknown) whose `error` says why.

@@ -11,7 +11,7 @@ from .engine import run_one
 from .pvalues import interpolated_p_values
 from .ranknull import rank_null_applies, tie_free_counts
 from .request import Request
-from .seeds import seed_and_distinct, tie_breaks
+from .seeds import pattern_seed, tie_breaks
 from .significance import _shared_null, significance, widened
 
 
@@ -26,46 +26,61 @@ def batch_p_values(
     the shared rank null serves are read against it together, length by length; the others
     each get their own draws, as analyze() draws them."""
     p = np.full(len(series), np.nan)
-    together: dict[tuple[int, int], list[int]] = {}
-    # Whether the shared null serves tie-free series of a length and K, and where their class
-    # boundaries fall among the sorted values: one answer for every series of that length.
-    shapes: dict[tuple[int, int], tuple[bool, npt.NDArray[np.int64]]] = {}
-    seeds: dict[int, int] = {}
+    candidates: dict[tuple[int, int], list[int]] = {}
     for i, values in enumerate(series):
         if np.isnan(observed[i]):
             continue
         shape = (len(values), configs[i].classes)
-        if shape not in shapes:
-            counts = tie_free_counts(*shape)
-            serves = request.null.shares_rank_null and rank_null_applies(method, configs[i], counts)
-            shapes[shape] = serves, np.cumsum(counts)[:-1] - 1
-        serves, edges = shapes[shape]
-        if serves:
-            seed, distinct = (
-                (request.seed, None)
-                if request.seed is not None
-                else (seed_and_distinct(values, method))
-            )
-            if distinct == len(values) or not _tied_across(values, edges):
-                together.setdefault(shape, []).append(i)
-                seeds[i] = seed
-                continue
-        counts = np.rint(run_one(method, values, configs[i])[3][1:, 1]).astype(np.int64)
-        found = significance(method, values, float(observed[i]), counts, configs[i], request)
-        p[i] = found.p_value
-    for (n, classes), members in together.items():
+        candidates.setdefault(shape, []).append(i)
+    for (n, classes), members in candidates.items():
         config = configs[members[0]]
-        shared = _shared_null(method, tie_free_counts(n, classes), config, request)
+        counts = tie_free_counts(n, classes)
+        shared = None
+        if request.null.shares_rank_null and rank_null_applies(method, config, counts):
+            shared = _shared_null(method, counts, config, request)
+        served: list[int] = []
+        seeds: list[int] = []
+        if shared is not None:
+            served, seeds = _untied(method, series, members, counts, request)
+        own = set(members) - set(served)
+        for i in (i for i in members if i in own):
+            counts_i = np.rint(run_one(method, series[i], configs[i])[3][1:, 1]).astype(np.int64)
+            found = significance(
+                method, series[i], float(observed[i]), counts_i, configs[i], request
+            )
+            p[i] = found.p_value
+        if not served:
+            continue
         assert shared is not None
         _, parts, read = shared
-        tested = observed[members]
+        tested = observed[served]
         if request.null.widening is not None:
             tested = np.array(
-                [widened(method, series[i], observed[i], config, request.null)[1] for i in members]
+                [widened(method, series[i], observed[i], config, request.null)[1] for i in served]
             )
-        uniform = np.array([tie_breaks(seeds[i], 1)[0] for i in members])
-        p[members] = interpolated_p_values(parts, tested, uniform, read).p_value
+        uniform = np.array([tie_breaks(seed, 1)[0] for seed in seeds])
+        p[served] = interpolated_p_values(parts, tested, uniform, read).p_value
     return p
+
+
+def _untied(
+    method: str,
+    series: list[npt.NDArray[np.float64]],
+    members: list[int],
+    counts: npt.NDArray[np.int64],
+    request: Request,
+) -> tuple[list[int], list[int]]:
+    """The members (series of one length) whose class counts are those of distinct values, so
+    that the shared null serves them, with the seed of each: the one given, else the series'
+    pattern of rises and falls (`pattern_seed`)."""
+    edges = np.cumsum(counts)[:-1] - 1
+    served: list[int] = []
+    seeds: list[int] = []
+    for i in members:
+        if not _tied_across(series[i], edges):
+            served.append(i)
+            seeds.append(pattern_seed(series[i], method) if request.seed is None else request.seed)
+    return served, seeds
 
 
 def _tied_across(values: npt.NDArray[np.float64], edges: npt.NDArray[np.int64]) -> bool:

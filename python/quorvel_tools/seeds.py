@@ -20,18 +20,11 @@ RANKED_VALUES = 4096
 
 
 def series_seed(values: npt.NDArray[np.float64], method: str) -> int:
-    return seed_and_distinct(values, method)[0]
-
-
-def seed_and_distinct(values: npt.NDArray[np.float64], method: str) -> tuple[int, int | None]:
     """A seed taken from the order of the series' values, unchanged by any strictly increasing
     transform: the method, the length, whether each value is above, equal to or below the one
     before it (every value, with comparisons only, so no magnitude can overflow), and the dense
     ranks among themselves of up to `RANKED_VALUES` evenly spaced values (all of a short
-    series). A full ranking would cost as much as the measure itself on long series.
-
-    Beside the seed, the number of distinct values when every value was ranked (None when the
-    ranks were of a subsample), which a batch reads to find tie-free series at no extra sort."""
+    series). A full ranking would cost as much as the measure itself on long series."""
     step = max(1, -(-len(values) // RANKED_VALUES))
     following, previous = values[1:], values[:-1]
     digest = hashlib.blake2b(digest_size=8)
@@ -39,9 +32,23 @@ def seed_and_distinct(values: npt.NDArray[np.float64], method: str) -> tuple[int
     digest.update(np.int64(len(values)).tobytes())
     digest.update(np.packbits(following > previous).tobytes())
     digest.update(np.packbits(following < previous).tobytes())
-    distinct, ranks = np.unique(values[::step], return_inverse=True)
+    _, ranks = np.unique(values[::step], return_inverse=True)
     digest.update(ranks.astype(np.int64).tobytes())
-    return int.from_bytes(digest.digest(), "little"), len(distinct) if step == 1 else None
+    return int.from_bytes(digest.digest(), "little")
+
+
+def pattern_seed(values: npt.NDArray[np.float64], method: str) -> int:
+    """A seed taken from whether each value is above, equal to or below the one before it,
+    with the method and the length: like `series_seed`, unchanged by any strictly increasing
+    transform, but without ranking the values, which costs more than the measure itself on a
+    batch of short series. analyze_many keys its tie-breaks on it."""
+    following, previous = values[1:], values[:-1]
+    digest = hashlib.blake2b(digest_size=8, person=b"pattern")
+    digest.update(method.encode())
+    digest.update(np.int64(len(values)).tobytes())
+    digest.update(np.packbits(following > previous).tobytes())
+    digest.update(np.packbits(following < previous).tobytes())
+    return int.from_bytes(digest.digest(), "little")
 
 
 def seed_for(seed: int | None, values: npt.NDArray[np.float64], method: str) -> int:
