@@ -20,7 +20,7 @@ Rolling: 200 series of 10^5 i.i.d. values, windows of 200, step 1, NSLefttoRight
 adjustment (fdr): the share of series with any ringed window (adjusted p <= 0.05); then one
 series with a 1 sd shift at its middle: how many of the windows that span it are ringed, and
 how many others. Many: analyze_many(method="NSLefttoRight") on 10^4 series of 10^3 values
-with and without p-values, in one process (the least of three runs each); then 100 runs of
+with and without p-values, in one process (the least of five runs each); then 100 runs of
 10^4 i.i.d. series of 100 values: the share of runs in which any q-value is <= 0.05.
 """
 
@@ -162,7 +162,7 @@ def many_part() -> None:
     data = [np.random.default_rng(i).normal(size=1000) for i in range(10_000)]
     analyze_many(data[:100], method="NSLefttoRight", p_values=True)
     took = {False: [], True: []}
-    for _ in range(3):
+    for _ in range(5):
         for p_values in (False, True):
             started = time.perf_counter()
             analyze_many(data, method="NSLefttoRight", p_values=p_values, show_progress=False)

@@ -24,9 +24,8 @@ from .seeds import seed_for, tie_breaks
 from .significance import WindowSignificance, widened
 
 DRAWS_PER_WINDOW = 20
-# About 15 s on one core whatever the window's length, once per length and settings: as much
-# as the p-values of 10^5 windows cost, and what calls a 1 sd shift in windows of 200
-# (benchmarks/verdict.py rolling; 100,000 draws called none of its windows).
+# About 15 s on one core whatever the window's length, once per length and settings: about
+# what the p-values of 10^5 windows cost (400,000 draws for windows of 200: docs/verdict.md).
 MOST_VALUES = 80_000_000
 # Windows above this p-value keep the table's: no adjustment calls them.
 READ_AGAIN_BELOW = 0.01
