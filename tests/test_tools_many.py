@@ -185,3 +185,32 @@ def test_missing_columns_say_which_there_are_and_how_to_name_them():
         analyze_many(frame)
     found = analyze_many(frame, id_column="sensor", value_column="reading", method="NSLefttoRight")
     assert found.id.tolist() == ["a"]
+
+
+def test_errors_skip_measures_again_without_a_series_the_engine_refuses(monkeypatch):
+    pytest.importorskip("pandas")
+    from quorvel_tools import many
+    from quorvel_tools._engine import TaskError
+
+    bad = np.arange(60.0)[::-1].copy()
+    real = many.run_many
+
+    def refusing(method, series, classes, request):
+        for index, values in enumerate(series):
+            if method == "NSLefttoRight" and values[0] == bad[0]:
+                error = TaskError(f"series {index}: refused")
+                error.index, error.reason = index, "refused"
+                raise error
+        return real(method, series, classes, request)
+
+    monkeypatch.setattr(many, "run_many", refusing)
+    data = {"a": np.arange(50.0), "bad": bad, "c": np.arange(70.0)}
+    with pytest.raises(ValueError, match="^series 'bad': refused"):
+        analyze_many(data, method="NSLefttoRight")
+    frame = analyze_many(data, errors="skip", method="all")
+    rows = frame.set_index(["id", "method"])
+    assert rows.loc[("bad", "NSLefttoRight"), "error"] == "refused"
+    assert np.isnan(rows.loc[("bad", "NSLefttoRight"), "value"])
+    # The other measures still measure it, and the other series throughout.
+    assert rows.loc[("bad", "NSdichotomy"), "error"] == ""
+    assert rows.loc[("c", "NSLefttoRight"), "value"] == 1.0

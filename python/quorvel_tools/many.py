@@ -133,16 +133,16 @@ def analyze_many(data: Any, *, method: str = ALL, **settings: Unpack[ManySetting
     columns: dict[str, Any] = {name: [] for name in schema}
     for name in request.methods:
         value, H0, H, lost = _measured(name, series, configs, request, [keys[i] for i in measured])
-        for j, reason in lost.items():
-            failed[measured[j]] = (reason, len(series[j]))
-        kept = [j for j in range(len(measured)) if measured[j] not in failed]
+        # A series the engine refuses for this measure may still be measured by the others.
+        refused = failed | {measured[j]: (reason, len(series[j])) for j, reason in lost.items()}
+        kept = [j for j in range(len(measured)) if measured[j] not in refused]
         _warn_unclassified(
             name,
             [keys[measured[j]] for j in kept],
             [series[j] for j in kept],
             [configs[j] for j in kept],
         )
-        figures = _figures(len(keys), measured, failed, value, H0, H, configs, series)
+        figures = _figures(len(keys), measured, refused, value, H0, H, configs, series)
         columns["id"] += keys
         columns["method"] += [name] * len(keys)
         for column in ("value", "H", "H0", "classes", "n"):
@@ -156,7 +156,7 @@ def analyze_many(data: Any, *, method: str = ALL, **settings: Unpack[ManySetting
             columns["p_value"] += list(p)
             columns["q_value"] += list(q_values(p))
         if skip:
-            columns["error"] += [failed[i][0] if i in failed else "" for i in range(len(keys))]
+            columns["error"] += [refused[i][0] if i in refused else "" for i in range(len(keys))]
     # Rows by series, then by method, as a loop over series would give them.
     order = sorted(range(len(columns["id"])), key=lambda row: row % len(keys) if keys else 0)
     frame: pd.DataFrame = pandas.DataFrame({k: [v[i] for i in order] for k, v in columns.items()})
