@@ -249,7 +249,8 @@ def test_settings_are_keyword_only_and_each_function_takes_only_its_own():
         rolling(series, 100, 10)
     for call, name in [
         (lambda: analyze(series, step=3), "analyze() got an unexpected keyword argument 'step'"),
-        (lambda: analyze_many([series], null="block"), "'null'"),
+        (lambda: analyze_many([series], adjust="holm"), "'adjust'"),
+        (lambda: analyze(series, errors="skip"), "'errors'"),
         (lambda: permutation_test(series, p_values=False), "'p_values'"),
     ]:
         with pytest.raises(TypeError, match=name.replace("(", r"\(").replace(")", r"\)")):

@@ -35,7 +35,8 @@ def test_default_run_shows_the_demonstration_table():
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
     assert "Demonstration" in lines[0] and lines[2].split()[:3] == ["series", "method", "value"]
-    assert len(lines) == 4 + 5 * 4
+    # The table, a blank line and one verdict per series.
+    assert len(lines) == 4 + 5 * 4 + 1 + 5 and lines[-5].startswith("stationary noise: verdict")
     rows = json.loads(quorvel("--json", stdin=None).stdout)
     value = {(row["series"], row["method"]): row["value"] for row in rows}
     for method in METHODS:
@@ -281,10 +282,10 @@ def test_method_all_p_values_at_their_step_and_a_rolling_table_that_fits(files):
     )
     trend = "\n".join(map(str, range(120)))
     drift = quorvel("--method", "NSLefttoRight", "--method", "NSdichotomy", stdin=trend)
-    cells = [line.split()[-1] for line in drift.stdout.splitlines()[2:]]
+    cells = [line.split()[-1] for line in drift.stdout.splitlines()[2:4]]
     # At the smallest p-value its null can give: 9,999 draws shipped for n = 120, 999 shuffles.
     assert cells == ["<=0.0001", "<=0.001"], drift.stdout
-    cells = [line.split()[-1] for line in quorvel(files["csv"]).stdout.splitlines()[2:]]
+    cells = [line.split()[-1] for line in quorvel(files["csv"]).stdout.splitlines()[2:6]]
     assert [len(cell.split(".")[1]) for cell in cells] == [4, 4, 3, 4]
     run = quorvel(files["csv"], "--window", "60", "--step", "20")
     lines = run.stdout.splitlines()
@@ -311,3 +312,30 @@ def test_method_all_p_values_at_their_step_and_a_rolling_table_that_fits(files):
 def test_results_that_say_little_are_noted_on_standard_error(stdin, note):
     run = quorvel("--method", "NSLefttoRight", "--json", stdin=stdin)
     assert run.returncode == 0 and note in run.stderr and run.stderr.count("\n") == 1
+
+
+def test_verdict_under_the_table_and_alone(files):
+    from quorvel_tools import verdict
+
+    expected = verdict(VALUES, permutations=99)
+    table = quorvel(files["csv"], "--permutations", "99").stdout.splitlines()
+    assert table[-2] == "" and table[-1] == expected.line()
+    alone = quorvel(files["csv"], "--permutations", "99", "--verdict-only")
+    assert alone.stdout.splitlines() == [expected.line()]
+    (row,) = json.loads(
+        quorvel(files["csv"], "--permutations", "99", "--verdict-only", "--json").stdout
+    )
+    assert row["p_value"] == expected.p_value and row["method"] == expected.strongest.method
+    assert "verdict" not in quorvel(files["csv"], "--json", "--permutations", "9").stdout
+    for extra in (("--window", "50"), ("--plot", "x.png"), ("--no-p-values",)):
+        refused = quorvel(files["csv"], "--verdict-only", *extra)
+        assert refused.returncode == 2 and "it takes neither --window" in refused.stderr
+
+
+def test_rolling_json_gives_the_adjusted_p_values_the_plot_rings(files):
+    args = (files["csv"], "--window", "60", "--step", "20", "--method", "NSLefttoRight")
+    for adjust in ("fdr", "none"):
+        rows = json.loads(quorvel(*args, "--adjust", adjust, "--json").stdout)
+        profile = rolling(VALUES, 60, step=20, p_values=True, adjust=adjust)
+        assert [row["NSLefttoRight_p_adjusted"] for row in rows] == profile.adjusted.tolist()
+    assert "p_adjusted" not in quorvel(*args).stdout

@@ -125,3 +125,92 @@ def test_a_dask_dataframe_without_known_divisions_is_refused():
     frame = dd.from_pandas(long_frame(), npartitions=2).clear_divisions()
     with pytest.raises(ValueError, match="known divisions"):
         analyze_many(frame)
+
+
+def test_p_values_are_analyzes_and_q_values_adjust_them_across_the_series():
+    pytest.importorskip("pandas")
+    from quorvel_tools import analyze, result_schema
+    from quorvel_tools.multiplicity import q_values
+
+    rng = np.random.default_rng(12)
+    shifted = rng.normal(size=150) + np.repeat([0.0, 1.5], 75)
+    data = {
+        "noise": rng.normal(size=150),
+        "shifted": shifted,
+        "tied": np.round(rng.normal(size=120), 1),
+        # Two equal values inside the first class: its counts are those of distinct values.
+        "tied within a class": rng.permutation(np.r_[np.arange(99.0), 5.0]),
+        "other length": rng.normal(size=90),
+    }
+    frame = analyze_many(data, p_values=True, permutations=99, seed=3)
+    assert dict(frame.dtypes.astype(str)) == result_schema(p_values=True)
+    for row in frame.itertuples():
+        expected = analyze(data[row.id], method=row.method, permutations=99, seed=3)
+        assert row.p_value == expected.p_value, (row.id, row.method)
+    for _, rows in frame.groupby("method"):
+        assert np.array_equal(rows.q_value.to_numpy(), q_values(rows.p_value.to_numpy()))
+    # seed=None: each series keys its own tie-break, whatever else is in the batch.
+    alone = analyze_many({"noise": data["noise"]}, method="NSLefttoRight", p_values=True)
+    batch = analyze_many(data, method="NSLefttoRight", p_values=True)
+    assert alone.p_value[0] == batch.p_value[0] and alone.q_value[0] == alone.p_value[0]
+    block = analyze_many(data, method="NSLefttoRight", p_values=True, null="block", seed=3)
+    assert block.p_value.tolist() == [
+        analyze(data[key], null="block", seed=3).p_value for key in block.id
+    ]
+
+
+def test_errors_skip_keeps_a_row_for_each_series_that_cannot_be_measured():
+    pytest.importorskip("pandas")
+    from quorvel_tools import result_schema
+
+    data = {"short": [1.0, 2.0], "fine": np.arange(50.0), "text": ["a", "b"]}
+    with pytest.raises(ValueError, match="^series 'short': 2 value"):
+        analyze_many(data)
+    frame = analyze_many(data, method="NSLefttoRight", errors="skip", p_values=True)
+    assert dict(frame.dtypes.astype(str)) == result_schema(p_values=True, errors="skip")
+    assert frame.id.tolist() == ["short", "fine", "text"]
+    assert frame.error[0].startswith("2 value(s) are too few") and frame.error[1] == ""
+    assert frame.error[2].startswith("expected a 1-D sequence of real numbers")
+    assert frame.value.isna().tolist() == [True, False, True]
+    assert frame.classes.tolist()[::2] == [0, 0] and frame.n.tolist() == [2, 50, 2]
+    assert frame.p_value[1] == frame.q_value[1] and frame.p_value[1] < 0.01
+    with pytest.raises(ValueError, match="errors must be one of 'raise', 'skip', not 'drop'"):
+        analyze_many(data, errors="drop")
+
+
+def test_missing_columns_say_which_there_are_and_how_to_name_them():
+    pandas = pytest.importorskip("pandas")
+    frame = pandas.DataFrame({"sensor": ["a"] * 20, "reading": np.arange(20.0)})
+    with pytest.raises(ValueError, match=r"it has \['sensor', 'reading'\]: name .* id_column="):
+        analyze_many(frame)
+    found = analyze_many(frame, id_column="sensor", value_column="reading", method="NSLefttoRight")
+    assert found.id.tolist() == ["a"]
+
+
+def test_errors_skip_measures_again_without_a_series_the_engine_refuses(monkeypatch):
+    pytest.importorskip("pandas")
+    from quorvel_tools import many
+    from quorvel_tools._engine import TaskError
+
+    bad = np.arange(60.0)[::-1].copy()
+    real = many.run_many
+
+    def refusing(method, series, classes, request):
+        for index, values in enumerate(series):
+            if method == "NSLefttoRight" and values[0] == bad[0]:
+                error = TaskError(f"series {index}: refused")
+                error.index, error.reason = index, "refused"
+                raise error
+        return real(method, series, classes, request)
+
+    monkeypatch.setattr(many, "run_many", refusing)
+    data = {"a": np.arange(50.0), "bad": bad, "c": np.arange(70.0)}
+    with pytest.raises(ValueError, match="^series 'bad': refused"):
+        analyze_many(data, method="NSLefttoRight")
+    frame = analyze_many(data, errors="skip", method="all")
+    rows = frame.set_index(["id", "method"])
+    assert rows.loc[("bad", "NSLefttoRight"), "error"] == "refused"
+    assert np.isnan(rows.loc[("bad", "NSLefttoRight"), "value"])
+    # The other measures still measure it, and the other series throughout.
+    assert rows.loc[("bad", "NSdichotomy"), "error"] == ""
+    assert rows.loc[("c", "NSLefttoRight"), "value"] == 1.0

@@ -105,13 +105,16 @@ def test_profile_legends_name_every_line_and_the_rings_beside_the_axes(tmp_path,
     figures.save_profiles(str(tmp_path / "p.png"), {"shift": found})
     axes = captured["figure"].axes[0]
     legend, texts = legend_of(axes)
-    assert [text.split(" (same")[0] for text in texts] == [*METHODS, "p ≤ 0.05 (iid null)"]
+    ring = "q (fdr) ≤ 0.05 across 9 windows (iid null)"
+    assert [text.split(" (same")[0] for text in texts] == [*METHODS, ring]
     drawn = [(line.get_color(), line.get_linestyle()) for line in axes.get_lines()]
     assert [(h.get_color(), h.get_linestyle()) for h in legend.legend_handles[:4]] == drawn
     assert legend.legend_handles[4].get_marker() == "o" and beside(axes)
     assert "0 = settles, 1 = drifts" in axes.get_ylabel()
     single = found[1].plot()
-    assert legend_of(single)[1] == ["NSLefttoRight", "p ≤ 0.05 (iid null)"] and beside(single)
+    assert legend_of(single)[1] == ["NSLefttoRight", ring] and beside(single)
+    plain = rolling(series, 200, step=50, p_values=True, adjust="none").plot()
+    assert legend_of(plain)[1] == ["NSLefttoRight", "p ≤ 0.05, not adjusted (iid null)"]
     assert single.get_ylabel() == "NSLefttoRight\n0 = settles, 1 = drifts"
 
 

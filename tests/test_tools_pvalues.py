@@ -288,3 +288,12 @@ def test_shipped_table_matches_its_grid_and_measures_and_its_format_is_checked(t
         np.savez(tmp_path / "table.npz", **other)
         with pytest.raises(NullTableError, match=f"format {version}; this version reads format"):
             NullTable(tmp_path / "table.npz")
+
+
+def test_pattern_seed_follows_the_rises_and_falls_only():
+    from quorvel_tools.seeds import pattern_seed
+
+    x = np.random.default_rng(9).normal(size=60)
+    assert pattern_seed(np.exp(x), "NSLefttoRight") == pattern_seed(x, "NSLefttoRight")
+    others = [pattern_seed(-x, "NSLefttoRight"), pattern_seed(x, "NSdichotomy")]
+    assert pattern_seed(x, "NSLefttoRight") not in others

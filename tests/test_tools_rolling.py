@@ -91,3 +91,39 @@ def test_windows_and_series_with_values_in_no_class_are_said():
     assert "unclassified" not in rolling(counts + 1, 60, step=60, method="NSdichotomy").to_frame()
     with pytest.warns(UnclassifiedValuesWarning, match=r"1 series .*: 'c' \(\d+\)"):
         analyze_many({"c": counts, "d": counts + 1}, method="NSdichotomy")
+
+
+def test_p_values_are_adjusted_across_the_windows_as_asked():
+    from quorvel_tools.multiplicity import holm, q_values
+
+    series = np.random.default_rng(14).normal(size=400)
+    series[200:] += 1.5
+    found = {
+        adjust: rolling(series, 100, step=10, p_values=True, adjust=adjust, seed=2)
+        for adjust in ("fdr", "holm", "none")
+    }
+    p = found["none"].p_values
+    assert np.array_equal(found["none"].adjusted, p)
+    assert np.array_equal(found["fdr"].adjusted, q_values(p))
+    assert np.array_equal(found["holm"].adjusted, holm(p))
+    assert "at fdr <= 0.05 across windows" in repr(found["fdr"])
+    assert found["fdr"].to_frame()["p_adjusted"].tolist() == found["fdr"].adjusted.tolist()
+    with pytest.raises(ValueError, match="adjust must be one of 'fdr', 'holm', 'none'"):
+        rolling(series, 100, p_values=True, adjust="bonferroni")
+
+
+def test_many_windows_ring_a_shift_they_span_and_no_noise():
+    """A thousand windows ask p-values finer than the table's: the smallest are read again
+    against a null of 20 draws a window."""
+    rng = np.random.default_rng(5)
+    noise = rolling(rng.normal(size=1100), 100, p_values=True, seed=1)
+    assert np.nanmin(noise.adjusted) > 0.05
+    shifted = rng.normal(size=1100)
+    shifted[550:] += 2.0
+    profile = rolling(shifted, 100, p_values=True, seed=1)
+    ringed = np.flatnonzero(profile.adjusted <= 0.05)
+    # Window i holds positions i..i+99: it spans the shift for i in 451..549. A false
+    # discovery rate of 5% lets a few windows of noise be called beside many true ones.
+    outside = np.count_nonzero((ringed < 451) | (ringed > 549))
+    assert ringed.size > 50 and outside <= 0.05 * ringed.size
+    assert np.all(profile.adjusted >= profile.p_values - 1e-4)

@@ -7,7 +7,7 @@ from .analysis import analyze
 from .config import METHODS
 from .groups import Group
 from .inputs import Series
-from .many import RESULT_SCHEMA, analyze_many
+from .many import RESULT_SCHEMA, analyze_many, result_schema
 from .notes import ResultWarning
 from .nullcache import NullCacheWarning
 from .nullmodels import NullModel
@@ -18,6 +18,7 @@ from .result import Analysis, UnclassifiedValuesWarning
 from .rolling import RollingProfile, rolling
 from .running import RunningShares
 from .significance import Significance
+from .verdict import Component, Verdict, verdict
 
 try:
     __version__ = _metadata.version("quorvel")
@@ -30,6 +31,7 @@ __all__ = [
     "METHODS",
     "RESULT_SCHEMA",
     "Analysis",
+    "Component",
     "Group",
     "MissingDependencyError",
     "NullCacheWarning",
@@ -41,10 +43,13 @@ __all__ = [
     "Series",
     "Significance",
     "UnclassifiedValuesWarning",
+    "Verdict",
     "analyze",
     "analyze_many",
     "clear_null_cache",
     "permutation_test",
+    "result_schema",
     "rolling",
     "set_null_cache",
+    "verdict",
 ]

@@ -104,6 +104,11 @@ def run_draws(
         )
 
 
+def shuffled(values: npt.NDArray[np.float64], seed: int, draw: int) -> npt.NDArray[np.float64]:
+    """Shuffle `draw` of `seed`: the series `run_draws` measures as its draw `draw`."""
+    return _engine.shuffled(values, seed, draw)
+
+
 def _shared(settings: Config | Request) -> tuple[float, float, int]:
     """z, accept and the engine's binning mode, as every entry of the engine takes them."""
     return settings.z, settings.accept, BINNING_MODES[settings.binning]

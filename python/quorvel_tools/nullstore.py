@@ -8,6 +8,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import numpy as np
+import numpy.typing as npt
 
 from .nullcache import ENTRY_SUFFIX, clear_directory, read_entry, write_entry
 from .pvalues import NullSample
@@ -82,6 +83,7 @@ def clear_null_cache() -> int:
         files another process removes at the same time are not counted.
     """
     _cache.samples.clear()
+    _ordered.clear()
     return 0 if _cache.directory is None else clear_directory(_cache.directory)
 
 
@@ -106,6 +108,21 @@ def keep(key: NullKey, sample: NullSample) -> None:
         counts = -np.diff(sample.at_or_above)
         write_entry(path, repr(key), sample.values, counts, sample.draws, _cache.describe())
     _cache.samples[key] = sample
+
+
+# Draws in the order the engine made them, for tests that read several measures on the same
+# shuffles (`verdict`); kept for the process only, as the cache directory holds counts.
+_ordered: dict[NullKey, npt.NDArray[np.float64]] = {}
+
+
+def kept_draws(key: NullKey) -> npt.NDArray[np.float64] | None:
+    """The ordered draws of this key if the process has them."""
+    return _ordered.get(key)
+
+
+def keep_draws(key: NullKey, drawn: npt.NDArray[np.float64]) -> None:
+    drawn.flags.writeable = False
+    _ordered[key] = drawn
 
 
 def _cache_path(key: NullKey) -> Path | None:

@@ -143,7 +143,8 @@ def plot_profile(
         profile.labels, profile.values, marker=".", linewidth=1, label=profile.method
     )
     if profile.p_values is not None and level is not None:
-        marked = profile.p_values <= level
+        read = profile.p_values if profile.adjusted is None else profile.adjusted
+        marked = read <= level
         axes.scatter(
             profile.labels[marked],
             profile.values[marked],
@@ -166,4 +167,8 @@ SCALE = "0 = settles, 1 = drifts"
 
 
 def ring_label(profile: RollingProfile, level: float) -> str:
-    return f"p ≤ {level:g} ({profile.null} null)"
+    """What a ring says: the p-value, adjusted across how many windows and how."""
+    if profile.adjusted is None or profile.adjust in (None, "none"):
+        return f"p ≤ {level:g}, not adjusted ({profile.null} null)"
+    name = "q (fdr)" if profile.adjust == "fdr" else "Holm-adjusted p"
+    return f"{name} ≤ {level:g} across {len(profile.values):,} windows ({profile.null} null)"

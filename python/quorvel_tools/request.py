@@ -11,7 +11,7 @@ from __future__ import annotations
 import operator
 from collections.abc import Mapping
 from dataclasses import dataclass, fields
-from typing import Any, TypedDict
+from typing import Any, Literal, TypedDict
 
 from .config import (
     DEFAULT_ACCEPT,
@@ -21,6 +21,7 @@ from .config import (
     METHODS,
     Binning,
     Config,
+    SettingError,
     check_integer,
     check_method,
     check_seed,
@@ -29,9 +30,13 @@ from .config import (
 )
 from .engine import check_workers
 from .inputs import DEFAULT_NAN_POLICY, NanPolicy, check_nan_policy
+from .multiplicity import ADJUSTMENTS, Adjustment
 from .nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NullModel, NullName, null_model
 
 ALL = "all"
+
+Errors = Literal["raise", "skip"]
+ERRORS: tuple[str, ...] = ("raise", "skip")
 
 
 class Settings(TypedDict, total=False):
@@ -62,16 +67,20 @@ class TestSettings(NullSettings, total=False):
 
 
 class WindowSettings(TestSettings, total=False):
-    """Settings of `rolling`: those of `analyze` and the step between windows."""
+    """Settings of `rolling`: those of `analyze`, the step between windows and the
+    adjustment of their p-values across the profile."""
 
     step: int
+    adjust: Adjustment
 
 
-class ManySettings(Settings, total=False):
-    """Settings of `analyze_many`: the measure settings and the columns of a long frame."""
+class ManySettings(TestSettings, total=False):
+    """Settings of `analyze_many`: those of `analyze`, the columns of a long frame and what
+    a series that cannot be measured does to the batch."""
 
     id_column: str
     value_column: str
+    errors: Errors
 
 
 @dataclass(frozen=True, kw_only=True)
@@ -101,6 +110,11 @@ class Request:
         Threads of the batch engine; None for every core this process may use.
     show_progress : bool or None
         A progress bar; None shows one on long runs in a terminal.
+    adjust : {"fdr", "holm", "none"}
+        How a rolling profile's p-values are adjusted across its windows (`multiplicity`).
+    errors : {"raise", "skip"}
+        Whether a series of a batch that cannot be measured stops the batch or is kept as a
+        row that says why.
     """
 
     method: str = DEFAULT_METHOD
@@ -115,12 +129,18 @@ class Request:
     seed: int | None = None
     workers: int | None = None
     show_progress: bool | None = None
+    # False discovery: it bounds the chance of any ring on noise as Holm does, yet rings a
+    # change that many overlapping windows span, which Holm's bound over all windows misses.
+    adjust: Adjustment = "fdr"
+    errors: Errors = "raise"
 
     def __post_init__(self) -> None:
         if self.method != ALL:
             check_method(self.method)
         check_settings(self.classes, self.z, self.accept, self.binning)
         check_nan_policy(self.nan_policy)
+        _check_choice("adjust", self.adjust, ADJUSTMENTS)
+        _check_choice("errors", self.errors, ERRORS)
         checked = {
             # Checked by check_settings above; kept as a plain int, as Config will hold it.
             "classes": None if self.classes is None else operator.index(self.classes),
@@ -147,6 +167,12 @@ class Request:
     def config(self, n: int) -> Config:
         """K, z, accept and binning for a series of n values."""
         return resolve(n, self.classes, self.z, self.accept, self.binning)
+
+
+def _check_choice(name: str, value: object, accepted: tuple[str, ...]) -> None:
+    if value not in accepted:
+        names = ", ".join(repr(choice) for choice in accepted)
+        raise SettingError(name, f"{{name}} must be one of {names}, not {value!r}")
 
 
 REQUEST_FIELDS = frozenset(field.name for field in fields(Request))

@@ -19,6 +19,7 @@ from .request import Request, WindowSettings, request_of
 from .result import UnclassifiedValuesWarning
 from .significance import window_significance
 from .unclassified import shift_hint, unclassified_counts
+from .windowfamily import family_p_values
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -32,8 +33,9 @@ class RollingProfile:
     label (the position itself for unlabelled input). `values` are clipped to [0, 1];
     `values_exact` are the module's doubles to the last bit. unclassified[i] counts the values
     of window i that lie in no class (see Analysis.unclassified); the measure leaves them out.
-    With p-values, p_values[i] is window i's (drawn within ties, as Significance.p_value) and
-    sources[i] the null it came from; otherwise both are None."""
+    With p-values, p_values[i] is window i's (drawn within ties, as Significance.p_value),
+    sources[i] the null it came from and adjusted[i] its p-value adjusted across the windows
+    as `adjust` says ("fdr": its q-value; "holm"; "none": p_values); otherwise all are None."""
 
     method: str
     window: int
@@ -47,6 +49,8 @@ class RollingProfile:
     sources: tuple[str, ...] | None = None
     values_exact: npt.NDArray[np.float64] | None = field(default=None, kw_only=True)
     unclassified: npt.NDArray[np.int64] | None = field(default=None, kw_only=True)
+    adjusted: npt.NDArray[np.float64] | None = field(default=None, kw_only=True)
+    adjust: str | None = field(default=None, kw_only=True)
 
     def __post_init__(self) -> None:
         # Built from the module's figures: those are the exact ones, `values` reads clipped.
@@ -64,6 +68,9 @@ class RollingProfile:
         if self.p_values is not None:
             below = int(np.count_nonzero(self.p_values <= 0.05))
             tested = f", {below} with p <= 0.05 ({self.null} null)"
+            if self.adjusted is not None and self.adjust != "none":
+                called = int(np.count_nonzero(self.adjusted <= 0.05))
+                tested += f", {called} at {self.adjust} <= 0.05 across windows"
         if self.unclassified is not None and self.unclassified.any():
             tested += f", {np.count_nonzero(self.unclassified)} with values in no class"
         return (
@@ -81,13 +88,15 @@ class RollingProfile:
         columns: dict[str, Any] = {"end": self.ends, self.method: self.values}
         if self.p_values is not None:
             columns["p_value"] = self.p_values
+            columns["p_adjusted"] = self.adjusted
         if self.unclassified is not None and self.unclassified.any():
             columns["unclassified"] = self.unclassified
         frame: pd.DataFrame = pandas.DataFrame(columns, index=self.labels)
         return frame
 
     def plot(self, ax: Axes | None = None, level: float | None = 0.05) -> Axes:
-        """The profile; with p-values, windows at p <= level are ringed."""
+        """The profile; with p-values, windows whose p-value adjusted across the profile
+        (`adjusted`) is at most `level` are ringed."""
         from .plotting import plot_profile
 
         return plot_profile(self, ax, level)
@@ -112,7 +121,13 @@ def rolling(
     step : int, default 1
         Positions between the starts of consecutive windows.
     p_values : bool, default False
-        Whether to add each window's p-value.
+        Whether to add each window's p-value, and its p-value adjusted across the windows.
+    adjust : {"fdr", "holm", "none"}, default "fdr"
+        The adjustment across windows (`adjusted`, what `plot` rings): "fdr" gives q-values
+        (Benjamini-Hochberg), which on a profile of noise ring any window with chance at most
+        the level and ring a change that many overlapping windows span; "holm" bounds the
+        chance of any false ring under any dependence, which over many windows asks more than
+        one change of the series gives; "none" rings every window at p <= level.
     **settings
         classes (None takes K from the window length), z, accept, binning, nan_policy, null,
         permutations, seed, workers and show_progress, as in `analyze`.
@@ -182,6 +197,10 @@ def rolling_request(series: Any, window: int, step: int, request: Request) -> Ro
         request.null.name,
         tested.sources,
         unclassified=outside,
+        adjusted=family_p_values(
+            method, clean.values, starts, window, values, config, request, tested
+        ),
+        adjust=request.adjust,
     )
 
 

@@ -13,12 +13,15 @@ from ..labels import plain
 from ..request import Request
 from ..result import Analysis, UnclassifiedValuesWarning
 from ..rolling import RollingProfile, rolling_request, windows_note
+from ..verdict import Verdict, verdict_request
 from .output import Row
 
 # Each series by name, with the labels of its positions when the file has a row-order column.
 Named = Mapping[str, Series]
 # A rolling profile's windows may each have their own null; the table shows them at this step.
 WINDOW_RESOLUTION = 1e-3
+# The column of a window's p-value adjusted across the profile, after the measure's name.
+ADJUSTED = "_p_adjusted"
 # The rolling table's names for the measures, so that four of them fit a terminal.
 SHORT_NAMES = {
     "NSLocaltoGlobal": "LtG",
@@ -82,6 +85,41 @@ def whole_series(
     return rows, first
 
 
+def verdicts(named: Named, request: Request) -> dict[str, Verdict]:
+    """The combined test of every series, by name."""
+    with warnings.catch_warnings():
+        # Said once already by the table's own run of each measure.
+        warnings.simplefilter("ignore", UnclassifiedValuesWarning)
+        return {name: verdict_request(values, request) for name, values in named.items()}
+
+
+def verdict_rows(found: Mapping[str, Verdict]) -> list[Row]:
+    """One row per series for JSON and CSV: the verdict and the test that saw most."""
+    rows: list[Row] = []
+    for name, tested in found.items():
+        best = tested.strongest
+        rows.append(
+            {
+                "series": name,
+                "p_value": tested.p_value,
+                "null": tested.null,
+                "tests": len(tested.components),
+                "method": None if best is None else best.method,
+                "K": None if best is None else best.classes,
+                "value": None if best is None else best.value,
+                "method_p": None if best is None else best.p_value,
+            }
+        )
+    return rows
+
+
+def verdict_lines(found: Mapping[str, Verdict]) -> list[str]:
+    """The verdicts as the table shows them: one line, named when there are several series."""
+    if len(found) == 1:
+        return [tested.line() for tested in found.values()]
+    return [f"{name}: {tested.line()}" for name, tested in found.items()]
+
+
 def rolling_profiles(
     named: Named, settings: Settings, window: int, step: int, notes: list[str] | None = None
 ) -> tuple[list[Row], dict[str, list[RollingProfile]]]:
@@ -110,6 +148,8 @@ def rolling_profiles(
                 if profile.p_values is not None:
                     p = float(profile.p_values[i])
                     row[f"{profile.method}_p"] = p_cell(p, WINDOW_RESOLUTION)
+                if profile.adjusted is not None:
+                    row[f"{profile.method}{ADJUSTED}"] = float(profile.adjusted[i])
             rows.append(row)
     return rows, profiles
 
@@ -119,6 +159,8 @@ def table_columns(rows: list[Row]) -> tuple[list[Row], str | None]:
     series' name is left out of every row (the command names its column on standard error)."""
     if not rows or "end" not in rows[0]:
         return rows, None
+    # The table keeps to the p-values that fit a terminal; JSON and CSV add the adjusted ones.
+    rows = [{k: v for k, v in row.items() if not k.endswith(ADJUSTED)} for row in rows]
     single = len({row["series"] for row in rows}) == 1
     named = [k for k in rows[0] if k in SHORT_NAMES]
     if len(named) < 2:

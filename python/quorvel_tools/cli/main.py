@@ -21,14 +21,25 @@ from ..config import (
     check_integer,
 )
 from ..inputs import DEFAULT_NAN_POLICY, NAN_POLICIES, Series
+from ..multiplicity import ADJUSTMENTS
 from ..notes import ResultWarning
 from ..nullmodels import DEFAULT_NULL, DEFAULT_PERMUTATIONS, NULL_MODELS, NULLS
 from ..optional import MissingDependencyError
 from ..request import Request
+from ..verdict import Verdict
 from . import figures
 from .demo import demo_series
 from .errors import UsageError, cache_warnings_as_lines, os_error_text
-from .jobs import Named, Settings, rolling_profiles, table_columns, whole_series
+from .jobs import (
+    Named,
+    Settings,
+    rolling_profiles,
+    table_columns,
+    verdict_lines,
+    verdict_rows,
+    verdicts,
+    whole_series,
+)
 from .output import render
 from .reading import read_column, stdin_is_empty, stdin_is_input
 
@@ -37,7 +48,21 @@ Measure how far a time series departs from stationarity in distribution. The ser
 range is cut into K classes and each class's running share is tested against a confidence
 band; classes whose share does not settle are merged. Each measure is 1 - H/H0: 0 when the
 distribution is stable along the series, towards 1 the more it drifts (nan when all values
-fall in one class). Without FILE, runs on built-in series of known character."""
+fall in one class). Without FILE, runs on built-in series of known character.
+
+How to read it:
+  value    0 = every class's share settled by itself; 1 = all classes had to be merged.
+  p_value  the chance, were the series stationary, of a value at least this far from 0.
+           --null iid asks whether the order of the values carries information (any
+           dependence counts, AR(1) too); --null block whether the distribution drifts
+           beyond what short-range dependence explains. Take block for series whose
+           neighbours are known to be alike (daily prices, temperatures).
+  verdict  the line under the table: one p-value over the four measures at K = 3, 6
+           and the data-size K (few classes see a change of level, many a change of
+           spread or shape), calibrated as one test, and the test that saw most. Read
+           it first: p <= 0.05 says the series departs; the strongest test says how.
+  next     --plot OUT.png shows where each value range drifts; --window W shows when
+           (windows ringed at q <= 0.05 across the windows, see --adjust)."""
 
 EPILOG = """\
 examples:
@@ -45,6 +70,7 @@ examples:
   quorvel prices.csv --column close        one column of a CSV file (header detected)
   quorvel data.csv --window 200 --step 20  the measures over sliding windows
   quorvel data.csv --null block --method NSLefttoRight   p-values that allow for dependence
+  quorvel data.csv --verdict-only          only the combined test of the series
   quorvel data.csv --plot shares.png       running class shares and their bands
   quorvel data.csv --delimiter ';' --decimal ,   semicolons and decimal commas
   seq 1 100 | quorvel                      read standard input (also with FILE -)"""
@@ -157,6 +183,22 @@ def build_parser() -> argparse.ArgumentParser:
         help="skip the p-value column",
     )
     parser.add_argument(
+        "--adjust",
+        choices=ADJUSTMENTS,
+        default="fdr",
+        help="with --window, the adjustment of the windows' p-values across the profile, "
+        "which the plot rings and JSON and CSV give as METHOD_p_adjusted: fdr = q-values "
+        "(default: noise rings anywhere at most 5%% of the time, a change many windows span "
+        "is rung), holm = any false ring at most 5%% of the time under any dependence, "
+        "none = each window's own p-value",
+    )
+    parser.add_argument(
+        "--verdict-only",
+        action="store_true",
+        help="print only the combined test of each series: one p-value over the four "
+        "measures at K = 3, 6 and the data-size K, and which of them saw most",
+    )
+    parser.add_argument(
         "--permutations",
         type=_integer,
         default=DEFAULT_PERMUTATIONS,
@@ -252,6 +294,7 @@ def _run(arguments: argparse.Namespace) -> int:
     named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
     settings = Settings(_methods(arguments.method), _request(arguments))
     notes: list[str] = []
+    found: dict[str, Verdict] = {}
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", ResultWarning)
         if arguments.window is not None:
@@ -260,18 +303,28 @@ def _run(arguments: argparse.Namespace) -> int:
             )
             if arguments.plot:
                 figures.save_profiles(arguments.plot, profiles)
+        elif arguments.verdict_only:
+            found = verdicts(named, settings.request)
+            rows = verdict_rows(found)
         else:
             rows, results = whole_series(named, settings, notes)
             if arguments.plot:
                 figures.save_shares(arguments.plot, results)
+            if arguments.p_values and arguments.form is None:
+                found = verdicts(named, settings.request)
     key = None
     if arguments.form is None:
         rows, key = table_columns(rows)
-    if source is None and arguments.form is None:
+    if source is None and arguments.form is None and not arguments.verdict_only:
         sys.stdout.write(DEMO_NOTE)
-    sys.stdout.write(render(rows, arguments.form or "table") + "\n")
+    if arguments.verdict_only and arguments.form is None:
+        sys.stdout.write("\n".join(verdict_lines(found)) + "\n")
+    else:
+        sys.stdout.write(render(rows, arguments.form or "table") + "\n")
     if key:
         sys.stdout.write(f"({key})\n")
+    if found and not arguments.verdict_only:
+        sys.stdout.write("\n" + "\n".join(verdict_lines(found)) + "\n")
     sys.stdout.flush()
     # Said once the run has succeeded, so that a failing run still ends with one line.
     if note:
@@ -333,12 +386,20 @@ def _request(arguments: argparse.Namespace) -> Request:
         permutations=arguments.permutations,
         seed=arguments.seed,
         workers=arguments.workers,
+        adjust=arguments.adjust,
     )
 
 
 def _check_options(arguments: argparse.Namespace) -> None:
     """Every setting before any reading or work, with the checks of the analysis layer."""
     _request(arguments)
+    if arguments.verdict_only and (
+        arguments.window is not None or not arguments.p_values or arguments.plot
+    ):
+        raise UsageError(
+            "--verdict-only prints the combined test of the whole series: it takes neither "
+            "--window, --plot nor --no-p-values"
+        )
     for name in ("window", "step"):
         if getattr(arguments, name) is not None:
             check_integer(name, getattr(arguments, name))
