@@ -197,9 +197,7 @@ def rolling_request(series: Any, window: int, step: int, request: Request) -> Ro
         request.null.name,
         tested.sources,
         unclassified=outside,
-        adjusted=family_p_values(
-            method, clean.values, starts, window, values, config, request, tested
-        ),
+        adjusted=family_p_values(method, clean.values, starts, window, config, request, tested),
         adjust=request.adjust,
     )
 

@@ -156,10 +156,13 @@ def _widened_config(config: Config, factor: float | None) -> Config:
 
 @dataclass(frozen=True)
 class WindowSignificance:
-    """The p-values of a rolling profile's windows, and what each came from."""
+    """The p-values of a rolling profile's windows, what each came from, and the measure each
+    is the p-value of (widened under null="block", of the tie-broken window where it had ties
+    across a class boundary)."""
 
     p_values: PValues
     sources: tuple[str, ...]
+    tested: npt.NDArray[np.float64]
 
 
 # Windows whose ties are broken together: their tie-broken ranks are one array of this many
@@ -232,7 +235,7 @@ def window_significance(
             )
             if bar is not None:
                 bar.update(1)
-    return WindowSignificance(PValues(p, low, high), tuple(sources))
+    return WindowSignificance(PValues(p, low, high), tuple(sources), tested)
 
 
 def _tie_broken_windows(

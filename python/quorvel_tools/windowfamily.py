@@ -21,7 +21,7 @@ from .multiplicity import adjusted
 from .ranknull import simulated_null
 from .request import Request
 from .seeds import seed_for, tie_breaks
-from .significance import WindowSignificance, widened
+from .significance import WindowSignificance
 
 DRAWS_PER_WINDOW = 20
 # About 15 s on one core whatever the window's length, once per length and settings: about
@@ -29,7 +29,7 @@ DRAWS_PER_WINDOW = 20
 MOST_VALUES = 80_000_000
 # Windows above this p-value keep the table's: no adjustment calls them.
 READ_AGAIN_BELOW = 0.01
-SHARED_SOURCES = ("table", "interpolated", "simulated")
+SHARED_SOURCES = ("table", "interpolated", "longest table", "simulated")
 # The most draws a shipped table holds: a null of fewer would tell no more.
 SHIPPED_DRAWS = 9_999
 
@@ -39,7 +39,6 @@ def family_p_values(
     values: npt.NDArray[np.float64],
     starts: npt.NDArray[np.int64],
     window: int,
-    observed: npt.NDArray[np.float64],
     config: Config,
     request: Request,
     tested: WindowSignificance,
@@ -53,10 +52,5 @@ def family_p_values(
     if draws > max(request.permutations, SHIPPED_DRAWS) and again.size:
         deep = simulated_null(method, window, config, replace(request, permutations=draws))
         uniform = tie_breaks(seed_for(request.seed, values, method), len(starts))[again]
-        points = observed[again].copy()
-        if request.null.widening is not None:
-            for j, i in enumerate(again):
-                part = values[starts[i] : starts[i] + window]
-                points[j] = widened(method, part, points[j], config, request.null)[1]
-        p[again] = request.null.read(deep, points, uniform).p_value
+        p[again] = request.null.read(deep, tested.tested[again], uniform).p_value
     return adjusted(p, request.adjust)
