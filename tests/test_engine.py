@@ -77,11 +77,9 @@ def test_permutations_are_the_documented_shuffles_for_any_worker_count(name):
     assert not np.array_equal(shuffles[0], shuffles[1])
     expected = module_runs(name, shuffles, 14, EQUAL_FREQUENCY)
     for workers in (1, 2, 3):
-        got = _engine.draws(
-            name, x, 12, 2024, "shuffle", 1.0, 14, Z, ACCEPT, EQUAL_FREQUENCY, workers
-        )
+        got = _engine.draws(name, x, 12, 2024, "shuffle", 14, Z, ACCEPT, EQUAL_FREQUENCY, workers)
         assert_exact(got, expected)
-    other = _engine.draws(name, x, 12, 2025, "shuffle", 1.0, 14, Z, ACCEPT, EQUAL_FREQUENCY, 2)
+    other = _engine.draws(name, x, 12, 2025, "shuffle", 14, Z, ACCEPT, EQUAL_FREQUENCY, 2)
     assert not np.array_equal(other[0], expected[0]) or name == "NSdichotomy"
 
 
@@ -177,14 +175,14 @@ def test_a_refused_window_names_the_first_one_whatever_the_workers():
             "classes",
         ),
         (
-            lambda x: _engine.draws("NSLefttoRight", x, 3, 0, "shuffle", 1, 3, Z, ACCEPT, 1, 0),
+            lambda x: _engine.draws("NSLefttoRight", x, 3, 0, "shuffle", 3, Z, ACCEPT, 1, 0),
             ValueError,
             "workers",
         ),
         (
-            lambda x: _engine.draws("NSLefttoRight", x, 3, 0, "bootstrap", 1, 3, Z, ACCEPT, 1, 1),
+            lambda x: _engine.draws("NSLefttoRight", x, 3, 0, "bootstrap", 3, Z, ACCEPT, 1, 1),
             ValueError,
-            "'shuffle' or 'block', not 'bootstrap'",
+            "'shuffle', not 'bootstrap'",
         ),
         (
             lambda x: _engine.many("NSLefttoRight", [x], np.array([3, 3]), Z, ACCEPT, 1, 1),
@@ -201,7 +199,7 @@ def test_arguments_are_checked_before_any_work(call, error, message):
 def test_progress_is_reported_and_ends_at_the_count():
     seen = []
     x = series_of("walk", 20_000)
-    _engine.draws("NSLefttoRight", x, 40, 1, "shuffle", 1, 50, Z, ACCEPT, 1, 2, seen.append)
+    _engine.draws("NSLefttoRight", x, 40, 1, "shuffle", 50, Z, ACCEPT, 1, 2, seen.append)
     assert seen and seen[-1] == 40 and seen == sorted(seen)
 
 
@@ -220,7 +218,7 @@ def test_other_python_threads_run_while_a_batch_runs():
     thread.start()
     x = series_of("walk", 200_000)
     before = len(ticks)
-    _engine.draws("NSLefttoRight", x, 30, 1, "shuffle", 1, 200, Z, ACCEPT, 1, 1)
+    _engine.draws("NSLefttoRight", x, 30, 1, "shuffle", 200, Z, ACCEPT, 1, 1)
     during = len(ticks) - before
     stop.set()
     thread.join()
@@ -236,7 +234,7 @@ def test_ctrl_c_stops_a_long_batch():
         subprocess.Popen(["sh", "-c", f"sleep 0.5; kill -INT {os.getpid()}"])
         start = time.perf_counter()
         try:
-            _engine.draws("NSdichotomy", x, 10_000, 1, "shuffle", 1, 469, 1.96, 0.925845, 1, 2)
+            _engine.draws("NSdichotomy", x, 10_000, 1, "shuffle", 469, 1.96, 0.925845, 1, 2)
         except KeyboardInterrupt:
             print(time.perf_counter() - start - 0.5)
         else:

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import quorvel
-from quorvel_tools import _engine, analyze, nullstore, permutation_test, ranknull, rolling
+from quorvel_tools import analyze, nullstore, permutation_test, ranknull, rolling
 from quorvel_tools.config import resolve
 from quorvel_tools.dependence import band_factor
 from quorvel_tools.engine import run_draws
@@ -149,17 +149,6 @@ def test_p_value_is_randomised_within_ties_only():
     found = [analyze(x, seed=s).significance for s in range(40)]
     assert all(f.p_low <= f.p_value <= f.p_high for f in found)
     assert len({f.p_value for f in found}) > 1 or found[0].p_low == found[0].p_high
-
-
-def test_block_permutation_keeps_values_and_its_mean_block_length():
-    n, length = 100_000, 25.0
-    shuffled = _engine.block_shuffled(np.arange(n, dtype=float), 11, 4, length)
-    assert np.array_equal(np.sort(shuffled), np.arange(n))
-    breaks = np.count_nonzero(np.diff(shuffled) % n != 1) + 1
-    assert abs(n / breaks - length) < 1.0
-    assert np.array_equal(_engine.block_shuffled(np.arange(9.0), 1, 0, 1.0) % 1, np.zeros(9))
-    with pytest.raises(ValueError, match="block length"):
-        _engine.block_shuffled(np.arange(9.0), 1, 0, float("nan"))
 
 
 def test_block_null_reads_the_widened_measure_against_the_iid_null():

@@ -65,7 +65,7 @@ def test_shared_and_own_draws_agree_for_rank_based_measures_on_tie_free_series()
 
     values = np.random.default_rng(8).normal(size=90)
     for method in ("NSLefttoRight", "NSCircleLefttoRight", "NSLocaltoGlobal"):
-        args = (30, SIMULATION_SEED, "shuffle", 1.0, 6, 1.96, 0.925845, 1, 1)
+        args = (30, SIMULATION_SEED, "shuffle", 6, 1.96, 0.925845, 1, 1)
         on_ranks = _engine.draws(method, np.arange(90.0), *args)[0]
         on_values = _engine.draws(method, np.sort(values), *args)[0]
         assert np.array_equal(on_ranks, on_values)

@@ -57,7 +57,6 @@ def draws(
     count: int,
     seed: int,
     kind: str,
-    block_length: float,
     classes: int,
     z: float,
     accept: float,
@@ -66,6 +65,3 @@ def draws(
     progress: _Progress = None,
 ) -> _Figures: ...
 def shuffled(series: npt.ArrayLike, seed: int, draw: int) -> npt.NDArray[np.float64]: ...
-def block_shuffled(
-    series: npt.ArrayLike, seed: int, draw: int, block_length: float
-) -> npt.NDArray[np.float64]: ...

@@ -96,7 +96,6 @@ def run_draws(
             count,
             seed,
             null.draw,
-            1.0,
             config.classes,
             *_shared(config),
             request.worker_count,

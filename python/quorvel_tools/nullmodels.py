@@ -44,7 +44,7 @@ class NullModel:
     name : str
         What `null=` takes and every result reports.
     draw : str
-        The kind of draw of the engine's `draws`: "shuffle" or "block".
+        The kind of draw of the engine's `draws`: "shuffle" for both nulls here.
     source : str
         What `Significance.source` says of a null drawn from the series' own values.
     shares_rank_null : bool

@@ -43,7 +43,6 @@ struct MeasureSpec {
 struct Scratch {
     MeasureResult result;
     std::vector<double> values;
-    std::vector<std::size_t> blocks;
 };
 
 // One entry per task.

@@ -193,18 +193,11 @@ py::tuple drawnRuns(const std::string& method, const Doubles& series, std::int64
         progress);
 }
 
-double checkedBlockLength(double meanLength) {
-    if (!(std::isfinite(meanLength) && meanLength >= 1.0))
-        throw py::value_error("the mean block length must be a finite number of at least 1");
-    return meanLength;
-}
-
 // The kinds of draw a null model makes of a series: "shuffle", a uniform permutation of its
-// values; "block", a permutation of blocks of random length, their mean `meanLength`.
+// values (a new kind goes here, beside it).
 py::tuple draws(const std::string& method, const Doubles& series, std::int64_t count,
-                std::uint64_t seed, const std::string& kind, double meanLength,
-                std::int64_t classes, double z, double accept, int mode, int workers,
-                const Progress& progress) {
+                std::uint64_t seed, const std::string& kind, std::int64_t classes, double z,
+                double accept, int mode, int workers, const Progress& progress) {
     if (kind == "shuffle")
         return drawnRuns(method, series, count, seed, classes, z, accept, mode, workers, progress,
                          [](const double* x, std::size_t n, quorvel::engine::DrawStream& stream,
@@ -212,17 +205,7 @@ py::tuple draws(const std::string& method, const Doubles& series, std::int64_t c
                              scratch.values.assign(x, x + n);
                              quorvel::engine::shuffle(scratch.values.data(), n, stream);
                          });
-    if (kind == "block") {
-        const double length = checkedBlockLength(meanLength);
-        return drawnRuns(method, series, count, seed, classes, z, accept, mode, workers, progress,
-                         [length](const double* x, std::size_t n,
-                                  quorvel::engine::DrawStream& stream, Scratch& scratch) {
-                             scratch.values.resize(n);
-                             quorvel::engine::blockShuffle(x, n, length, stream, scratch.blocks,
-                                                           scratch.values.data());
-                         });
-    }
-    throw py::value_error("the kind of draw must be 'shuffle' or 'block', not '" + kind + "'");
+    throw py::value_error("the kind of draw must be 'shuffle', not '" + kind + "'");
 }
 
 const char* kindName(quorvel::GroupKind kind) {
@@ -320,11 +303,10 @@ PYBIND11_MODULE(_engine, m) {
           py::arg("accept"), py::arg("mode"), py::arg("workers"), py::arg("progress") = py::none(),
           "value, H0 and H of the measure on every series, series i with classes[i] classes.");
     m.def("draws", &draws, py::arg("method"), py::arg("series"), py::arg("count"), py::arg("seed"),
-          py::arg("kind"), py::arg("block_length"), py::arg("classes"), py::arg("z"),
-          py::arg("accept"), py::arg("mode"), py::arg("workers"), py::arg("progress") = py::none(),
+          py::arg("kind"), py::arg("classes"), py::arg("z"), py::arg("accept"), py::arg("mode"),
+          py::arg("workers"), py::arg("progress") = py::none(),
           "value, H0 and H of the measure on draws 0..count-1 of the series for the seed: "
-          "shuffles (kind 'shuffle') or block permutations of mean length block_length "
-          "(kind 'block').");
+          "shuffles (kind 'shuffle').");
     m.def(
         "shuffled",
         [](const Doubles& series, std::uint64_t seed, std::uint64_t draw) {
@@ -335,17 +317,4 @@ PYBIND11_MODULE(_engine, m) {
         },
         py::arg("series"), py::arg("seed"), py::arg("draw"),
         "Shuffle `draw` of the series for the seed, as draws() makes it.");
-    m.def(
-        "block_shuffled",
-        [](const Doubles& series, std::uint64_t seed, std::uint64_t draw, double meanLength) {
-            const double length = checkedBlockLength(meanLength);
-            const auto n = static_cast<std::size_t>(series.size());
-            std::vector<double> values(n);
-            std::vector<std::size_t> starts;
-            quorvel::engine::DrawStream stream(seed, draw);
-            quorvel::engine::blockShuffle(series.data(), n, length, stream, starts, values.data());
-            return py::array_t<double>(static_cast<py::ssize_t>(n), values.data());
-        },
-        py::arg("series"), py::arg("seed"), py::arg("draw"), py::arg("block_length"),
-        "Block permutation `draw` of the series for the seed, as draws() makes it.");
 }

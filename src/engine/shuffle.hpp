@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace quorvel::engine {
 
@@ -24,13 +23,5 @@ private:
 
 // Fisher-Yates from the last position down, position j swapping with below(j + 1).
 void shuffle(double* values, std::size_t n, DrawStream& stream);
-
-// A block permutation: the series is turned round a random offset below(n), cut after each
-// position with probability 1/meanLength (blocks of geometric length, as in a stationary
-// bootstrap), and its blocks are put in a Fisher-Yates order; every value is kept once, and a
-// block keeps the order inside it. `starts` is working room. A mean length of at most 1 is
-// shuffle().
-void blockShuffle(const double* values, std::size_t n, double meanLength, DrawStream& stream,
-                  std::vector<std::size_t>& starts, double* out);
 
 }  // namespace quorvel::engine
