@@ -96,18 +96,14 @@ def significance(
     seed = seed_for(request.seed, values, method)
     model = request.null
     n = len(values)
+    distinct = tie_free_counts(n, config.classes)
     broken = (
         model.shares_rank_null
         and ranks_decide(method, config, n)
-        and not np.array_equal(counts, tie_free_counts(n, config.classes))
+        and not np.array_equal(counts, distinct)
     )
-    tested_series = tie_broken(values, seed) if broken else values
-    factor = None if model.widening is None else model.widening(values)
-    tested = observed
-    if broken or (factor is not None and factor != 1.0):
-        tested = run_one(method, tested_series, _widened_config(config, factor))[0]
-    found = tie_free_counts(n, config.classes) if broken else counts
-    shared = _shared_null(method, found, config, request)
+    factor, tested = widened(method, values, observed, config, model, seed if broken else None)
+    shared = _shared_null(method, distinct if broken else counts, config, request)
     uniform = tie_breaks(seed, 1)
     if shared is None:
         sequential = _own_p_value(method, values, tested, float(uniform[0]), config, request, seed)
@@ -136,15 +132,16 @@ def widened(
     observed: float,
     config: Config,
     model: NullModel,
+    tie_seed: int | None = None,
 ) -> tuple[float | None, float]:
     """The null model's band factor f of the series (None where it has none) and the measure
-    it tests: the observed one, or the measure with band multiplier z sqrt(f)."""
-    if model.widening is None:
-        return None, observed
-    factor = model.widening(values)
-    if factor == 1.0:
+    it tests: the observed one, or the measure with band multiplier z sqrt(f), of the series
+    with its ties broken by `tie_seed` where one is given."""
+    factor = None if model.widening is None else model.widening(values)
+    if tie_seed is None and (factor is None or factor == 1.0):
         return factor, observed
-    return factor, run_one(method, values, _widened_config(config, factor))[0]
+    series = values if tie_seed is None else tie_broken(values, tie_seed)
+    return factor, run_one(method, series, _widened_config(config, factor))[0]
 
 
 def _widened_config(config: Config, factor: float | None) -> Config:
@@ -191,28 +188,22 @@ def window_significance(
     shared = _shared_null(method, counts, config, request)
     tested = observed.copy()
     undefined = np.isnan(observed)
-    own = np.ones(len(starts), dtype=bool)
+    own = np.full(len(starts), shared is None)
+    broken = np.zeros(len(starts), dtype=bool)
     if shared is not None:
-        own[:] = False
         broken = _boundary_ties(values, starts, window, counts)
         if outside is not None:
             broken |= outside > 0
         broken &= ~undefined
-        if model.widening is None:
-            tested[broken] = _tie_broken_windows(
-                method, values, starts[broken], window, config, request, seed
-            )
-        else:
-            for i in np.flatnonzero(~undefined):
-                part = values[starts[i] : starts[i] + window]
-                factor = model.widening(part)
-                if broken[i] or factor != 1.0:
-                    series = tie_broken(part, window_seed(seed, int(i))) if broken[i] else part
-                    tested[i] = run_one(method, series, _widened_config(config, factor))[0]
-    elif model.widening is not None:
+    if model.widening is not None:
         for i in np.flatnonzero(~undefined):
             part = values[starts[i] : starts[i] + window]
-            tested[i] = widened(method, part, observed[i], config, model)[1]
+            tie_seed = window_seed(seed, int(i)) if broken[i] else None
+            tested[i] = widened(method, part, observed[i], config, model, tie_seed)[1]
+    elif broken.any():
+        tested[broken] = _tie_broken_windows(
+            method, values, starts[broken], window, config, request, seed
+        )
     low, high, p = (np.empty(len(starts)) for _ in range(3))
     sources = [""] * len(starts)
     if shared is not None:
