@@ -12,6 +12,7 @@ the family and stays NaN):
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from typing import Literal
 
 import numpy as np
@@ -24,28 +25,29 @@ ADJUSTMENTS: tuple[str, ...] = ("fdr", "holm", "none")
 def q_values(p: npt.ArrayLike) -> npt.NDArray[np.float64]:
     """Benjamini-Hochberg adjusted p-values: for the i-th smallest of m p-values,
     q = min over j >= i of m p_(j) / j, at most 1."""
-    found = np.asarray(p, dtype=np.float64)
-    adjusted = np.full(found.shape, np.nan)
-    tested = np.flatnonzero(~np.isnan(found))
-    m = len(tested)
-    if m:
-        order = tested[np.argsort(found[tested], kind="stable")]
-        scaled = found[order] * m / np.arange(1, m + 1)
-        adjusted[order] = np.minimum(np.minimum.accumulate(scaled[::-1])[::-1], 1.0)
-    return adjusted
+    return _in_order(
+        p, lambda s, m: np.minimum.accumulate((s * m / np.arange(1, m + 1))[::-1])[::-1]
+    )
 
 
 def holm(p: npt.ArrayLike) -> npt.NDArray[np.float64]:
     """Holm's adjusted p-values: for the i-th smallest of m p-values,
     max over j <= i of (m - j + 1) p_(j), at most 1."""
+    return _in_order(p, lambda s, m: np.maximum.accumulate(s * (m - np.arange(m))))
+
+
+def _in_order(
+    p: npt.ArrayLike,
+    step: Callable[[npt.NDArray[np.float64], int], npt.NDArray[np.float64]],
+) -> npt.NDArray[np.float64]:
+    """`step` of the m non-NaN p-values in ascending order (ties in their order), put back in
+    place and held at most 1; NaN stays NaN and does not count in m."""
     found = np.asarray(p, dtype=np.float64)
     adjusted = np.full(found.shape, np.nan)
     tested = np.flatnonzero(~np.isnan(found))
-    m = len(tested)
-    if m:
+    if len(tested):
         order = tested[np.argsort(found[tested], kind="stable")]
-        scaled = found[order] * (m - np.arange(m))
-        adjusted[order] = np.minimum(np.maximum.accumulate(scaled), 1.0)
+        adjusted[order] = np.minimum(step(found[order], len(tested)), 1.0)
     return adjusted
 
 
