@@ -3,6 +3,7 @@
 import json
 import math
 import warnings
+from dataclasses import replace
 
 import numpy as np
 import pytest
@@ -172,6 +173,8 @@ def test_figures_are_clipped_to_their_range_in_every_output_and_exact_under_thei
     assert exact > 1 and result.H_exact < 0 and result.groups[0].share_exact > 1
     assert (result.value, result.H, result.groups[0].share) == (1.0, 0.0, 1.0)
     assert "share=1.0," in repr(result.groups[0])
+    # Groups a run forms are the objects the constructor makes of the same figures.
+    assert all(replace(group) == group for group in result.groups)
     as_dict = json.loads(json.dumps(result.to_dict()))
     assert (as_dict["value"], as_dict["H"], as_dict["value_exact"]) == (1.0, 0.0, exact)
     assert as_dict["groups"][0]["share"] == 1.0

@@ -5,7 +5,7 @@ from __future__ import annotations
 import math
 from collections.abc import Iterable
 from dataclasses import dataclass, field
-from typing import Any, Literal, cast
+from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -41,6 +41,26 @@ class Group:
             object.__setattr__(self, "share_exact", self.share)
         object.__setattr__(self, "share", within_unit(self.share))
 
+    @classmethod
+    def _measured(
+        cls, first: int, last: int, lower: float, upper: float, count: int, share: float, kind: str
+    ) -> Group:
+        """A group as a measure formed it, its share the module's double: the same object the
+        constructor makes from share_exact, without its checks, as a run forms one for every
+        class and the constructor's cost then weighs on short series."""
+        group = object.__new__(cls)
+        group.__dict__.update(
+            first=first,
+            last=last,
+            lower=lower,
+            upper=upper,
+            count=count,
+            share=within_unit(share),
+            kind=kind,
+            share_exact=share,
+        )
+        return group
+
     def to_dict(self) -> dict[str, Any]:
         return {
             "first": self.first,
@@ -59,16 +79,8 @@ def groups_from(
 ) -> tuple[Group, ...]:
     """The groups the measure reported, in class order, with their value ranges from the
     boundaries in column 0 of its table. NSCircleLefttoRight reports none."""
+    bounds = table[:, 0].tolist()
     return tuple(
-        Group(
-            first=first,
-            last=last,
-            lower=float(table[first - 1, 0]),
-            upper=float(table[last, 0]),
-            count=int(count),
-            share=float(share),
-            kind=cast(GroupKind, kind),
-            share_exact=float(share),
-        )
+        Group._measured(first, last, bounds[first - 1], bounds[last], int(count), share, kind)
         for first, last, count, share, kind in formed
     )

@@ -57,6 +57,8 @@ class NullTable:
                 )
                 for method in self.measures
             }
+            # Each length's null is read for every series of that length: built once.
+            self._samples: dict[tuple[str, int], NullSample] = {}
 
     @property
     def longest(self) -> int:
@@ -74,9 +76,13 @@ class NullTable:
         )
 
     def sample(self, method: str, i: int) -> NullSample:
-        values, counts, offsets = self._columns[method]
-        part = slice(int(offsets[i]), int(offsets[i + 1]))
-        return NullSample.from_counts(values[part], counts[part], int(self.draws[i]))
+        found = self._samples.get((method, i))
+        if found is None:
+            values, counts, offsets = self._columns[method]
+            part = slice(int(offsets[i]), int(offsets[i + 1]))
+            found = NullSample.from_counts(values[part], counts[part], int(self.draws[i]))
+            self._samples[method, i] = found
+        return found
 
     def around(self, method: str, n: int) -> list[tuple[NullSample, float]]:
         """The tabulated lengths around n with their weights: linear in n between two lengths

@@ -18,6 +18,7 @@ from __future__ import annotations
 import math
 from collections.abc import Callable
 from dataclasses import dataclass
+from functools import cached_property
 from typing import Any
 
 import numpy as np
@@ -54,6 +55,13 @@ class NullSample:
         at_or_above = self.at_or_above[first]
         above = self.at_or_above[past]
         return above, at_or_above - above
+
+    @cached_property
+    def moment_above(self) -> npt.NDArray[np.float64]:
+        """For each index j, the sum of count times value over the values from j up (0 past
+        the last); kept, as a tabulated null is read for every series of its lengths."""
+        counts = self.at_or_above[:-1] - self.at_or_above[1:]
+        return np.append(np.cumsum((counts * self.values)[::-1])[::-1], 0.0)
 
 
 @dataclass(frozen=True)
@@ -92,22 +100,18 @@ def read_within(width: float) -> Reading:
     def read(
         sample: NullSample, observed: npt.NDArray[np.float64], uniform: npt.NDArray[np.float64]
     ) -> PValues:
-        counts = sample.at_or_above[:-1] - sample.at_or_above[1:]
-        # Sums over the values from index j up, of counts and of counts times values.
-        moment_above = np.append(np.cumsum((counts * sample.values)[::-1])[::-1], 0.0)
-        nan = np.isnan(observed)
-
-        def at(u: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
-            first = np.searchsorted(sample.values, observed + (u - 1.0) * width, side="right")
-            past = np.searchsorted(sample.values, observed + u * width, side="right")
-            inside = sample.at_or_above[first] - sample.at_or_above[past]
-            moment = moment_above[first] - moment_above[past]
-            partly = inside * (1.0 - u) + (moment - inside * observed) / width
-            counted = sample.at_or_above[past] + partly
-            return np.where(nan, np.nan, (1.0 + counted) / (sample.draws + 1))
-
-        ends = np.ones_like(observed)
-        return PValues(at(uniform), at(ends), at(0.0 * ends))
+        # The three readings (u, and the ends u = 1 and u = 0) in one pass over the draws.
+        size = len(observed)
+        u = np.concatenate((uniform, np.ones(size), np.zeros(size)))
+        x = np.concatenate((observed, observed, observed))
+        first = np.searchsorted(sample.values, x + (u - 1.0) * width, side="right")
+        past = np.searchsorted(sample.values, x + u * width, side="right")
+        inside = sample.at_or_above[first] - sample.at_or_above[past]
+        moment = sample.moment_above[first] - sample.moment_above[past]
+        partly = inside * (1.0 - u) + (moment - inside * x) / width
+        counted = sample.at_or_above[past] + partly
+        found = np.where(np.isnan(x), np.nan, (1.0 + counted) / (sample.draws + 1))
+        return PValues(found[:size], found[size : 2 * size], found[2 * size :])
 
     return read
 
