@@ -129,3 +129,28 @@ def test_values_near_the_largest_double_are_classified_without_numpy_warnings():
         for null in ("iid", "block"):
             result = analyze(values, null=null, permutations=20)
             assert np.isfinite(result.boundaries).all() and 0 <= result.p_value <= 1
+
+
+@pytest.mark.parametrize("workers", [1, 2, 3])
+def test_a_long_series_is_checked_and_copied_alike_on_threads(workers):
+    # 2^19 values and more are cut into one range per thread: a bad value or the extremes in
+    # any range must be found, and the copy must be the values bit for bit.
+    n = 2**19 + 7
+    values = np.random.default_rng(4).normal(size=n)
+    values[[5, n // 2 + 3, n - 1]] = [-0.0, -7.5, 9.25]
+    found = to_series(values, workers=workers)
+    assert found.values.tobytes() == values.tobytes() and not np.shares_memory(found.values, values)
+    for bad, message in (
+        (np.nan, "1 missing value.*position 400000"),
+        (np.inf, "at position 400000"),
+    ):
+        broken = values.copy()
+        broken[400_000] = bad
+        with pytest.raises(ValueError, match=message):
+            to_series(broken, workers=workers)
+    wide = values.copy()
+    wide[[1, n - 2]] = [-1.7e308, 1.7e308]
+    with pytest.raises(ValueError, match="spans from -1.7e\\+308 to 1.7e\\+308"):
+        to_series(wide, workers=workers)
+    kept = to_series(np.where(np.arange(n) % 3 == 0, np.nan, values), "omit", workers=workers)
+    assert kept.values.tobytes() == values[np.arange(n) % 3 != 0].tobytes()

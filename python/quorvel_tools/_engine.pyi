@@ -29,6 +29,9 @@ def run(
 ) -> tuple[
     float, float, float, npt.NDArray[np.float64], list[tuple[int, int, int, float, str]]
 ]: ...
+def checked_copy(
+    series: npt.ArrayLike, workers: int = 1
+) -> tuple[npt.NDArray[np.float64], bool, float, float]: ...
 def windows(
     method: str,
     series: npt.ArrayLike,

@@ -100,7 +100,7 @@ def analyze(
 
 def analyze_request(series: Any, request: Request) -> dict[str, Analysis]:
     """`analyze` of a built request, by measure name, as the command runs it."""
-    clean = to_series(series, request.nan_policy)
+    clean = to_series(series, request.nan_policy, workers=request.worker_count)
     config = request.config(len(clean.values))
     if len(clean.values) < notes.SHORT_SERIES:
         notes.short(len(clean.values))

@@ -10,6 +10,7 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
+from . import _engine
 from .config import SettingError
 from .labels import label_text
 
@@ -66,8 +67,9 @@ def check_nan_policy(nan_policy: object) -> NanPolicy:
     return nan_policy  # type: ignore[return-value]
 
 
-def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
-    """Validates and converts `data`; raises TypeError/ValueError naming what is accepted."""
+def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY, *, workers: int = 1) -> Series:
+    """Validates and converts `data`; raises TypeError/ValueError naming what is accepted.
+    A long series is checked and copied on `workers` threads."""
     check_nan_policy(nan_policy)
     name = label_name = positions = None
     if isinstance(data, Series):
@@ -77,42 +79,52 @@ def to_series(data: Any, nan_policy: NanPolicy = DEFAULT_NAN_POLICY) -> Series:
         raw, labels = _unwrap_pandas(data)
         name, label_name = _pandas_names(data)
     values = _as_float_array(raw)
-    # One pass for the usual all-finite series; the others are told where their NaN or
-    # infinite values lie.
-    finite = bool(np.isfinite(values).all())
-    missing = np.zeros(0, dtype=bool) if finite else np.isnan(values)
-    if missing.any():
-        if nan_policy == "raise":
-            first = int(np.argmax(missing))
-            where = f"position {first}"
-            if labels is not None:
-                where += f" (index label {label_text(labels[first])})"
-            raise ValueError(
-                f"the series has {int(missing.sum())} missing value(s) (NaN), the first at "
-                f"{where}; pass nan_policy='omit' to drop them"
-            )
-        # The values kept are reported at their positions in the input, not renumbered.
-        kept = np.flatnonzero(~missing)
-        positions = kept if positions is None else positions[kept]
-        values = values[~missing]
-        labels = None if labels is None else labels[~missing]
-    if not finite and np.isinf(values).any():
-        first = int(np.argmax(np.isinf(values)))
-        at = first if positions is None else int(positions[first])
-        raise ValueError(f"the series holds an infinite value at position {at}")
-    if values.size == 0:
+    # One pass for the usual all-finite series (the copy and the range with it); the others
+    # are told where their NaN or infinite values lie.
+    copy, finite, low, high = _copy_and_scan(values, workers)
+    if not finite:
+        missing = np.isnan(values)
+        if missing.any():
+            if nan_policy == "raise":
+                first = int(np.argmax(missing))
+                where = f"position {first}"
+                if labels is not None:
+                    where += f" (index label {label_text(labels[first])})"
+                raise ValueError(
+                    f"the series has {int(missing.sum())} missing value(s) (NaN), the first at "
+                    f"{where}; pass nan_policy='omit' to drop them"
+                )
+            # The values kept are reported at their positions in the input, not renumbered.
+            kept = np.flatnonzero(~missing)
+            positions = kept if positions is None else positions[kept]
+            values = values[~missing]
+            labels = None if labels is None else labels[~missing]
+        if np.isinf(values).any():
+            first = int(np.argmax(np.isinf(values)))
+            at = first if positions is None else int(positions[first])
+            raise ValueError(f"the series holds an infinite value at position {at}")
+        copy, _, low, high = _copy_and_scan(values, workers)
+    if copy.size == 0:
         raise ValueError("the series is empty (no values left to analyse)")
-    _check_span(values)
+    _check_span(low, high)
     # An own read-only copy: the caller's array stays writable and results cannot alias it.
-    values = np.array(values, dtype=np.float64, copy=True)
-    values.flags.writeable = False
-    return Series(values, labels, name, label_name, positions)
+    copy.flags.writeable = False
+    return Series(copy, labels, name, label_name, positions)
 
 
-def _check_span(values: npt.NDArray[np.float64]) -> None:
+def _copy_and_scan(
+    values: npt.NDArray[np.float64], workers: int
+) -> tuple[npt.NDArray[np.float64], bool, float, float]:
+    """An own copy of the values, whether all are finite, and their least and greatest (NaN
+    for no values), in one pass of the engine."""
+    if values.size == 0:
+        return np.array(values, dtype=np.float64, copy=True), True, math.nan, math.nan
+    return _engine.checked_copy(np.ascontiguousarray(values, dtype=np.float64), workers)
+
+
+def _check_span(low: float, high: float) -> None:
     """Class boundaries are computed from max - min: a series spanning more than the largest
     double would get infinite boundaries and values classified nowhere, without an error."""
-    low, high = float(np.min(values)), float(np.max(values))
     # Python floats overflow to inf without a warning, as the module's own arithmetic does.
     if not math.isfinite(high - low):
         raise ValueError(

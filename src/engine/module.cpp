@@ -5,6 +5,7 @@
 #include "../core/worker_pool.hpp"
 #include "../measures/registry.hpp"
 #include "batch.hpp"
+#include "scan.hpp"
 #include "shuffle.hpp"
 
 #include <pybind11/eigen.h>
@@ -266,6 +267,25 @@ py::tuple single(const std::string& method, const Doubles& series, std::int64_t 
     return py::make_tuple(result.value, result.H0, result.H, result.table, formed);
 }
 
+// The series' own copy, whether every value is finite, and its least and greatest values, in
+// one pass: on `workers` threads from 2^19 values, like a run.
+py::tuple checkedCopy(const Doubles& series, int workers) {
+    const unsigned threads = checkedWorkers(workers);
+    if (series.ndim() != 1 || series.size() == 0)
+        throw py::value_error("the series must be one-dimensional and not empty");
+    py::array_t<double> copy(series.size());
+    double* out = copy.mutable_data();
+    quorvel::engine::ScanFigures found;
+    {
+        const py::gil_scoped_release released;
+        std::optional<quorvel::WorkerPool> pool;
+        if (threads > 1 && series.size() >= kValuesShared) pool.emplace(threads);
+        found = quorvel::engine::copyAndScan(series.data(), static_cast<std::size_t>(series.size()),
+                                             out, pool ? &*pool : nullptr);
+    }
+    return py::make_tuple(copy, found.finite, found.low, found.high);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_engine, m) {
@@ -295,6 +315,9 @@ PYBIND11_MODULE(_engine, m) {
           py::arg("accept"), py::arg("mode"), py::arg("workers") = 1,
           "value, H0, H, the result table and the groups the measure formed, for one series, "
           "on `workers` threads from 2^19 values (the figures are the same for any number).");
+    m.def("checked_copy", &checkedCopy, py::arg("series"), py::arg("workers") = 1,
+          "The series' own copy, whether every value is finite, and its least and greatest "
+          "values (meaningful when every value is finite), in one pass.");
     m.def("windows", &windows, py::arg("method"), py::arg("series"), py::arg("starts"),
           py::arg("stops"), py::arg("classes"), py::arg("z"), py::arg("accept"), py::arg("mode"),
           py::arg("workers"), py::arg("progress") = py::none(),
