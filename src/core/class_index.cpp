@@ -154,6 +154,17 @@ std::size_t fewestBlocksPerRange(int blockSize) {
     return std::max<std::size_t>(1, (std::size_t{1} << 18) / static_cast<std::size_t>(blockSize));
 }
 
+// Writes a zero to every page of a fresh table, the pages cut into a share per thread: its
+// rows are recorded below a part per thread, so each page would otherwise be faulted in, and
+// zeroed by the system, by whichever thread came first while the other waited.
+void touchPages(std::int32_t* table, std::size_t size, WorkerPool* pool) {
+    constexpr std::size_t kPerPage = 4096 / sizeof(std::int32_t);
+    const std::size_t pages = (size + kPerPage - 1) / kPerPage;
+    forEachRange(pool, pages, 1, [&](std::size_t, std::size_t from, std::size_t to) {
+        for (std::size_t page = from; page < to; ++page) table[page * kPerPage] = 0;
+    });
+}
+
 }  // namespace
 
 ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, WorkerPool* pool) {
@@ -178,6 +189,7 @@ ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, Wor
     index.blocks = (index.n + index.blockSize - 1) / index.blockSize;
     const std::size_t stride = static_cast<std::size_t>(index.blocks) + 1;
     index.upToBefore.resize(classes * stride);  // every entry is recorded below
+    if (pool != nullptr) touchPages(index.upToBefore.data(), index.upToBefore.size(), pool);
     const auto blockStart = [&](std::size_t j) {
         return std::min(j * static_cast<std::size_t>(index.blockSize), index.label.size());
     };
