@@ -332,6 +332,25 @@ def test_verdict_under_the_table_and_alone(files):
         assert refused.returncode == 2 and "it takes neither --window" in refused.stderr
 
 
+def test_past_its_length_the_verdict_under_the_table_is_left_to_verdict_only(monkeypatch):
+    # Its null costs about 10^4 runs in a new process: minutes on long series.
+    from quorvel_tools import verdict
+    from quorvel_tools.cli import jobs
+    from quorvel_tools.inputs import to_series
+    from quorvel_tools.request import NullSettings, request_of
+
+    monkeypatch.setattr(jobs, "VERDICT_UNDER_TABLE_MOST", 60)
+    request, _ = request_of("verdict", "all", {"permutations": 19}, NullSettings)
+    named = {"short": to_series(VALUES[:60]), "long": to_series(VALUES)}
+    found = jobs.under_table(named, request)
+    assert found["long"] == 120
+    assert jobs.verdict_lines(found) == [
+        f"short: {verdict(VALUES[:60], permutations=19).line()}",
+        "long: verdict: not computed under the table for 120 values (its null takes about "
+        "10^4 runs of the measures, minutes at this length); --verdict-only computes it",
+    ]
+
+
 def test_rolling_json_gives_the_adjusted_p_values_the_plot_rings(files):
     args = (files["csv"], "--window", "60", "--step", "20", "--method", "NSLefttoRight")
     for adjust in ("fdr", "none"):

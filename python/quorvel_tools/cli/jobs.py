@@ -85,12 +85,31 @@ def whole_series(
     return rows, first
 
 
+# The verdict under a table costs its family's null: about 10^4 runs of the measures in a new
+# process, some 10 s up to this length and minutes past it (at 2 * 10^6 values, four minutes
+# against one second for the table). Past it the table says how to ask for it instead.
+VERDICT_UNDER_TABLE_MOST = 100_000
+
+
 def verdicts(named: Named, request: Request) -> dict[str, Verdict]:
     """The combined test of every series, by name."""
     with warnings.catch_warnings():
         # Said once already by the table's own run of each measure.
         warnings.simplefilter("ignore", UnclassifiedValuesWarning)
         return {name: verdict_request(values, request) for name, values in named.items()}
+
+
+def under_table(named: Named, request: Request) -> dict[str, Verdict | int]:
+    """The verdict of every series short enough for one under the table; the length of the
+    others."""
+    return {
+        name: (
+            verdicts({name: values}, request)[name]
+            if len(values.values) <= VERDICT_UNDER_TABLE_MOST
+            else len(values.values)
+        )
+        for name, values in named.items()
+    }
 
 
 def verdict_rows(found: Mapping[str, Verdict]) -> list[Row]:
@@ -113,11 +132,22 @@ def verdict_rows(found: Mapping[str, Verdict]) -> list[Row]:
     return rows
 
 
-def verdict_lines(found: Mapping[str, Verdict]) -> list[str]:
-    """The verdicts as the table shows them: one line, named when there are several series."""
-    if len(found) == 1:
-        return [tested.line() for tested in found.values()]
-    return [f"{name}: {tested.line()}" for name, tested in found.items()]
+def verdict_lines(found: Mapping[str, Verdict | int]) -> list[str]:
+    """The verdicts as the table shows them: one line, named when there are several series.
+    A series given by its length instead has no verdict, too long for one under the table."""
+    lines = {
+        name: (
+            tested.line()
+            if isinstance(tested, Verdict)
+            else f"verdict: not computed under the table for {tested:,} values (its null "
+            f"takes about 10^4 runs of the measures, minutes at this length); --verdict-only "
+            f"computes it"
+        )
+        for name, tested in found.items()
+    }
+    if len(lines) == 1:
+        return list(lines.values())
+    return [f"{name}: {line}" for name, line in lines.items()]
 
 
 def rolling_profiles(

@@ -35,6 +35,7 @@ from .jobs import (
     Settings,
     rolling_profiles,
     table_columns,
+    under_table,
     verdict_lines,
     verdict_rows,
     verdicts,
@@ -61,6 +62,7 @@ How to read it:
            and the data-size K (few classes see a change of level, many a change of
            spread or shape), calibrated as one test, and the test that saw most. Read
            it first: p <= 0.05 says the series departs; the strongest test says how.
+           Past 100,000 values it is left to --verdict-only (its null takes minutes).
   next     --plot OUT.png shows where each value range drifts; --window W shows when
            (windows ringed at q <= 0.05 across the windows, see --adjust)."""
 
@@ -294,7 +296,7 @@ def _run(arguments: argparse.Namespace) -> int:
     named, note = (demo_series_named(), None) if source is None else _series(source, arguments)
     settings = Settings(_methods(arguments.method), _request(arguments))
     notes: list[str] = []
-    found: dict[str, Verdict] = {}
+    found: dict[str, Verdict | int] = {}
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", ResultWarning)
         if arguments.window is not None:
@@ -304,14 +306,15 @@ def _run(arguments: argparse.Namespace) -> int:
             if arguments.plot:
                 figures.save_profiles(arguments.plot, profiles)
         elif arguments.verdict_only:
-            found = verdicts(named, settings.request)
-            rows = verdict_rows(found)
+            alone = verdicts(named, settings.request)
+            rows = verdict_rows(alone)
+            found.update(alone)
         else:
             rows, results = whole_series(named, settings, notes)
             if arguments.plot:
                 figures.save_shares(arguments.plot, results)
             if arguments.p_values and arguments.form is None:
-                found = verdicts(named, settings.request)
+                found = under_table(named, settings.request)
     key = None
     if arguments.form is None:
         rows, key = table_columns(rows)
