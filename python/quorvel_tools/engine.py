@@ -36,6 +36,15 @@ def check_workers(workers: object) -> int:
     return default_workers() if workers is None else check_integer("workers", workers, 1)
 
 
+def checked_copy(
+    values: npt.NDArray[np.float64], workers: int = 1
+) -> tuple[npt.NDArray[np.float64], bool, float, float]:
+    """An own copy of a non-empty series, whether every value is finite, and its least and
+    greatest values (meaningful when all are finite), in one pass on `workers` threads from
+    2^19 values."""
+    return _engine.checked_copy(values, workers)
+
+
 def run_one(
     method: str, values: npt.NDArray[np.float64], config: Config, workers: int = 1
 ) -> tuple[float, float, float, npt.NDArray[np.float64], list[FormedGroup]]:

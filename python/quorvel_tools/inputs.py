@@ -10,8 +10,8 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from . import _engine
 from .config import SettingError
+from .engine import checked_copy
 from .labels import label_text
 
 NanPolicy = Literal["raise", "omit"]
@@ -119,7 +119,7 @@ def _copy_and_scan(
     for no values), in one pass of the engine."""
     if values.size == 0:
         return np.array(values, dtype=np.float64, copy=True), True, math.nan, math.nan
-    return _engine.checked_copy(np.ascontiguousarray(values, dtype=np.float64), workers)
+    return checked_copy(np.ascontiguousarray(values, dtype=np.float64), workers)
 
 
 def _check_span(low: float, high: float) -> None:
