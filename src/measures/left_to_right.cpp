@@ -5,10 +5,8 @@
 #include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
-#include "../core/worker_pool.hpp"
+#include "../core/singles_ahead.hpp"
 
-#include <algorithm>
-#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -33,50 +31,6 @@ void reportGroups(const std::vector<bool>& endsGroup, int K, Eigen::MatrixXd& A)
     }
 }
 
-// With threads, the band tests of the classes from s up, each alone, are made a batch at a
-// time while classes settle by themselves, as most classes of a stationary series do: the
-// sweep then needs those tests in turn. After a group of several classes, the next start is
-// tested alone first, as a batch there would mostly test classes that join a group. They are
-// the sweep's own tests, so they decide as the sweep would.
-class SinglesAhead {
-public:
-    SinglesAhead(const ClassIndex& index, const MeasureSettings& settings)
-        : index_(index), settings_(settings) {}
-
-    // Whether class s settles alone, where a batch has tested it or begins with it now.
-    std::optional<bool> settles(int s) {
-        if (s >= first_ && s < first_ + static_cast<int>(passes_.size()))
-            return passes_[static_cast<std::size_t>(s - first_)] != 0;
-        if (settings_.pool == nullptr || !ahead_ || s >= settings_.K) return std::nullopt;
-        testFrom(s);
-        return passes_.front() != 0;
-    }
-
-    // The sweep closed the group s..e.
-    void closed(int s, int e) { ahead_ = s == e; }
-
-private:
-    void testFrom(int s) {
-        const std::size_t batch = std::min<std::size_t>(kPerThread * settings_.pool->size(),
-                                                        static_cast<std::size_t>(settings_.K - s));
-        first_ = s;
-        passes_.assign(batch, 0);
-        settings_.pool->forEach(batch, [&](std::size_t k) {
-            ClassGroup single(index_);
-            single.add(s + static_cast<int>(k));
-            passes_[k] = single.passes(settings_.z, settings_.threshold) ? 1 : 0;
-        });
-    }
-
-    // Tests a thread makes per batch: enough to outweigh waking the threads.
-    static constexpr std::size_t kPerThread = 64;
-    const ClassIndex& index_;
-    const MeasureSettings& settings_;
-    bool ahead_ = true;
-    int first_ = 0;
-    std::vector<char> passes_;  // one per class from first_, written by the threads
-};
-
 }  // namespace
 
 void NSLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
@@ -94,7 +48,8 @@ void NSLefttoRight(const double* first, const double* last, const MeasureSetting
                        PositionPrecision::Single, &result.H0, result.table, settings.pool);
 
     result.H = 0.0;
-    SinglesAhead singles(index, settings);
+    // Class K closes its group untested, so the classes tested ahead end below it.
+    SinglesAhead singles(index, settings.z, settings.threshold, settings.pool, 1, K - 1);
     for (int s = 1; s <= K;) {
         // The group s..e grows one class at a time until it settles or reaches class K.
         ClassGroup group(index);
@@ -105,7 +60,7 @@ void NSLefttoRight(const double* first, const double* last, const MeasureSetting
             const bool closes =
                 e == K || (alone ? *alone : group.passes(settings.z, settings.threshold));
             if (!closes) continue;
-            singles.closed(s, e);
+            singles.closed(s == e);
             result.H = subtractEntropyTerm(result.H, group.share());
             if (settings.groups)
                 result.groups.push_back(

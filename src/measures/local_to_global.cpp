@@ -5,10 +5,12 @@
 #include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
+#include "../core/singles_ahead.hpp"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -28,6 +30,7 @@ public:
         : index(index),
           z(settings.z),
           threshold(settings.threshold),
+          pool(settings.pool),
           settings_(settings),
           result_(result),
           marks_(static_cast<std::size_t>(index.K) + 1) {
@@ -50,6 +53,7 @@ public:
     const ClassIndex& index;
     const double z;
     const double threshold;
+    WorkerPool* const pool;
 
 private:
     const MeasureSettings& settings_;
@@ -125,11 +129,13 @@ Side groupSide(Grouping& grouping, int next, int end, int step) {
         return step > 0 ? std::pair{from, to} : std::pair{to, from};
     };
     Side side;
+    SinglesAhead singles(grouping.index, grouping.z, grouping.threshold, grouping.pool, step, end);
     while (step > 0 ? next <= end : next >= end) {
         ClassGroup T(grouping.index);
         for (int c = next;; c += step) {
             T.add(c);
-            const bool passed = T.passes(grouping.z, grouping.threshold);
+            const std::optional<bool> alone = c == next ? singles.settles(c) : std::nullopt;
+            const bool passed = alone ? *alone : T.passes(grouping.z, grouping.threshold);
             const auto [low, high] = lowHigh(next, c);
             if (c == end) {
                 side.tail = passed ? TailResult::Passed : TailResult::Failed;
@@ -143,6 +149,7 @@ Side groupSide(Grouping& grouping, int next, int end, int step) {
                 break;
             }
             if (passed) {
+                singles.closed(c == next);
                 side.sum = subtractEntropyTerm(side.sum, T.share());
                 grouping.mark(outer(c), 1);
                 grouping.report(low, high, T, GroupKind::Group);
