@@ -102,14 +102,9 @@ def verdicts(named: Named, request: Request) -> dict[str, Verdict]:
 def under_table(named: Named, request: Request) -> dict[str, Verdict | int]:
     """The verdict of every series short enough for one under the table; the length of the
     others."""
-    return {
-        name: (
-            verdicts({name: values}, request)[name]
-            if len(values.values) <= VERDICT_UNDER_TABLE_MOST
-            else len(values.values)
-        )
-        for name, values in named.items()
-    }
+    short = {n: v for n, v in named.items() if len(v.values) <= VERDICT_UNDER_TABLE_MOST}
+    found = verdicts(short, request)
+    return {name: found.get(name, len(values.values)) for name, values in named.items()}
 
 
 def verdict_rows(found: Mapping[str, Verdict]) -> list[Row]:
