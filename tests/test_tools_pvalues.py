@@ -121,6 +121,36 @@ def test_each_kind_of_series_gets_its_path_to_a_p_value():
     assert (beyond.source, beyond.draws) == ("longest table", 999)
 
 
+TIE_BREAK_DIGEST = """
+import hashlib, numpy as np
+from quorvel_tools.tiebreak import tie_broken, tie_broken_rows
+x = np.round(np.random.default_rng(3).standard_normal(1000), 1)
+rows = np.round(np.random.default_rng(4).standard_normal((50, 200)), 1)
+print(hashlib.sha256(tie_broken(x, 7).tobytes() + tie_broken_rows(rows, 7, 0).tobytes()).hexdigest())
+"""
+
+
+def test_ties_are_broken_alike_whatever_vector_instructions_the_cpu_has():
+    """NumPy's default sort orders ties by the CPU's vector instructions, so a seed must not
+    lean on it: the same ranks with every dispatched instruction set turned off."""
+    import os
+    import subprocess
+    import sys
+
+    try:
+        from numpy._core import _multiarray_umath as features
+    except ImportError:  # NumPy 1.x
+        from numpy.core import _multiarray_umath as features
+
+    found = [name for name in features.__cpu_dispatch__ if features.__cpu_features__.get(name)]
+    digests = set()
+    for disabled in ([], found):
+        env = dict(os.environ, NPY_DISABLE_CPU_FEATURES=" ".join(disabled))
+        command = [sys.executable, "-c", TIE_BREAK_DIGEST]
+        digests.add(subprocess.run(command, env=env, capture_output=True, check=True).stdout)
+    assert len(digests) == 1
+
+
 @pytest.mark.parametrize("null", ["iid", "block"])
 @pytest.mark.parametrize("method", ["NSdichotomy", "NSLefttoRight"])
 def test_p_values_repeat_from_a_seed_whatever_the_workers(method, null):

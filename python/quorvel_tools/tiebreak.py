@@ -21,10 +21,11 @@ TIE_ORDER_KEY = 0x7_1EB0
 
 def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.float64]:
     """The ranks 0..n-1 of the values, tied values in an order drawn from the seed."""
-    # Sorted from a uniformly random order, tied values come out in a uniformly random order
-    # whatever the sort does with them: it tells them apart by their positions only.
+    # Sorted stably from a uniformly random order, tied values come out in that order. A stable
+    # sort also gives the same ranks on every machine: the default one orders ties by whichever
+    # vector instructions the CPU has.
     shuffled = _generator(seed).permutation(len(values))
-    order = shuffled[np.argsort(values[shuffled])]
+    order = shuffled[np.argsort(values[shuffled], kind="stable")]
     ranks = np.empty(len(values), dtype=np.float64)
     ranks[order] = np.arange(len(values), dtype=np.float64)
     return ranks
@@ -40,7 +41,7 @@ def tie_broken_rows(
         np.broadcast_to(np.arange(width), rows.shape), axis=-1
     )
     picked = np.take_along_axis(rows, shuffled, axis=-1)
-    order = np.take_along_axis(shuffled, np.argsort(picked, axis=-1), axis=-1)
+    order = np.take_along_axis(shuffled, np.argsort(picked, axis=-1, kind="stable"), axis=-1)
     ranks = np.empty(rows.shape, dtype=np.float64)
     np.put_along_axis(ranks, order, np.arange(width, dtype=np.float64), axis=-1)
     return ranks
