@@ -14,10 +14,22 @@ import pytest
 
 from helpers import MEASURES, assert_state, estimator, state
 
+# Ctrl-C from another process, as a terminal's: a thread of this one could not run while a run
+# holds the lock. That process reports when it sent the signal, so that a latency does not count
+# how long it took to start on a loaded machine.
+INTERRUPT_AFTER = """
+import os, subprocess, time
+def interrupt_after(delay):
+    sender = f"sleep {delay}; date +%s.%N; kill -INT {os.getpid()}"
+    return subprocess.Popen(["sh", "-c", sender], stdout=subprocess.PIPE, text=True)
+def latency(interrupter):
+    return time.time() - float(interrupter.stdout.readline())
+"""
 
-def run_child(body, timeout=120):
+
+def run_child(body, timeout=120, prelude=""):
     child = subprocess.run(
-        [sys.executable, "-c", "import quorvel\n" + textwrap.dedent(body)],
+        [sys.executable, "-c", "import quorvel\n" + prelude + textwrap.dedent(body)],
         capture_output=True,
         text=True,
         timeout=timeout,
@@ -179,10 +191,10 @@ def state_after(window):
 
 
 def test_a_run_is_stopped_by_ctrl_c_and_leaves_the_object_as_it_was():
-    # Runs of 3*10^7 values take about a second each here. Ctrl-C comes from another process,
-    # as a terminal's does: a thread of this one could not run while the run holds the lock.
-    out = run_child("""
-        import os, signal, subprocess, time
+    # Runs of 3*10^7 values take about a second each here.
+    out = run_child(
+        prelude=INTERRUPT_AFTER,
+        body="""
         import numpy as np
         n = 30_000_000
         x = np.sin(np.linspace(0, 20 * np.pi, n)) + 0.3 * np.random.default_rng(0).normal(size=n)
@@ -192,18 +204,18 @@ def test_a_run_is_stopped_by_ctrl_c_and_leaves_the_object_as_it_was():
         before = (est.getH0(), est.getH(), est.getA().tobytes())
         delay = 0.3
         for name in ("NSdichotomy", "NSCircleLefttoRight"):
-            subprocess.Popen(["sh", "-c", f"sleep {delay}; kill -INT {os.getpid()}"])
-            start = time.perf_counter()
+            interrupter = interrupt_after(delay)
             try:
                 est.nsFunc(name, x)
             except KeyboardInterrupt:
-                print(name, time.perf_counter() - start - delay)
+                print(name, latency(interrupter))
             else:
                 raise AssertionError(name + " ran to its end")
             assert (est.getH0(), est.getH(), est.getA().tobytes()) == before
         est.data = x[:1000]
         assert est.nsFuncRange("NSLefttoRight", 0, 1000) == 1.0 - before[1] / before[0]
-    """)
+    """,
+    )
     for line in out.splitlines():
         name, latency = line.split()
         assert float(latency) < 0.5, f"{name} stopped {latency} s after Ctrl-C"
@@ -282,8 +294,9 @@ def test_python_code_run_during_a_run_cannot_change_what_the_run_reads(replaceme
 @pytest.mark.parametrize("through", ["module", "analysis layer"])
 def test_ctrl_c_stops_runs_with_many_classes_for_every_measure(through):
     # Many classes make band tests on wide groups the bulk of a run: K = n/4 and K = n.
-    out = run_child(f"""
-        import os, subprocess, time
+    out = run_child(
+        prelude=INTERRUPT_AFTER,
+        body=f"""
         import numpy as np
         import quorvel_tools
         x = np.random.default_rng(1).normal(size=400_000)
@@ -292,18 +305,18 @@ def test_ctrl_c_stops_runs_with_many_classes_for_every_measure(through):
             for n, K in ((400_000, 100_000), (100_000, 100_000)):
                 est = quorvel.NonStationary()
                 est.setup(K, 1.96, 0.925845, 1)
-                subprocess.Popen(["sh", "-c", f"sleep {{delay}}; kill -INT {{os.getpid()}}"])
-                start = time.perf_counter()
+                interrupter = interrupt_after(delay)
                 try:
                     if {through!r} == "module":
                         est.nsFunc(name, x[:n])
                     else:
                         quorvel_tools.analyze(x[:n], method=name, classes=K, p_values=False)
                 except KeyboardInterrupt:
-                    print(name, K, time.perf_counter() - start - delay)
+                    print(name, K, latency(interrupter))
                 else:
                     raise AssertionError(f"{{name}} at K = {{K}} ran to its end")
-    """)
+    """,
+    )
     for line in out.splitlines():
         name, K, latency = line.split()
         assert float(latency) < 0.5, f"{name} at K = {K} stopped {latency} s after Ctrl-C"
