@@ -54,8 +54,8 @@ class NullModel:
         The question its p-values answer, as the command's help says it.
     widening : callable or None
         The factor f of a series by which the variance of its running proportions is taken
-        to exceed that of independent values: the observed measure is the measure with band
-        multiplier z sqrt(f). None tests the measure as it is.
+        to exceed that of independent values: the observed measure is the measure with its
+        band widened for f (`dependence.band_multiplier`). None tests the measure as it is.
     read : callable
         How an observed value's p-value is read from a null sample: by default randomised
         within the ties, with p_low and p_high the ends of their range (`pvalues`).

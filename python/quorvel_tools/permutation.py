@@ -33,8 +33,9 @@ class PermutationResult:
     was given). `value` and `null_values` are clipped to [0, 1], as every result gives them;
     `value_exact` and `null_values_exact` are the module's doubles, on which the p-value is
     counted. `null` is the null model's name; under null="block", `band_factor` is the
-    series' long-run variance factor f and `tested_value` the measure with band multiplier
-    z sqrt(f), whose p-value is given (both None under null="iid").
+    series' long-run variance factor f and `tested_value` the measure with its band widened
+    for f (`dependence.band_multiplier`), whose p-value is given (both None under
+    null="iid").
     """
 
     method: str

@@ -7,7 +7,6 @@ draws of a series' own values stop once the answer is plain, in `sequential`.
 
 from __future__ import annotations
 
-import math
 from dataclasses import dataclass, replace
 from typing import Any
 
@@ -16,6 +15,7 @@ import numpy.typing as npt
 
 from . import shown
 from .config import Config
+from .dependence import band_multiplier
 from .engine import run_draws, run_many, run_one
 from .nullmodels import NullModel
 from .nulltable import null_table
@@ -41,11 +41,12 @@ class Significance:
     series' own values, all `draws` of them) or "sequential permutations" (of its own values,
     stopped once enough draws reached the observed value: `draws` is how many were made).
     `band_factor` is, under null="block", the long-run variance factor f of the series: the
-    p-value is that of the measure with band multiplier z sqrt(f) against the i.i.d. null of
-    the measure at z. `ties_broken` says that the series had ties across a class boundary and
-    was tested with them broken at random, which lets a rank-based measure read the null of
-    distinct values. `tested_value` is the measure the p-value is that of, where it is not the
-    reported value (None otherwise)."""
+    p-value is that of the measure with band multiplier z sqrt(f) (z f^0.3 for NSLocaltoGlobal,
+    `dependence.CREDITED_POWER`) against the i.i.d. null of the measure at z. `ties_broken`
+    says that the series had ties across a class boundary and was tested with them broken at
+    random, which lets a rank-based measure read the null of distinct values. `tested_value`
+    is the measure the p-value is that of, where it is not the reported value (None
+    otherwise)."""
 
     p_value: float
     p_low: float
@@ -135,20 +136,21 @@ def widened(
     tie_seed: int | None = None,
 ) -> tuple[float | None, float]:
     """The null model's band factor f of the series (None where it has none) and the measure
-    it tests: the observed one, or the measure with band multiplier z sqrt(f), of the series
-    with its ties broken by `tie_seed` where one is given."""
+    it tests: the observed one, or the measure with its band widened for f
+    (`dependence.band_multiplier`), of the series with its ties broken by `tie_seed` where one
+    is given."""
     factor = None if model.widening is None else model.widening(values)
     if tie_seed is None and (factor is None or factor == 1.0):
         return factor, observed
     series = values if tie_seed is None else tie_broken(values, tie_seed)
-    return factor, run_one(method, series, _widened_config(config, factor))[0]
+    return factor, run_one(method, series, widened_config(method, config, factor))[0]
 
 
-def _widened_config(config: Config, factor: float | None) -> Config:
-    """The settings with band multiplier z sqrt(f); the same settings where f is None or 1."""
+def widened_config(method: str, config: Config, factor: float | None) -> Config:
+    """The settings with the band widened for f; the same settings where f is None or 1."""
     if factor is None or factor == 1.0:
         return config
-    return replace(config, z=config.z * math.sqrt(factor))
+    return replace(config, z=band_multiplier(config.z, factor, method))
 
 
 @dataclass(frozen=True)

@@ -19,8 +19,8 @@ values has the ranks of shuffle i of 0..n-1: the rank-based components of those 
 simulated once per length and settings (`nullstore`), and only NSdichotomy, which compares
 values, is run on the draws of this series, as its own p-value would be. Otherwise every
 component is run on the series' own shuffles, with one seed. Under null="block" each
-component is the measure at z sqrt(f) (f the series' band factor, `dependence`) against the
-i.i.d. draws at z.
+component is the measure with its band widened for f (z sqrt(f); f the series' band factor,
+`dependence.band_multiplier`) against the i.i.d. draws at z.
 """
 
 from __future__ import annotations
@@ -41,6 +41,7 @@ from .pvalues import NullSample, read_p_values
 from .ranknull import RANK_BASED, rank_null_applies
 from .request import NullSettings, Request, request_of
 from .seeds import SIMULATION_SEED, seed_for, tie_breaks
+from .significance import widened_config
 
 # With the data-size K (or the K given): few classes see level shifts, many spread and shape.
 FAMILY_CLASSES = (3, 6)
@@ -198,7 +199,7 @@ def verdict_request(series: Any, request: Request) -> Verdict:
         wide = factor is not None and factor != 1.0 and not math.isnan(value)
         if wide:
             assert factor is not None
-            value = run_one(method, values, replace(setting, z=config.z * math.sqrt(factor)))[0]
+            value = run_one(method, values, widened_config(method, setting, factor))[0]
         tested.append(value)
     shared = shared and request.null.shares_rank_null
     defined = [i for i, value in enumerate(observed) if not math.isnan(value)]
