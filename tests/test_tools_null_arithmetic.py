@@ -87,12 +87,18 @@ def test_ties_within_a_width_count_each_draw_in_part():
     p = (1 + counted) / 9. At x = 0.1, u = 0.5: 0.1 twice counts 1/2 each, 0.2 and 0.5 count
     1, the zeros 0; x = 0.15, u = 0.25: 0.1 counts 1/4 each, 0.2 counts 1, 0.5 counts 1."""
     sample = NullSample.of(DRAWN)
-    found = read_within(0.1)(sample, np.array([0.1, 0.15, np.nan]), np.array([0.5, 0.25, 0.5]))
+    observed, uniform = np.array([0.1, 0.15, np.nan]), np.array([0.5, 0.25, 0.5])
+    found = read_within(0.1)(sample, observed, uniform)
     assert found.p_value[:2] == pytest.approx([(1 + 1 + 2) / 9, (1 + 0.5 + 2) / 9], abs=1e-15)
     # u = 1 and u = 0: at 0.1 the ends of the exact tie range (draws equal to it out, in).
     assert found.p_low[0] == pytest.approx(3 / 9, abs=1e-15)
     assert found.p_high[0] == pytest.approx(5 / 9, abs=1e-15)
     assert np.isnan(found.p_value[2]) and np.isnan(found.p_high[2])
+    # One observed value at a time (analyze's reading) gives the same doubles as a batch.
+    for i in range(3):
+        alone = read_within(0.1)(sample, observed[i : i + 1], uniform[i : i + 1])
+        for name in ("p_value", "p_low", "p_high"):
+            assert np.array_equal(getattr(alone, name), getattr(found, name)[i : i + 1], True)
     # A width below every gap between draws reads as the exact tie-break's ends.
     exact = p_values(sample, np.array([0.1, 0.05]), np.array([0.5, 0.5]))
     narrow = read_within(1e-6)(sample, np.array([0.1, 0.05]), np.array([0.5, 0.5]))

@@ -97,20 +97,35 @@ def read_within(width: float) -> Reading:
     clip(1 - u - (x - v) / width, 0, 1) for observed x and uniform u, and
     p = (1 + counted) / (draws + 1); p_low and p_high are the ends u = 1 and u = 0."""
 
+    def counted(above: Any, moments: Any, first: Any, past: Any, x: Any, u: Any) -> Any:
+        # The draws at or above the spread in full, those inside it in part; arrays or numbers.
+        inside = above[first] - above[past]
+        moment = moments[first] - moments[past]
+        return above[past] + (inside * (1.0 - u) + (moment - inside * x) / width)
+
     def read(
         sample: NullSample, observed: npt.NDArray[np.float64], uniform: npt.NDArray[np.float64]
     ) -> PValues:
-        # The three readings (u, and the ends u = 1 and u = 0) in one pass over the draws.
         size = len(observed)
-        u = np.concatenate((uniform, np.ones(size), np.zeros(size)))
-        x = np.concatenate((observed, observed, observed))
-        first = np.searchsorted(sample.values, x + (u - 1.0) * width, side="right")
-        past = np.searchsorted(sample.values, x + u * width, side="right")
-        inside = sample.at_or_above[first] - sample.at_or_above[past]
-        moment = sample.moment_above[first] - sample.moment_above[past]
-        partly = inside * (1.0 - u) + (moment - inside * x) / width
-        counted = sample.at_or_above[past] + partly
-        found = np.where(np.isnan(x), np.nan, (1.0 + counted) / (sample.draws + 1))
+        scale = sample.draws + 1
+        if size == 1 and not math.isnan(observed[0]):
+            # One series (analyze): the same arithmetic on numbers, which costs a third.
+            x, u = float(observed[0]), float(uniform[0])
+            ends = (x + (u - 1.0) * width, x + u * width, x, x + width, x - width, x)
+            at = np.searchsorted(sample.values, ends, side="right")
+            above, moments = sample.at_or_above[at].tolist(), sample.moment_above[at].tolist()
+            p, low, high = (
+                np.array([(1.0 + counted(above, moments, k, k + 1, x, v)) / scale])
+                for k, v in ((0, u), (2, 1.0), (4, 0.0))
+            )
+            return PValues(p, low, high)
+        # The three readings (u, and the ends u = 1 and u = 0) in one pass over the draws.
+        us = np.concatenate((uniform, np.ones(size), np.zeros(size)))
+        xs = np.concatenate((observed, observed, observed))
+        first = np.searchsorted(sample.values, xs + (us - 1.0) * width, side="right")
+        past = np.searchsorted(sample.values, xs + us * width, side="right")
+        found = counted(sample.at_or_above, sample.moment_above, first, past, xs, us)
+        found = np.where(np.isnan(xs), np.nan, (1.0 + found) / scale)
         return PValues(found[:size], found[size : 2 * size], found[2 * size :])
 
     return read
