@@ -112,10 +112,16 @@ def test_each_kind_of_series_gets_its_path_to_a_p_value():
         "table",
         True,
     )
-    # Each of three tied values comes first in a third of the seeds (4.5 sd of 3,000 draws).
-    ties = np.array([1.0, 0.0, 1.0, 1.0, 2.0])
-    first = [np.argmin(np.where(ties == 1.0, tie_broken(ties, s), 9)) for s in range(3000)]
-    assert np.all(np.abs(np.bincount(first, minlength=4)[[0, 2, 3]] - 1000) < 4.5 * 25.8)
+    # Ranks follow the values; each of the 6 orders of three tied values comes in a sixth of
+    # the seeds, and -0.0 ties with 0.0 (4.5 sd of 3,000 draws).
+    ties = np.array([1.0, 0.0, 1.0, 1.0, 2.0, -0.0])
+    drawn = np.array([tie_broken(ties, s) for s in range(3000)])
+    assert np.all(drawn[:, [1, 5]].max(axis=1) < drawn[:, [0, 2, 3]].min(axis=1))
+    assert np.all(drawn[:, 4] == 5)
+    orders = np.argsort(drawn[:, [0, 2, 3]], axis=1) @ np.array([9, 3, 1])
+    assert np.all(np.abs(np.unique(orders, return_counts=True)[1] - 500) < 4.5 * 20.4)
+    assert len(np.unique(orders)) == 6
+    assert abs(np.sum(drawn[:, 5] < drawn[:, 1]) - 1500) < 4.5 * 27.4
     longest = null_table().longest
     beyond = analyze(RNG.standard_normal(longest + 5), seed=3).significance
     assert (beyond.source, beyond.draws) == ("longest table", 999)

@@ -112,6 +112,11 @@ def run_draws(
         )
 
 
+def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.float64]:
+    """The ranks 0..n-1 of the values, each run of equal values in a random order from `seed`."""
+    return _engine.tie_broken(values, seed)
+
+
 def shuffled(values: npt.NDArray[np.float64], seed: int, draw: int) -> npt.NDArray[np.float64]:
     """Shuffle `draw` of `seed`: the series `run_draws` measures as its draw `draw`."""
     return _engine.shuffled(values, seed, draw)

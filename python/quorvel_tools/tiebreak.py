@@ -15,27 +15,25 @@ from __future__ import annotations
 import numpy as np
 import numpy.typing as npt
 
+from . import engine
+
 # Keys the random orders of tied values, apart from the draws and tie-breaks of a seed.
 TIE_ORDER_KEY = 0x7_1EB0
 
 
 def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.float64]:
-    """The ranks 0..n-1 of the values, tied values in an order drawn from the seed."""
-    # Sorted stably from a uniformly random order, tied values come out in that order. A stable
-    # sort also gives the same ranks on every machine: the default one orders ties by whichever
-    # vector instructions the CPU has.
-    shuffled = _generator(seed).permutation(len(values))
-    order = shuffled[np.argsort(values[shuffled], kind="stable")]
-    ranks = np.empty(len(values), dtype=np.float64)
-    ranks[order] = np.arange(len(values), dtype=np.float64)
-    return ranks
+    """The ranks 0..n-1 of the values, tied values in an order drawn from the seed (the
+    engine's: a radix sort, then each run of equal values shuffled)."""
+    return engine.tie_broken(values, seed)
 
 
 def tie_broken_rows(
     rows: npt.NDArray[np.float64], seed: int, chunk: int
 ) -> npt.NDArray[np.float64]:
-    """`tie_broken` of every row (window) of chunk number `chunk` at once, one stream of
-    random orders for the chunk."""
+    """The ranks of every row (window) of chunk number `chunk` with its ties in a random
+    order, as `tie_broken` gives one series', at once: one stream of random orders for the
+    chunk, each row sorted stably from its random order (NumPy's default sort would order the
+    ties by the CPU's vector instructions)."""
     width = rows.shape[-1]
     shuffled = _generator(seed, chunk).permuted(
         np.broadcast_to(np.arange(width), rows.shape), axis=-1

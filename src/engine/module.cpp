@@ -7,6 +7,7 @@
 #include "batch.hpp"
 #include "scan.hpp"
 #include "shuffle.hpp"
+#include "tie_break.hpp"
 
 #include <pybind11/eigen.h>
 #include <pybind11/functional.h>
@@ -286,6 +287,22 @@ py::tuple checkedCopy(const Doubles& series, int workers) {
     return py::make_tuple(copy, found.finite, found.low, found.high);
 }
 
+// The ranks of the series with its ties in a random order drawn from the seed.
+py::array_t<double> tieBroken(const Doubles& series, std::uint64_t seed) {
+    if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
+    const auto n = static_cast<std::size_t>(series.size());
+    if (n > std::numeric_limits<std::uint32_t>::max())
+        throw py::value_error("the series must hold fewer than 2^32 values");
+    const double* x = series.data();
+    if (std::any_of(x, x + n, [](double v) { return std::isnan(v); }))
+        throw py::value_error("the series must not hold NaN");
+    py::array_t<double> ranks(series.size());
+    double* out = ranks.mutable_data();
+    const py::gil_scoped_release released;
+    quorvel::engine::tieBrokenRanks(x, n, seed, out);
+    return ranks;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_engine, m) {
@@ -330,6 +347,9 @@ PYBIND11_MODULE(_engine, m) {
           py::arg("workers"), py::arg("progress") = py::none(),
           "value, H0 and H of the measure on draws 0..count-1 of the series for the seed: "
           "shuffles (kind 'shuffle').");
+    m.def("tie_broken", &tieBroken, py::arg("series"), py::arg("seed"),
+          "The ranks 0..n-1 of the series' values, each run of equal values in a uniformly "
+          "random order drawn from the seed.");
     m.def(
         "shuffled",
         [](const Doubles& series, std::uint64_t seed, std::uint64_t draw) {

@@ -1,0 +1,74 @@
+#include "tie_break.hpp"
+
+#include "shuffle.hpp"
+
+#include <array>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace quorvel::engine {
+namespace {
+
+constexpr int kDigitBits = 11;
+constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;
+constexpr std::uint64_t kDigitMask = (std::uint64_t{1} << kDigitBits) - 1;
+
+// The stream of the tie orders, apart from every shuffle of the same seed (draws count from 0).
+constexpr std::uint64_t kTieOrderDraw = (std::uint64_t{1} << 63) | 0x71EB0;
+
+// Unsigned keys that order as the doubles do (-0.0 just below +0.0).
+std::uint64_t orderedKey(double x) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+// The positions of the values in ascending order, equal keys in position order: least
+// significant digit first, one counting pass per digit, a digit that every key shares skipped.
+std::vector<std::uint32_t> ascendingPositions(const double* values, std::size_t n) {
+    std::vector<std::uint64_t> keys(n);
+    std::vector<std::uint32_t> order(n);
+    std::vector<std::array<std::size_t, kDigitMask + 1>> counts(kDigits);
+    for (std::size_t i = 0; i < n; ++i) {
+        keys[i] = orderedKey(values[i]);
+        order[i] = static_cast<std::uint32_t>(i);
+        for (int d = 0; d < kDigits; ++d)
+            ++counts[static_cast<std::size_t>(d)][(keys[i] >> (d * kDigitBits)) & kDigitMask];
+    }
+    std::vector<std::uint64_t> keysAfter(n);
+    std::vector<std::uint32_t> orderAfter(n);
+    for (int d = 0; d < kDigits; ++d) {
+        auto& count = counts[static_cast<std::size_t>(d)];
+        if (count[(keys[0] >> (d * kDigitBits)) & kDigitMask] == n) continue;
+        std::size_t offset = 0;
+        for (auto& c : count) offset += std::exchange(c, offset);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t at = count[(keys[i] >> (d * kDigitBits)) & kDigitMask]++;
+            keysAfter[at] = keys[i];
+            orderAfter[at] = order[i];
+        }
+        keys.swap(keysAfter);
+        order.swap(orderAfter);
+    }
+    return order;
+}
+
+}  // namespace
+
+void tieBrokenRanks(const double* values, std::size_t n, std::uint64_t seed, double* ranks) {
+    if (n == 0) return;
+    std::vector<std::uint32_t> order = ascendingPositions(values, n);
+    // Fisher-Yates within each run of equal values, runs in ascending order.
+    DrawStream stream(seed, kTieOrderDraw);
+    for (std::size_t first = 0; first < n;) {
+        std::size_t end = first + 1;
+        while (end < n && values[order[end]] == values[order[first]]) ++end;
+        for (std::size_t j = end - first; j > 1; --j)
+            std::swap(order[first + j - 1], order[first + stream.below(j)]);
+        first = end;
+    }
+    for (std::size_t k = 0; k < n; ++k) ranks[order[k]] = static_cast<double>(k);
+}
+
+}  // namespace quorvel::engine
