@@ -7,6 +7,7 @@ import math
 import numbers
 import operator
 from dataclasses import dataclass
+from functools import lru_cache
 from typing import Any, Literal
 
 import quorvel
@@ -103,8 +104,10 @@ def resolve(
     return Config(count, float(z), float(accept), binning)
 
 
+@lru_cache(maxsize=256)
 def classes_for_size(n: int) -> int:
-    """The module's own data-size rule, read back from the shape of its result table."""
+    """The module's own data-size rule, read back from the shape of its result table; kept for
+    the lengths in use."""
     estimator = quorvel.NonStationary()
     estimator.setupDS(n)
     return int(estimator.getA().shape[0]) - 1

@@ -10,6 +10,8 @@ against draws of its own values.
 
 from __future__ import annotations
 
+from functools import lru_cache
+
 import numpy as np
 import numpy.typing as npt
 
@@ -26,11 +28,14 @@ RANK_BASED: tuple[str, ...] = ("NSLocaltoGlobal", "NSLefttoRight", "NSCircleLeft
 EXACT_COUNTS_BELOW = 2**24
 
 
+@lru_cache(maxsize=256)
 def tie_free_counts(n: int, classes: int) -> npt.NDArray[np.int64]:
-    """Class counts of a series without ties: the first n mod K classes hold one value more."""
+    """Class counts of a series without ties: the first n mod K classes hold one value more.
+    Kept for the lengths in use, read-only, as every p-value of a series asks for them."""
     q, r = divmod(n, classes)
     counts = np.full(classes, q, dtype=np.int64)
     counts[:r] += 1
+    counts.flags.writeable = False
     return counts
 
 
