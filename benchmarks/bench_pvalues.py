@@ -1,8 +1,8 @@
 """What a p-value costs, as a multiple of one run of the measure in the same process: analyze()
 with its p-value against the module's nsFunc on the same series, for tie-free and tied data,
 NSdichotomy and the block null, stationary series and clearly non-stationary ones; a rolling
-run with p-values against one without; and, with --long, the command on 2 * 10^6 values with
-and without p-values. Best of several runs.
+run with p-values against one without; and, with --long, a tied series of 10^7 values and the
+command on 2 * 10^6 values with and without p-values. Best of several runs.
 
     python benchmarks/bench_pvalues.py                # about 3 minutes on two cores
     python benchmarks/bench_pvalues.py --long         # and the command on a long file
@@ -58,7 +58,11 @@ def cost_row(label: str, method: str, x: np.ndarray, repeat: int, **settings: ob
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeat", type=int, default=5)
-    parser.add_argument("--long", action="store_true", help="the command on 2 * 10^6 values")
+    parser.add_argument(
+        "--long",
+        action="store_true",
+        help="a tied series of 10^7 values and the command on 2 * 10^6",
+    )
     arguments = parser.parse_args()
     repeat = arguments.repeat
     started = time.perf_counter()
@@ -113,6 +117,9 @@ def main() -> None:
             flush=True,
         )
     if arguments.long:
+        print()
+        x = np.round(np.random.default_rng(7).standard_normal(10_000_000), 2)
+        cost_row("normal rounded to 0.01, n = 10,000,000", "NSLefttoRight", x, 2)
         command_rows()
 
 
