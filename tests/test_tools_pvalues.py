@@ -15,7 +15,7 @@ from quorvel_tools.nulltable import null_table
 from quorvel_tools.pvalues import NullSample, interpolated_p_values
 from quorvel_tools.ranknull import RANK_BASED, simulated_null, tie_free_counts
 from quorvel_tools.request import Request
-from quorvel_tools.tiebreak import tie_broken_rows
+from quorvel_tools.tiebreak import tie_broken, tie_broken_rows
 
 from helpers import MEASURES
 
@@ -83,7 +83,6 @@ def test_each_kind_of_series_gets_its_path_to_a_p_value():
     past the longest tabulated length: that length's null."""
     from quorvel_tools.pvalues import read_p_values
     from quorvel_tools.seeds import tie_breaks
-    from quorvel_tools.tiebreak import tie_broken
 
     x = RNG.standard_normal(300)
     rounded = np.round(x, 1)
@@ -263,9 +262,12 @@ def test_rolling_windows_share_the_null_and_fall_back_on_ties():
     assert set(mixed.sources) == {"table"} and np.all((0 < mixed.p_values) & (mixed.p_values <= 1))
     rows = np.round(np.lib.stride_tricks.sliding_window_view(tied, 200)[::100], 0)
     ranks = tie_broken_rows(rows, 4, 0)
-    for row, rank in zip(rows, ranks, strict=True):
+    for i, (row, rank) in enumerate(zip(rows, ranks, strict=True)):
         assert sorted(rank) == list(range(200))
         assert np.all(np.diff(row[np.argsort(rank)]) >= 0)  # ranks follow the values
+        # Row i's order is its stream's, however the rows are taken together.
+        assert np.array_equal(tie_broken_rows(rows[i : i + 1], 4, i)[0], rank)
+    assert np.array_equal(tie_broken_rows(rows[:1], 4, 0)[0], tie_broken(rows[0], 4))
     assert "p_value" in profile.to_frame()
     assert rolling(x, 200, step=50).p_values is None
 

@@ -112,9 +112,10 @@ def run_draws(
         )
 
 
-def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.float64]:
-    """The ranks 0..n-1 of the values, each run of equal values in a random order from `seed`."""
-    return _engine.tie_broken(values, seed)
+def tie_broken(rows: npt.NDArray[np.float64], seed: int, first: int = 0) -> npt.NDArray[np.float64]:
+    """The ranks 0..n-1 of the values of each row (a series, or a table of windows), each run
+    of equal values in a random order from `seed`, row r's from its stream first + r."""
+    return _engine.tie_broken(rows, seed, first)
 
 
 def shuffled(values: npt.NDArray[np.float64], seed: int, draw: int) -> npt.NDArray[np.float64]:

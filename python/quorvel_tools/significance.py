@@ -245,8 +245,8 @@ def _tie_broken_windows(
     views = np.lib.stride_tricks.sliding_window_view(values, window)
     chunk = max(1, TIE_BROKEN_VALUES // window)
     quiet = replace(request, show_progress=False)
-    for number, first in enumerate(range(0, len(starts), chunk)):
-        rows = tie_broken_rows(views[starts[first : first + chunk]], seed, number)
+    for first in range(0, len(starts), chunk):
+        rows = tie_broken_rows(views[starts[first : first + chunk]], seed, first)
         found[first : first + chunk] = run_many(
             method, list(rows), [config.classes] * len(rows), quiet
         )[0]

@@ -17,9 +17,6 @@ import numpy.typing as npt
 
 from . import engine
 
-# Keys the random orders of tied values, apart from the draws and tie-breaks of a seed.
-TIE_ORDER_KEY = 0x7_1EB0
-
 
 def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.float64]:
     """The ranks 0..n-1 of the values, tied values in an order drawn from the seed (the
@@ -28,22 +25,8 @@ def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.flo
 
 
 def tie_broken_rows(
-    rows: npt.NDArray[np.float64], seed: int, chunk: int
+    rows: npt.NDArray[np.float64], seed: int, first: int
 ) -> npt.NDArray[np.float64]:
-    """The ranks of every row (window) of chunk number `chunk` with its ties in a random
-    order, as `tie_broken` gives one series', at once: one stream of random orders for the
-    chunk, each row sorted stably from its random order (NumPy's default sort would order the
-    ties by the CPU's vector instructions)."""
-    width = rows.shape[-1]
-    shuffled = _generator(seed, chunk).permuted(
-        np.broadcast_to(np.arange(width), rows.shape), axis=-1
-    )
-    picked = np.take_along_axis(rows, shuffled, axis=-1)
-    order = np.take_along_axis(shuffled, np.argsort(picked, axis=-1, kind="stable"), axis=-1)
-    ranks = np.empty(rows.shape, dtype=np.float64)
-    np.put_along_axis(ranks, order, np.arange(width, dtype=np.float64), axis=-1)
-    return ranks
-
-
-def _generator(seed: int, *more: int) -> np.random.Generator:
-    return np.random.default_rng([seed, TIE_ORDER_KEY, *more])
+    """`tie_broken` of every row (window) at once, row r's order from stream first + r of the
+    seed: rows broken a chunk at a time get the orders they would get all at once."""
+    return engine.tie_broken(rows, seed, first)

@@ -287,19 +287,23 @@ py::tuple checkedCopy(const Doubles& series, int workers) {
     return py::make_tuple(copy, found.finite, found.low, found.high);
 }
 
-// The ranks of the series with its ties in a random order drawn from the seed.
-py::array_t<double> tieBroken(const Doubles& series, std::uint64_t seed) {
-    if (series.ndim() != 1) throw py::value_error("the series must be one-dimensional");
-    const auto n = static_cast<std::size_t>(series.size());
-    if (n > std::numeric_limits<std::uint32_t>::max())
-        throw py::value_error("the series must hold fewer than 2^32 values");
-    const double* x = series.data();
-    if (std::any_of(x, x + n, [](double v) { return std::isnan(v); }))
+// The ranks of each row (a series, or windows of one length) with its ties in a random order
+// drawn from stream first + r of the seed for row r.
+py::array_t<double> tieBroken(const Doubles& rows, std::uint64_t seed, std::uint64_t first) {
+    if (rows.ndim() != 1 && rows.ndim() != 2)
+        throw py::value_error("the series must be one row of values or a table of rows");
+    const auto width = static_cast<std::size_t>(rows.shape(rows.ndim() - 1));
+    const std::size_t count = rows.ndim() == 2 ? static_cast<std::size_t>(rows.shape(0)) : 1;
+    if (width > std::numeric_limits<std::uint32_t>::max())
+        throw py::value_error("a row must hold fewer than 2^32 values");
+    const double* x = rows.data();
+    if (std::any_of(x, x + count * width, [](double v) { return std::isnan(v); }))
         throw py::value_error("the series must not hold NaN");
-    py::array_t<double> ranks(series.size());
+    py::array_t<double> ranks(rows.request().shape);
     double* out = ranks.mutable_data();
     const py::gil_scoped_release released;
-    quorvel::engine::tieBrokenRanks(x, n, seed, out);
+    for (std::size_t r = 0; r < count; ++r)
+        quorvel::engine::tieBrokenRanks(x + r * width, width, seed, first + r, out + r * width);
     return ranks;
 }
 
@@ -347,9 +351,10 @@ PYBIND11_MODULE(_engine, m) {
           py::arg("workers"), py::arg("progress") = py::none(),
           "value, H0 and H of the measure on draws 0..count-1 of the series for the seed: "
           "shuffles (kind 'shuffle').");
-    m.def("tie_broken", &tieBroken, py::arg("series"), py::arg("seed"),
-          "The ranks 0..n-1 of the series' values, each run of equal values in a uniformly "
-          "random order drawn from the seed.");
+    m.def("tie_broken", &tieBroken, py::arg("rows"), py::arg("seed"), py::arg("first") = 0,
+          "The ranks 0..n-1 of each row's values (a series, or a table of windows), each run "
+          "of equal values in a uniformly random order drawn from the seed, row r from its "
+          "stream first + r.");
     m.def(
         "shuffled",
         [](const Doubles& series, std::uint64_t seed, std::uint64_t draw) {

@@ -2,6 +2,7 @@
 
 #include "shuffle.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -14,8 +15,13 @@ constexpr int kDigitBits = 11;
 constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;
 constexpr std::uint64_t kDigitMask = (std::uint64_t{1} << kDigitBits) - 1;
 
-// The stream of the tie orders, apart from every shuffle of the same seed (draws count from 0).
-constexpr std::uint64_t kTieOrderDraw = (std::uint64_t{1} << 63) | 0x71EB0;
+// The streams of the tie orders, row r's at kTieOrders + r: apart from every shuffle of the same
+// seed, whose draws count from 0.
+constexpr std::uint64_t kTieOrders = (std::uint64_t{1} << 63) | (std::uint64_t{0x71EB0} << 32);
+
+// Below this many values a comparison sort beats the radix passes, whose tallies cost as much
+// as a few thousand values each; both give the same order.
+constexpr std::size_t kRadixFrom = 4096;
 
 // Unsigned keys that order as the doubles do (-0.0 just below +0.0).
 std::uint64_t orderedKey(double x) {
@@ -27,8 +33,19 @@ std::uint64_t orderedKey(double x) {
 // The positions of the values in ascending order, equal keys in position order: least
 // significant digit first, one counting pass per digit, a digit that every key shares skipped.
 std::vector<std::uint32_t> ascendingPositions(const double* values, std::size_t n) {
-    std::vector<std::uint64_t> keys(n);
     std::vector<std::uint32_t> order(n);
+    if (n < kRadixFrom) {
+        std::vector<std::uint64_t> keys(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            keys[i] = orderedKey(values[i]);
+            order[i] = static_cast<std::uint32_t>(i);
+        }
+        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return keys[a] < keys[b] || (keys[a] == keys[b] && a < b);
+        });
+        return order;
+    }
+    std::vector<std::uint64_t> keys(n);
     std::vector<std::array<std::size_t, kDigitMask + 1>> counts(kDigits);
     for (std::size_t i = 0; i < n; ++i) {
         keys[i] = orderedKey(values[i]);
@@ -56,11 +73,12 @@ std::vector<std::uint32_t> ascendingPositions(const double* values, std::size_t 
 
 }  // namespace
 
-void tieBrokenRanks(const double* values, std::size_t n, std::uint64_t seed, double* ranks) {
+void tieBrokenRanks(const double* values, std::size_t n, std::uint64_t seed, std::uint64_t row,
+                    double* ranks) {
     if (n == 0) return;
     std::vector<std::uint32_t> order = ascendingPositions(values, n);
     // Fisher-Yates within each run of equal values, runs in ascending order.
-    DrawStream stream(seed, kTieOrderDraw);
+    DrawStream stream(seed, kTieOrders + row);
     for (std::size_t first = 0; first < n;) {
         std::size_t end = first + 1;
         while (end < n && values[order[end]] == values[order[first]]) ++end;
