@@ -30,8 +30,7 @@ std::uint64_t orderedKey(double x) {
     return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
 }
 
-// The positions of the values in ascending order, equal keys in position order: least
-// significant digit first, one counting pass per digit, a digit that every key shares skipped.
+// The positions of the values in ascending order of their keys, equal keys in position order.
 std::vector<std::uint32_t> ascendingPositions(const double* values, std::size_t n) {
     std::vector<std::uint32_t> order(n);
     if (n < kRadixFrom) {
@@ -45,6 +44,8 @@ std::vector<std::uint32_t> ascendingPositions(const double* values, std::size_t 
         });
         return order;
     }
+    // Least significant digit first, one counting pass per digit, a digit that every key shares
+    // skipped.
     std::vector<std::uint64_t> keys(n);
     std::vector<std::array<std::size_t, kDigitMask + 1>> counts(kDigits);
     for (std::size_t i = 0; i < n; ++i) {
