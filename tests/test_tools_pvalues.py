@@ -15,7 +15,7 @@ from quorvel_tools.nulltable import null_table
 from quorvel_tools.pvalues import NullSample, interpolated_p_values
 from quorvel_tools.ranknull import RANK_BASED, simulated_null, tie_free_counts
 from quorvel_tools.request import Request
-from quorvel_tools.tiebreak import tie_broken, tie_broken_rows
+from quorvel_tools.tiebreak import tie_broken
 
 from helpers import MEASURES
 
@@ -128,10 +128,10 @@ def test_each_kind_of_series_gets_its_path_to_a_p_value():
 
 TIE_BREAK_DIGEST = """
 import hashlib, numpy as np
-from quorvel_tools.tiebreak import tie_broken, tie_broken_rows
+from quorvel_tools.tiebreak import tie_broken
 x = np.round(np.random.default_rng(3).standard_normal(1000), 1)
 rows = np.round(np.random.default_rng(4).standard_normal((50, 200)), 1)
-ranks = tie_broken(x, 7).tobytes() + tie_broken_rows(rows, 7, 0).tobytes()
+ranks = tie_broken(x, 7).tobytes() + tie_broken(rows, 7, 0).tobytes()
 print(hashlib.sha256(ranks).hexdigest())
 """
 
@@ -261,13 +261,13 @@ def test_rolling_windows_share_the_null_and_fall_back_on_ties():
     mixed = rolling(tied, 200, step=100, p_values=True, permutations=49, seed=4)
     assert set(mixed.sources) == {"table"} and np.all((0 < mixed.p_values) & (mixed.p_values <= 1))
     rows = np.round(np.lib.stride_tricks.sliding_window_view(tied, 200)[::100], 0)
-    ranks = tie_broken_rows(rows, 4, 0)
+    ranks = tie_broken(rows, 4, 0)
     for i, (row, rank) in enumerate(zip(rows, ranks, strict=True)):
         assert sorted(rank) == list(range(200))
         assert np.all(np.diff(row[np.argsort(rank)]) >= 0)  # ranks follow the values
         # Row i's order is its stream's, however the rows are taken together.
-        assert np.array_equal(tie_broken_rows(rows[i : i + 1], 4, i)[0], rank)
-    assert np.array_equal(tie_broken_rows(rows[:1], 4, 0)[0], tie_broken(rows[0], 4))
+        assert np.array_equal(tie_broken(rows[i : i + 1], 4, i)[0], rank)
+    assert np.array_equal(tie_broken(rows[:1], 4, 0)[0], tie_broken(rows[0], 4))
     assert "p_value" in profile.to_frame()
     assert rolling(x, 200, step=50).p_values is None
 

@@ -25,7 +25,7 @@ from .ranknull import rank_null_applies, ranks_decide, simulated_null, tie_free_
 from .request import Request
 from .seeds import seed_for, tie_breaks, window_seed
 from .sequential import sequential_p_value
-from .tiebreak import tie_broken, tie_broken_rows
+from .tiebreak import tie_broken
 
 
 @dataclass(frozen=True)
@@ -246,7 +246,7 @@ def _tie_broken_windows(
     chunk = max(1, TIE_BROKEN_VALUES // window)
     quiet = replace(request, show_progress=False)
     for first in range(0, len(starts), chunk):
-        rows = tie_broken_rows(views[starts[first : first + chunk]], seed, first)
+        rows = tie_broken(views[starts[first : first + chunk]], seed, first)
         found[first : first + chunk] = run_many(
             method, list(rows), [config.classes] * len(rows), quiet
         )[0]

@@ -18,15 +18,11 @@ import numpy.typing as npt
 from . import engine
 
 
-def tie_broken(values: npt.NDArray[np.float64], seed: int) -> npt.NDArray[np.float64]:
-    """The ranks 0..n-1 of the values, tied values in an order drawn from the seed (the
-    engine's: a radix sort, then each run of equal values shuffled)."""
-    return engine.tie_broken(values, seed)
-
-
-def tie_broken_rows(
-    rows: npt.NDArray[np.float64], seed: int, first: int
+def tie_broken(
+    values: npt.NDArray[np.float64], seed: int, first: int = 0
 ) -> npt.NDArray[np.float64]:
-    """`tie_broken` of every row (window) at once, row r's order from stream first + r of the
-    seed: rows broken a chunk at a time get the orders they would get all at once."""
-    return engine.tie_broken(rows, seed, first)
+    """The ranks 0..n-1 of the values, tied values in an order drawn from the seed (the
+    engine's: a radix sort, then each run of equal values shuffled). A table of rows
+    (windows) is ranked row by row, row r's order from stream first + r of the seed, so that
+    rows broken a chunk at a time get the orders they would get all at once."""
+    return engine.tie_broken(values, seed, first)
