@@ -130,6 +130,24 @@ def test_shuffles_are_uniform_over_orders():
     assert all(abs(c - 1000) < 150 for c in counts.values()), counts
 
 
+def test_order_pattern_is_the_stated_bytes():
+    # The seed's bytes as NumPy writes them: rises, then falls, packed from the top bit, and
+    # the dense ranks of every step-th value (-0.0 ties 0.0, every NaN just above the rest).
+    rng = np.random.default_rng(3)
+    for trial in range(600):
+        n = int(rng.integers(1, 200))
+        x = np.round(rng.standard_normal(n) * 3) * [1e-300, 1.0, 1e300][trial % 3]
+        x[rng.random(n) < 0.1] = -0.0
+        x[rng.random(n) < 0.05] = [np.nan, np.inf, -np.inf][trial % 3]
+        step = int(rng.integers(1, 4))
+        rises, falls = x[1:] > x[:-1], x[1:] < x[:-1]
+        ordered = np.sort(x[::step])
+        distinct = ordered[np.concatenate(([True], ordered[1:] != ordered[:-1]))]
+        ranks = np.searchsorted(distinct, x[::step]).astype("<i8")
+        expected = np.packbits(rises).tobytes() + np.packbits(falls).tobytes() + ranks.tobytes()
+        assert _engine.order_pattern(x, step) == expected, (trial, x, step)
+
+
 def test_a_refused_window_names_the_first_one_whatever_the_workers():
     x = series_of("noise", 1000)
     x[[300, 700]] = np.nan

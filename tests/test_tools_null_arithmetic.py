@@ -80,6 +80,11 @@ def test_interpolated_p_values_weigh_each_length():
     assert found.p_high == pytest.approx([expected_high] * 2, rel=1e-15)
     # u = 0 takes the lowest place in both ties, u = 0.99 the highest.
     assert found.p_value == pytest.approx([expected_low, expected_high], rel=1e-15)
+    # One observed value at a time (analyze's sums on numbers) gives the same doubles.
+    for i, u in enumerate((0.0, 0.99)):
+        alone = interpolated_p_values([(a, 0.25), (b, 0.75)], np.array([0.1]), np.array([u]))
+        for name in ("p_value", "p_low", "p_high"):
+            assert getattr(alone, name).tolist() == [getattr(found, name)[i]]
 
 
 def test_ties_within_a_width_count_each_draw_in_part():

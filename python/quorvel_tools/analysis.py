@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import math
 import warnings
+from functools import partial
 from typing import Any, Literal, TypeVar, Unpack, overload
 
 import numpy as np
@@ -136,7 +137,7 @@ def run(method: str, series: Series, config: Config, request: Request) -> Analys
         boundaries=_read_only(table[:, 0].copy()),
         counts=_read_only(counts),
         shares=_read_only(table[1:, 2].copy()),
-        groups=groups_from(formed, table),
+        groups=partial(groups_from, formed, table),
         series=series,
         significance=tested,
         value_exact=value,

@@ -118,6 +118,12 @@ def tie_broken(rows: npt.NDArray[np.float64], seed: int, first: int = 0) -> npt.
     return _engine.tie_broken(rows, seed, first)
 
 
+def order_pattern(values: npt.NDArray[np.float64], step: int) -> bytes:
+    """Whether each value is above, then below, the one before it, and the dense ranks of
+    every `step`-th value: the bytes a series' own seed is hashed from."""
+    return _engine.order_pattern(values, step)
+
+
 def shuffled(values: npt.NDArray[np.float64], seed: int, draw: int) -> npt.NDArray[np.float64]:
     """Shuffle `draw` of `seed`: the series `run_draws` measures as its draw `draw`."""
     return _engine.shuffled(values, seed, draw)

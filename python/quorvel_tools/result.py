@@ -27,6 +27,30 @@ class UnclassifiedValuesWarning(ResultWarning):
     groups do not count them (see Analysis.unclassified)."""
 
 
+class _GroupsOnFirstUse:
+    """The `groups` field: given as the groups, or as a function that forms them, called on
+    first access. A run forms a group for every class, which weighs on short series whose
+    groups nobody reads."""
+
+    def __set_name__(self, owner: type, name: str) -> None:
+        self._name = name
+        self._kept = f"_{name}"
+
+    def __get__(self, result: object, owner: type | None = None) -> tuple[Group, ...]:
+        if result is None:  # a field without default
+            raise AttributeError(self._name)
+        kept = result.__dict__[self._kept]
+        if callable(kept):
+            kept = kept()
+            result.__dict__[self._kept] = kept
+        return kept  # type: ignore[no-any-return]
+
+    def __set__(
+        self, result: object, groups: tuple[Group, ...] | Callable[[], tuple[Group, ...]]
+    ) -> None:
+        result.__dict__[self._kept] = groups
+
+
 @dataclass(frozen=True, repr=False, eq=False)
 class Analysis:
     """value = 1 − H/H0 of `method`; 0 when every class's share settles, towards 1 the more
@@ -56,7 +80,7 @@ class Analysis:
     boundaries: npt.NDArray[np.float64]
     counts: npt.NDArray[np.int64]
     shares: npt.NDArray[np.float64]
-    groups: tuple[Group, ...]
+    groups: tuple[Group, ...] = _GroupsOnFirstUse()  # type: ignore[assignment]
     series: Series
     significance: Significance | None = None
     value_exact: float = field(default=math.nan, kw_only=True)

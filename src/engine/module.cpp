@@ -5,6 +5,7 @@
 #include "../core/worker_pool.hpp"
 #include "../measures/registry.hpp"
 #include "batch.hpp"
+#include "order_pattern.hpp"
 #include "scan.hpp"
 #include "shuffle.hpp"
 #include "tie_break.hpp"
@@ -307,6 +308,15 @@ py::array_t<double> tieBroken(const Doubles& rows, std::uint64_t seed, std::uint
     return ranks;
 }
 
+// The order of a series' values as bytes to hash: see orderPattern.
+py::bytes orderPattern(const Doubles& series, std::size_t step) {
+    if (series.ndim() != 1) throw py::value_error("the series must be one row of values");
+    if (step < 1) throw py::value_error("step must be at least 1");
+    const std::vector<std::uint8_t> pattern =
+        quorvel::engine::orderPattern(series.data(), static_cast<std::size_t>(series.size()), step);
+    return py::bytes(reinterpret_cast<const char*>(pattern.data()), pattern.size());
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_engine, m) {
@@ -355,6 +365,10 @@ PYBIND11_MODULE(_engine, m) {
           "The ranks 0..n-1 of each row's values (a series, or a table of windows), each run "
           "of equal values in a uniformly random order drawn from the seed, row r from its "
           "stream first + r.");
+    m.def("order_pattern", &orderPattern, py::arg("series"), py::arg("step"),
+          "Whether each value is above the one before it, whether it is below (both packed "
+          "eight to a byte, most significant bit first), and the dense ranks of every step-th "
+          "value as little-endian int64: the bytes a series' own seed is hashed from.");
     m.def(
         "shuffled",
         [](const Doubles& series, std::uint64_t seed, std::uint64_t draw) {
