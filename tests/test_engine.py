@@ -130,7 +130,7 @@ def test_shuffles_are_uniform_over_orders():
     assert all(abs(c - 1000) < 150 for c in counts.values()), counts
 
 
-def test_order_pattern_is_the_stated_bytes():
+def test_order_pattern_and_uniforms_are_numpys():
     # The seed's bytes as NumPy writes them: rises, then falls, packed from the top bit, and
     # the dense ranks of every step-th value (-0.0 ties 0.0, every NaN just above the rest).
     rng = np.random.default_rng(3)
@@ -146,6 +146,10 @@ def test_order_pattern_is_the_stated_bytes():
         ranks = np.searchsorted(distinct, x[::step]).astype("<i8")
         expected = np.packbits(rises).tobytes() + np.packbits(falls).tobytes() + ranks.tobytes()
         assert _engine.order_pattern(x, step) == expected, (trial, x, step)
+    # The tie uniforms: default_rng's doubles for one- and two-word integers and several.
+    for entropy in ([0], [2**32 - 1, 0x71E5], [2**32, 7], [2**64 - 1, 0x71E5], [5, 2**40, 9]):
+        expected = np.random.default_rng(entropy).random(5)
+        assert _engine.default_rng_uniforms(entropy, 5).tolist() == expected.tolist()
 
 
 def test_a_refused_window_names_the_first_one_whatever_the_workers():

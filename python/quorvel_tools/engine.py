@@ -124,6 +124,12 @@ def order_pattern(values: npt.NDArray[np.float64], step: int) -> bytes:
     return _engine.order_pattern(values, step)
 
 
+def default_rng_uniforms(integers: list[int], count: int) -> npt.NDArray[np.float64]:
+    """numpy.random.default_rng(integers).random(count), integers from 0 to 2^64 - 1, without
+    building a generator."""
+    return _engine.default_rng_uniforms(integers, count)
+
+
 def shuffled(values: npt.NDArray[np.float64], seed: int, draw: int) -> npt.NDArray[np.float64]:
     """Shuffle `draw` of `seed`: the series `run_draws` measures as its draw `draw`."""
     return _engine.shuffled(values, seed, draw)

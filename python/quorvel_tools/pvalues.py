@@ -19,7 +19,7 @@ import math
 from bisect import bisect_right
 from collections.abc import Callable
 from dataclasses import dataclass
-from functools import cached_property
+from functools import cached_property, lru_cache
 from typing import Any
 
 import numpy as np
@@ -98,6 +98,7 @@ def read_p_values(
 Reading = Callable[[NullSample, npt.NDArray[np.float64], npt.NDArray[np.float64]], PValues]
 
 
+@lru_cache(maxsize=64)
 def read_within(width: float) -> Reading:
     """The reading that takes the observed value and every draw as spread uniformly over
     `width`, the observed value's spread placed by `uniform`: a draw v counts

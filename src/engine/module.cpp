@@ -5,6 +5,7 @@
 #include "../core/worker_pool.hpp"
 #include "../measures/registry.hpp"
 #include "batch.hpp"
+#include "default_rng.hpp"
 #include "order_pattern.hpp"
 #include "scan.hpp"
 #include "shuffle.hpp"
@@ -317,6 +318,23 @@ py::bytes orderPattern(const Doubles& series, std::size_t step) {
     return py::bytes(reinterpret_cast<const char*>(pattern.data()), pattern.size());
 }
 
+// numpy.random.default_rng(integers).random(count), for integers below 2^64.
+py::array_t<double> defaultRngUniforms(const std::vector<std::uint64_t>& integers,
+                                       py::ssize_t count) {
+    if (count < 0) throw py::value_error("count must not be negative");
+    std::vector<std::uint32_t> entropy;
+    for (std::uint64_t integer : integers) {
+        do {
+            entropy.push_back(static_cast<std::uint32_t>(integer));
+            integer >>= 32;
+        } while (integer != 0);
+    }
+    py::array_t<double> out(count);
+    quorvel::engine::defaultRngUniforms(entropy, out.mutable_data(),
+                                        static_cast<std::size_t>(count));
+    return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_engine, m) {
@@ -369,6 +387,9 @@ PYBIND11_MODULE(_engine, m) {
           "Whether each value is above the one before it, whether it is below (both packed "
           "eight to a byte, most significant bit first), and the dense ranks of every step-th "
           "value as little-endian int64: the bytes a series' own seed is hashed from.");
+    m.def("default_rng_uniforms", &defaultRngUniforms, py::arg("integers"), py::arg("count"),
+          "The doubles numpy.random.default_rng(integers).random(count) gives, for integers "
+          "from 0 to 2^64 - 1.");
     m.def(
         "shuffled",
         [](const Doubles& series, std::uint64_t seed, std::uint64_t draw) {
