@@ -68,7 +68,7 @@ def main() -> None:
     started = time.perf_counter()
     null_table()
     print(f"loading the null tables: {1000 * (time.perf_counter() - started):.0f} ms, once")
-    print(f"analyze() with its p-value against nsFunc (best of {repeat}; {40 * repeat} at 10^3):")
+    print(f"analyze() with its p-value against nsFunc (best of {repeat}; {100 * repeat} at 10^3):")
     print(f"  {'series':<48} {'measure':<20} {'nsFunc':>10} {'+ p-value':>11} {'ratio':>8}")
     rng = np.random.default_rng(1)
     n = 1_000_000
@@ -78,7 +78,7 @@ def main() -> None:
     for n in (1000, 100_000):
         # A call on 10^3 values takes well under a millisecond: the best of a few would keep
         # the scatter of a shared machine.
-        runs = repeat if n > 10_000 else 40 * repeat
+        runs = repeat if n > 10_000 else 100 * repeat
         for name, draw in KINDS.items():
             if name == "tie-free normal":
                 continue
