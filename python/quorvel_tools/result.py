@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable
-from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from dataclasses import KW_ONLY, dataclass
+from typing import TYPE_CHECKING, Any, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -29,16 +29,19 @@ class UnclassifiedValuesWarning(ResultWarning):
 
 class _GroupsOnFirstUse:
     """The `groups` field: given as the groups, or as a function that forms them, called on
-    first access. A run forms a group for every class, which weighs on short series whose
-    groups nobody reads."""
+    first access (none given: no groups). A run forms a group for every class, which weighs on
+    short series whose groups nobody reads."""
 
     def __set_name__(self, owner: type, name: str) -> None:
-        self._name = name
         self._kept = f"_{name}"
 
+    @overload
+    def __get__(self, result: None, owner: type) -> tuple[Group, ...]: ...
+    @overload
+    def __get__(self, result: object, owner: type | None = None) -> tuple[Group, ...]: ...
     def __get__(self, result: object, owner: type | None = None) -> tuple[Group, ...]:
-        if result is None:  # a field without default
-            raise AttributeError(self._name)
+        if result is None:  # the field's default
+            return ()
         kept = result.__dict__[self._kept]
         if callable(kept):
             kept = kept()
@@ -80,12 +83,13 @@ class Analysis:
     boundaries: npt.NDArray[np.float64]
     counts: npt.NDArray[np.int64]
     shares: npt.NDArray[np.float64]
-    groups: tuple[Group, ...] = _GroupsOnFirstUse()  # type: ignore[assignment]
     series: Series
     significance: Significance | None = None
-    value_exact: float = field(default=math.nan, kw_only=True)
-    H_exact: float = field(default=math.nan, kw_only=True)
-    H0_exact: float = field(default=math.nan, kw_only=True)
+    _: KW_ONLY
+    value_exact: float = math.nan
+    H_exact: float = math.nan
+    H0_exact: float = math.nan
+    groups: _GroupsOnFirstUse = _GroupsOnFirstUse()
 
     def __post_init__(self) -> None:
         # Built from the module's figures: those are the exact ones, the fields read clipped.
