@@ -117,3 +117,21 @@ def test_seed_none_gives_an_increasing_transform_the_same_p_values(method, null,
         assert permutation_test(x, **settings).p_value == permutation_test(y, **settings).p_value
         windows = [rolling(s, 60, step=20, p_values=True, **settings).p_values for s in (x, y)]
         assert np.array_equal(*windows)
+
+
+def test_a_sequential_p_value_moves_one_bar_over_its_batches(monkeypatch, capsys):
+    pytest.importorskip("tqdm")
+    from quorvel_tools import analyze, progress
+
+    monkeypatch.setattr(progress, "DELAY_SECONDS", 0.0)
+    x = np.random.default_rng(3).standard_normal(3000)
+    x[1500:] += 0.15  # p about 0.06: several batches of draws
+    found = analyze(x, method="NSdichotomy", seed=4, show_progress=True).significance
+    lines = [line for line in capsys.readouterr().err.replace("\r", "\n").splitlines() if line]
+    assert found.source == "sequential permutations" and found.draws > 20, found
+    assert {line.split(":")[0] for line in lines} == {
+        "NSdichotomy p-value, permutations of the series"
+    }
+    # The total grows with each batch planned, and the bar ends full at the draws made.
+    made = int(lines[-1].split("|")[2].split("/")[0])
+    assert made >= found.draws and f" {made}/{made} " in lines[-1]

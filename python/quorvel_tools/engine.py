@@ -95,8 +95,10 @@ def run_draws(
     request: Request,
     seed: int,
     null: NullModel,
+    report_to: Callable[[int], None] | None = None,
 ) -> Figures:
-    """The measure on `request.permutations` draws of the values as `null` makes them."""
+    """The measure on `request.permutations` draws of the values as `null` makes them; the
+    draws made so far go to `report_to` where given, else to a bar of their own."""
     count = request.permutations
     with _reporting(count, null.source, request.show_progress) as report:
         return _engine.draws(
@@ -108,7 +110,7 @@ def run_draws(
             config.classes,
             *_shared(config),
             request.worker_count,
-            report,
+            report_to if report_to is not None else report,
         )
 
 

@@ -7,6 +7,7 @@ draws of a series' own values stop once the answer is plain, in `sequential`.
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from dataclasses import dataclass, replace
 from typing import Any
 
@@ -283,16 +284,29 @@ def _own_p_value(
     as the request's null model makes them, stopped once the answer is plain."""
     model = request.null
     quiet = replace(request, show_progress=False)
+    description = f"{method} p-value, {model.source} of the series"
+    with progress_bar(request.permutations, description, request.show_progress) as bar:
 
-    def draw(batch: int, size: int) -> npt.NDArray[np.float64]:
-        batch_request = replace(quiet, permutations=size)
-        seed_of_batch = window_seed(seed, batch)
-        return run_draws(method, values, config, batch_request, seed_of_batch, model)[0]
+        def draw(batch: int, size: int) -> npt.NDArray[np.float64]:
+            batch_request = replace(quiet, permutations=size)
+            seed_of_batch = window_seed(seed, batch)
+            report = _batch_on(bar, size)
+            return run_draws(method, values, config, batch_request, seed_of_batch, model, report)[0]
 
-    ties = np.random.default_rng([seed, 0x5E9])
-    found = sequential_p_value(draw, tested, uniform, ties, request.permutations)
+        ties = np.random.default_rng([seed, 0x5E9])
+        found = sequential_p_value(draw, tested, uniform, ties, request.permutations)
     source = f"sequential {model.source}" if found.stopped else model.source
     return found.p_value, found.p_low, found.p_high, source, found.draws
+
+
+def _batch_on(bar: Any, size: int) -> Callable[[int], None] | None:
+    """One bar over the batches of a sequential p-value: its total becomes the draws planned
+    so far, and the next batch's draws move it. None where no bar is shown."""
+    if bar is None:
+        return None
+    made = bar.n
+    bar.total = made + size
+    return lambda done: bar.update(made + done - bar.n)
 
 
 def _boundary_ties(
