@@ -259,10 +259,7 @@ ClassIndex classify(const double* first, const double* last, const std::vector<d
     } else {
         for (std::size_t j = 0; j < n; ++j) labels[j] = labelByScan(first[j], b);
     }
-    // A short window takes blocks down to 16 values, which its band tests decide whole more
-    // often than they would walk them.
-    constexpr std::size_t kShortWindow = 4096;
-    return indexLabels(std::move(labels), 0, K, n < kShortWindow ? 16 : kFewestPerBlock, pool);
+    return indexLabels(std::move(labels), 0, K, fewestPerBlockOfWindow(n), pool);
 }
 
 }  // namespace quorvel

@@ -4,6 +4,7 @@
 
 #include "run_buffer.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -46,6 +47,12 @@ struct ClassIndex {
 
 // Blocks of at least this many positions keep the work per block small beside the positions.
 constexpr int kFewestPerBlock = 32;
+
+// The fewest positions per block of a classified window of n values: a short window takes
+// blocks down to 16 values, which its band tests decide whole more often than they would walk.
+constexpr int fewestPerBlockOfWindow(std::size_t n) {
+    return n < 4096 ? 16 : kFewestPerBlock;
+}
 
 // Indexes a sequence of labels in lowest..K, in blocks of at least fewestPerBlock positions, on
 // the threads of `pool` (null: the calling thread alone).

@@ -60,12 +60,17 @@ void shapeTable(Eigen::MatrixXd& table, std::uint64_t K) {
     table.setZero(static_cast<Eigen::Index>(rows), 6);
 }
 
-void runMeasure(AlgorithmFn measure, const double* first, const double* last,
-                const MeasureSettings& settings, MeasureResult& result) {
+void prepareRun(const double* first, const double* last, const MeasureSettings& settings,
+                MeasureResult& result) {
     requireValidWindow(first, last, settings.pool);
     shapeTable(result.table, static_cast<std::uint64_t>(settings.K));
     result.groups.clear();
     result.value = result.H0 = result.H = std::numeric_limits<double>::quiet_NaN();
+}
+
+void runMeasure(AlgorithmFn measure, const double* first, const double* last,
+                const MeasureSettings& settings, MeasureResult& result) {
+    prepareRun(first, last, settings, result);
     measure(first, last, settings, result);
 }
 

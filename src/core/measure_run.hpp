@@ -19,9 +19,13 @@ using MeasureRegistry = std::map<std::string, AlgorithmFn>;
 // The measure of that name in `registry`; std::invalid_argument naming the accepted ones if none.
 AlgorithmFn findMeasure(const MeasureRegistry& registry, const std::string& name);
 
-// Runs `measure` on [first, last) with `settings` into `result`: its table shaped to (K+1) x 6
-// and zeroed, its groups emptied and its figures set to NaN first (their storage is kept).
-// Refuses an empty window, one longer than 2^31 - 1 values, or one holding NaN.
+// What a run does before the measure: refuses an empty window, one longer than 2^31 - 1 values,
+// or one holding NaN, then shapes `result`'s table to (K+1) x 6 and zeroes it, empties its
+// groups and sets its figures to NaN (their storage is kept).
+void prepareRun(const double* first, const double* last, const MeasureSettings& settings,
+                MeasureResult& result);
+
+// Runs `measure` on [first, last) with `settings` into `result`, prepared as prepareRun does.
 void runMeasure(AlgorithmFn measure, const double* first, const double* last,
                 const MeasureSettings& settings, MeasureResult& result);
 

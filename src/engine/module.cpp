@@ -6,6 +6,7 @@
 #include "../measures/registry.hpp"
 #include "batch.hpp"
 #include "default_rng.hpp"
+#include "label_draws.hpp"
 #include "order_pattern.hpp"
 #include "scan.hpp"
 #include "shuffle.hpp"
@@ -197,19 +198,44 @@ py::tuple drawnRuns(const std::string& method, const Doubles& series, std::int64
         progress);
 }
 
+// The series classified once for its shuffles, where it can be; otherwise (no draws, or a
+// series or settings that a run refuses) each draw is a run on shuffled values, which reports
+// the refusal as the task that meets it.
+std::optional<quorvel::engine::ShuffledLabels> shuffledLabels(const std::string& method,
+                                                              const Doubles& series,
+                                                              std::int64_t count,
+                                                              std::int64_t classes, double z,
+                                                              double accept, int mode) {
+    const MeasureSpec measure = spec(method, z, accept, mode);
+    const int K = checkedClasses(classes);
+    if (count <= 0 || series.ndim() != 1) return std::nullopt;
+    try {
+        return std::make_optional<quorvel::engine::ShuffledLabels>(
+            quorvel::findSteps(method), series.data(), series.data() + series.size(),
+            quorvel::MeasureSettings{K, measure.z, measure.threshold, measure.binning});
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 // The kinds of draw a null model makes of a series: "shuffle", a uniform permutation of its
 // values (a new kind goes here, beside it).
 py::tuple draws(const std::string& method, const Doubles& series, std::int64_t count,
                 std::uint64_t seed, const std::string& kind, std::int64_t classes, double z,
                 double accept, int mode, int workers, const Progress& progress) {
-    if (kind == "shuffle")
-        return drawnRuns(method, series, count, seed, classes, z, accept, mode, workers, progress,
-                         [](const double* x, std::size_t n, quorvel::engine::DrawStream& stream,
-                            Scratch& scratch) {
-                             scratch.values.assign(x, x + n);
-                             quorvel::engine::shuffle(scratch.values.data(), n, stream);
-                         });
-    throw py::value_error("the kind of draw must be 'shuffle', not '" + kind + "'");
+    if (kind != "shuffle")
+        throw py::value_error("the kind of draw must be 'shuffle', not '" + kind + "'");
+    if (auto labels = shuffledLabels(method, series, count, classes, z, accept, mode))
+        return runReleased(
+            static_cast<std::size_t>(count), checkedWorkers(workers),
+            [&](std::size_t i, Scratch& scratch) { return labels->run(seed, i, scratch); },
+            progress);
+    return drawnRuns(
+        method, series, count, seed, classes, z, accept, mode, workers, progress,
+        [](const double* x, std::size_t n, quorvel::engine::DrawStream& stream, Scratch& scratch) {
+            scratch.values.assign(x, x + n);
+            quorvel::engine::shuffle(scratch.values.data(), n, stream);
+        });
 }
 
 const char* kindName(quorvel::GroupKind kind) {

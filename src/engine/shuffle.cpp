@@ -1,7 +1,5 @@
 #include "shuffle.hpp"
 
-#include <utility>
-
 namespace quorvel::engine {
 namespace {
 
@@ -33,13 +31,6 @@ std::uint64_t DrawStream::below(std::uint64_t bound) {
         }
     }
     return static_cast<std::uint64_t>(product >> 64);
-}
-
-void shuffle(double* values, std::size_t n, DrawStream& stream) {
-    for (std::size_t j = n; j > 1; --j) {
-        const auto k = static_cast<std::size_t>(stream.below(j));
-        std::swap(values[j - 1], values[k]);
-    }
 }
 
 }  // namespace quorvel::engine

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace quorvel::engine {
 
@@ -21,7 +22,14 @@ private:
     std::uint64_t state_;
 };
 
-// Fisher-Yates from the last position down, position j swapping with below(j + 1).
-void shuffle(double* values, std::size_t n, DrawStream& stream);
+// Fisher-Yates from the last position down, position j swapping with below(j + 1): a series and
+// its labels shuffled from one stream are shuffled alike.
+template <typename T>
+void shuffle(T* values, std::size_t n, DrawStream& stream) {
+    for (std::size_t j = n; j > 1; --j) {
+        const auto k = static_cast<std::size_t>(stream.below(j));
+        std::swap(values[j - 1], values[k]);
+    }
+}
 
 }  // namespace quorvel::engine

@@ -357,18 +357,22 @@ double leastStartScore(ArcPartitions& arcs, int K, double smallest, double margi
     return smallest;
 }
 
-}  // namespace
-
-void NSCircleLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
-                         MeasureResult& result) {
-    const int K = settings.K;
-    requireClasses(K, "NSCircleLefttoRight");
+ClassifiedWindow classifyForCircleLefttoRight(const double* first, const double* last,
+                                              const MeasureSettings& settings,
+                                              MeasureResult& result) {
+    requireClasses(settings.K, "NSCircleLefttoRight");
     // Offset lowest boundary and double-precision positions, as the reference records have them
     // for this measure (unlike the other three, whose positions are single precision).
-    const ClassIndex index =
-        classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
-                       PositionPrecision::Double, &result.H0, result.table, settings.pool);
+    ClassifiedWindow window;
+    window.index = classifyWindow(first, last, settings.K, settings.binning, LowestBoundary::Offset,
+                                  PositionPrecision::Double, window.b, &result.H0, result.table,
+                                  settings.pool);
+    return window;
+}
 
+void circleLefttoRightOnClasses(ClassIndex index, const std::vector<double>& /*b*/,
+                                const MeasureSettings& settings, MeasureResult& result) {
+    const int K = settings.K;
     ArcPartitions arcs(index, settings.z, settings.threshold);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,
     // so a start whose score provably exceeds the least found so far need not be partitioned
@@ -383,6 +387,16 @@ void NSCircleLefttoRight(const double* first, const double* last, const MeasureS
     // drops starts on their bounds, so the winning partition is never held. It could be had
     // cheaply (keep the least-scoring start, the lowest on a tie, and walk its arcs again, every
     // end then known), but the analysis layer documents none for this measure.
+}
+
+}  // namespace
+
+const MeasureSteps kCircleLefttoRightSteps{&classifyForCircleLefttoRight,
+                                           &circleLefttoRightOnClasses};
+
+void NSCircleLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
+                         MeasureResult& result) {
+    runSteps(kCircleLefttoRightSteps, first, last, settings, result);
 }
 
 }  // namespace quorvel

@@ -286,21 +286,25 @@ void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next
 // The stretches of a pass are split on the run's threads from this many values between them.
 constexpr std::int64_t kSharedPass = std::int64_t{1} << 16;
 
-}  // namespace
+ClassifiedWindow classifyForDichotomy(const double* first, const double* last,
+                                      const MeasureSettings& settings, MeasureResult& result) {
+    requireClasses(settings.K, "NSdichotomy");
+    // Lowest boundary relative to the minimum (min - 0.01 |min|), unlike the other measures, and
+    // single-precision positions: the reference records have them so for this measure.
+    ClassifiedWindow window;
+    window.index = classifyWindow(first, last, settings.K, settings.binning,
+                                  LowestBoundary::Relative, PositionPrecision::Single, window.b,
+                                  &result.H0, result.table, settings.pool);
+    return window;
+}
 
-void NSdichotomy(const double* first, const double* last, const MeasureSettings& settings,
-                 MeasureResult& result) {
+void dichotomyOnClasses(ClassIndex index, const std::vector<double>& b,
+                        const MeasureSettings& settings, MeasureResult& result) {
     const int K = settings.K;
     const double z = settings.z;
     const double threshold = settings.threshold;
     Eigen::MatrixXd* A = &result.table;
-    requireClasses(K, "NSdichotomy");
-    // Lowest boundary relative to the minimum (min - 0.01 |min|), unlike the other measures, and
-    // single-precision positions: the reference records have them so for this measure.
-    std::vector<double> b;
-    auto window = std::make_shared<const ClassSource>(
-        classifyWindow(first, last, K, settings.binning, LowestBoundary::Relative,
-                       PositionPrecision::Single, b, &result.H0, *A, settings.pool));
+    auto window = std::make_shared<const ClassSource>(std::move(index));
     const int n = window->index().n;
     // The counts of classes 1..c, for the final partition: the window itself is released as
     // soon as no stretch is followed through it.
@@ -376,6 +380,15 @@ void NSdichotomy(const double* first, const double* last, const MeasureSettings&
     result.value = 1.0 - result.H / result.H0;
     for (int i = 0; i <= K; ++i)
         (*A)(i, 3) = mark(i) == dropped ? 0.0 : b[static_cast<std::size_t>(i)];
+}
+
+}  // namespace
+
+const MeasureSteps kDichotomySteps{&classifyForDichotomy, &dichotomyOnClasses};
+
+void NSdichotomy(const double* first, const double* last, const MeasureSettings& settings,
+                 MeasureResult& result) {
+    runSteps(kDichotomySteps, first, last, settings, result);
 }
 
 }  // namespace quorvel

@@ -31,21 +31,24 @@ void reportGroups(const std::vector<bool>& endsGroup, int K, Eigen::MatrixXd& A)
     }
 }
 
-}  // namespace
+ClassifiedWindow classifyForLefttoRight(const double* first, const double* last,
+                                        const MeasureSettings& settings, MeasureResult& result) {
+    // Offset lowest boundary and single-precision positions, as the reference records have them
+    // for this measure (single precision differs from exact positions only past 2^24 values).
+    ClassifiedWindow window;
+    window.index = classifyWindow(first, last, settings.K, settings.binning, LowestBoundary::Offset,
+                                  PositionPrecision::Single, window.b, &result.H0, result.table,
+                                  settings.pool);
+    return window;
+}
 
-void NSLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
-                   MeasureResult& result) {
+void lefttoRightOnClasses(ClassIndex index, const std::vector<double>& /*b*/,
+                          const MeasureSettings& settings, MeasureResult& result) {
     const int K = settings.K;
     // Whether class c ends a group (c = 0 stands for the boundary below the first).
     std::vector<bool> endsGroup(static_cast<std::size_t>(K) + 1, false);
     endsGroup[0] = true;
     endsGroup[static_cast<std::size_t>(K)] = true;
-
-    // Offset lowest boundary and single-precision positions, as the reference records have them
-    // for this measure (single precision differs from exact positions only past 2^24 values).
-    const ClassIndex index =
-        classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
-                       PositionPrecision::Single, &result.H0, result.table, settings.pool);
 
     result.H = 0.0;
     // Class K closes its group untested, so the classes tested ahead end below it.
@@ -72,6 +75,15 @@ void NSLefttoRight(const double* first, const double* last, const MeasureSetting
     }
     result.value = 1.0 - result.H / result.H0;
     reportGroups(endsGroup, K, result.table);
+}
+
+}  // namespace
+
+const MeasureSteps kLefttoRightSteps{&classifyForLefttoRight, &lefttoRightOnClasses};
+
+void NSLefttoRight(const double* first, const double* last, const MeasureSettings& settings,
+                   MeasureResult& result) {
+    runSteps(kLefttoRightSteps, first, last, settings, result);
 }
 
 }  // namespace quorvel

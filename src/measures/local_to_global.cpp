@@ -173,17 +173,21 @@ double failedTailsTerm(const Side& lower, const Side& upper) {
     return 0.0;
 }
 
-}  // namespace
-
-void NSLocaltoGlobal(const double* first, const double* last, const MeasureSettings& settings,
-                     MeasureResult& result) {
-    const int K = settings.K;
-    requireClasses(K, "NSLocaltoGlobal");
+ClassifiedWindow classifyForLocaltoGlobal(const double* first, const double* last,
+                                          const MeasureSettings& settings, MeasureResult& result) {
+    requireClasses(settings.K, "NSLocaltoGlobal");
     // Offset lowest boundary and single-precision positions, as the reference records have them
     // for this measure (single precision differs from exact positions only past 2^24 values).
-    const ClassIndex index =
-        classifyWindow(first, last, K, settings.binning, LowestBoundary::Offset,
-                       PositionPrecision::Single, &result.H0, result.table, settings.pool);
+    ClassifiedWindow window;
+    window.index = classifyWindow(first, last, settings.K, settings.binning, LowestBoundary::Offset,
+                                  PositionPrecision::Single, window.b, &result.H0, result.table,
+                                  settings.pool);
+    return window;
+}
+
+void localtoGlobalOnClasses(ClassIndex index, const std::vector<double>& /*b*/,
+                            const MeasureSettings& settings, MeasureResult& result) {
+    const int K = settings.K;
     Grouping grouping(index, settings, result);
 
     const Core core = searchCore(grouping);
@@ -202,6 +206,15 @@ void NSLocaltoGlobal(const double* first, const double* last, const MeasureSetti
     result.H = ((lower.sum + upper.sum) + F) + failedTailsTerm(lower, upper);
     result.value = 1.0 - result.H / result.H0;
     grouping.writeMarks(result.table);
+}
+
+}  // namespace
+
+const MeasureSteps kLocaltoGlobalSteps{&classifyForLocaltoGlobal, &localtoGlobalOnClasses};
+
+void NSLocaltoGlobal(const double* first, const double* last, const MeasureSettings& settings,
+                     MeasureResult& result) {
+    runSteps(kLocaltoGlobalSteps, first, last, settings, result);
 }
 
 }  // namespace quorvel

@@ -2,8 +2,15 @@
 #pragma once
 
 #include "../core/measure.hpp"
+#include "../core/measure_steps.hpp"
 
 namespace quorvel {
+
+// Each measure's two steps (see measure_steps.hpp); its AlgorithmFn runs both.
+extern const MeasureSteps kLocaltoGlobalSteps;
+extern const MeasureSteps kLefttoRightSteps;
+extern const MeasureSteps kDichotomySteps;
+extern const MeasureSteps kCircleLefttoRightSteps;
 
 void NSLocaltoGlobal(const double* first, const double* last, const MeasureSettings& settings,
                      MeasureResult& result);

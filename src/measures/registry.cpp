@@ -2,13 +2,16 @@
 
 #include "measures.hpp"
 
+#include <algorithm>
+
 namespace quorvel {
 
 const std::vector<NamedMeasure>& measuresInOrder() {
-    static const std::vector<NamedMeasure> measures{{"NSLocaltoGlobal", &NSLocaltoGlobal},
-                                                    {"NSLefttoRight", &NSLefttoRight},
-                                                    {"NSdichotomy", &NSdichotomy},
-                                                    {"NSCircleLefttoRight", &NSCircleLefttoRight}};
+    static const std::vector<NamedMeasure> measures{
+        {"NSLocaltoGlobal", &NSLocaltoGlobal, &kLocaltoGlobalSteps},
+        {"NSLefttoRight", &NSLefttoRight, &kLefttoRightSteps},
+        {"NSdichotomy", &NSdichotomy, &kDichotomySteps},
+        {"NSCircleLefttoRight", &NSCircleLefttoRight, &kCircleLefttoRightSteps}};
     return measures;
 }
 
@@ -20,6 +23,14 @@ const MeasureRegistry& measureRegistry() {
         return byName;
     }();
     return registry;
+}
+
+const MeasureSteps& findSteps(const std::string& name) {
+    const AlgorithmFn measure = findMeasure(measureRegistry(), name);  // refuses unknown names
+    const std::vector<NamedMeasure>& measures = measuresInOrder();
+    return *std::find_if(measures.begin(), measures.end(), [&](const NamedMeasure& entry) {
+                return entry.measure == measure;
+            })->steps;
 }
 
 }  // namespace quorvel

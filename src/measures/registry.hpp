@@ -3,6 +3,9 @@
 #pragma once
 
 #include "../core/measure_run.hpp"
+#include "../core/measure_steps.hpp"
+
+#include <string>
 
 #include <vector>
 
@@ -11,6 +14,7 @@ namespace quorvel {
 struct NamedMeasure {
     const char* name;
     AlgorithmFn measure;
+    const MeasureSteps* steps;  // the measure's two steps, which `measure` runs in turn
 };
 
 // Every measure, in the order they are documented and shown.
@@ -18,5 +22,8 @@ const std::vector<NamedMeasure>& measuresInOrder();
 
 // The measures by name, in the order their names sort.
 const MeasureRegistry& measureRegistry();
+
+// The steps of the measure of that name; std::invalid_argument as findMeasure if none.
+const MeasureSteps& findSteps(const std::string& name);
 
 }  // namespace quorvel
