@@ -86,7 +86,7 @@ def whole_series(
 
 
 # The verdict under a table costs its family's null: about 10^4 runs of the measures in a new
-# process, some 10 s up to this length and minutes past it (at 2 * 10^6 values, four minutes
+# process, some 10 s up to this length and minutes past it (at 2 * 10^6 values, two minutes
 # against one second for the table). Past it the table says how to ask for it instead.
 VERDICT_UNDER_TABLE_MOST = 100_000
 
