@@ -80,6 +80,10 @@ def test_values_in_no_class_per_window_are_those_of_the_modules_tables(name, bin
                     for e in profile.ends
                 ]
                 assert list(profile.unclassified) == expected
+                # One window, the whole series (analyze_many's case), counted on its own.
+                settings = {"method": method, "classes": classes, "binning": binning}
+                whole = rolling(series, len(series), **settings)
+                assert list(whole.unclassified) == [analyze(series, **settings).unclassified]
 
 
 def test_windows_and_series_with_values_in_no_class_are_said():

@@ -28,8 +28,13 @@ def unclassified_counts(
     binning: str,
 ) -> npt.NDArray[np.int64]:
     """For each window values[start : start + window], how many of its values lie in no class."""
-    low = _sliding(values, window, np.minimum)[starts]
-    high = _sliding(values, window, np.maximum)[starts]
+    if len(starts) == 1:
+        # One window (a whole series of analyze_many): its extremes, without the sliding pass.
+        part = values[starts[0] : starts[0] + window]
+        low, high = np.array([part.min()]), np.array([part.max()])
+    else:
+        low = _sliding(values, window, np.minimum)[starts]
+        high = _sliding(values, window, np.maximum)[starts]
     if method in RELATIVE_LOWEST:
         lowest = low - np.abs(low) * 0.01
     elif binning == "equal-frequency":
