@@ -37,6 +37,7 @@ def test_every_accepted_input_gives_the_same_result(data):
     [
         ("12345", TypeError, "1-D sequence of real numbers"),
         (["1", "2"], TypeError, "got text values such as '1'"),
+        ([1.0, 2.0, "x"], TypeError, "got text values such as 'x' at position 2"),
         (np.array([1 + 2j, 3]), TypeError, "dtype complex"),
         (np.ones((3, 2)), ValueError, r"shape \(3, 2\)"),
         (pd.DataFrame({"a": [1.0], "b": [2.0]}), ValueError, "exactly one column"),

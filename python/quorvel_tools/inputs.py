@@ -174,6 +174,17 @@ def _is_real_pandas_dtype(data: Any) -> bool:
         return False
 
 
+def _first_text(array: npt.NDArray[Any]) -> str:
+    """The first value that reads as no number (NumPy turns [1, 2, "x"] into text throughout),
+    with its position, among the first 10,000; else the first value."""
+    for position, value in enumerate(array.flat[:10_000]):
+        try:
+            float(value)
+        except ValueError:
+            return f"{str(value)!r} at position {position}"
+    return repr(str(array.flat[0]))
+
+
 def _is_real_dtype(dtype: np.dtype[Any]) -> bool:
     return dtype.kind in "iuf"
 
@@ -193,7 +204,7 @@ def _as_float_array(raw: Any) -> npt.NDArray[np.float64]:
     if array.ndim != 1:
         raise ValueError(f"expected {ACCEPTED}; got an array of shape {array.shape}")
     if array.dtype.kind in "US":
-        raise TypeError(f"expected {ACCEPTED}; got text values such as {str(array.flat[0])!r}")
+        raise TypeError(f"expected {ACCEPTED}; got text values such as {_first_text(array)}")
     if not _is_real_dtype(array.dtype):
         raise TypeError(f"expected {ACCEPTED}; got values of dtype {array.dtype}")
     return array.astype(np.float64, copy=False)
