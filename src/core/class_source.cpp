@@ -64,19 +64,58 @@ const PositionsByClass& PositionsByClass::of(const ClassIndex& index) {
     return *this;
 }
 
+// A large part costs about the same either way; a small one in proportion to its values.
+bool ClassSource::mergesPart(std::int32_t values) const {
+    constexpr std::int64_t kSmall = 16;
+    return kSmall * values < index_.n;
+}
+
+std::shared_ptr<const ClassSource> ClassSource::indexed(Labels labels, int first, int last) const {
+    return std::make_shared<const ClassSource>(indexLabels(std::move(labels), first, last),
+                                               windowPositions_);
+}
+
 std::shared_ptr<const ClassSource> ClassSource::extract(int first, int last) const {
     const std::int32_t values = index_.rangeCount(first, last);
-    // A large part costs about the same either way; a small one in proportion to its values.
-    constexpr std::int64_t kSmall = 16;
     // The window's positions serve any part once built; until then a part's own are built,
     // which costs in proportion to the part instead of the window.
     Labels labels =
-        kSmall * values < index_.n
+        mergesPart(values)
             ? mergeFrom(windowPositions_->built() ? *windowPositions_ : positions_->of(index_),
                         first, last)
             : scanFor(first, last, values);
-    return std::make_shared<const ClassSource>(indexLabels(std::move(labels), first, last),
-                                               windowPositions_);
+    return indexed(std::move(labels), first, last);
+}
+
+std::pair<std::shared_ptr<const ClassSource>, std::shared_ptr<const ClassSource>>
+ClassSource::extractBoth(int first, int split, int last) const {
+    const std::int32_t lowValues = index_.rangeCount(first, split);
+    const std::int32_t highValues = index_.rangeCount(split + 1, last);
+    if (mergesPart(lowValues) || mergesPart(highValues))
+        return {extract(first, split), extract(split + 1, last)};
+    // As scanFor, each label written to both parts and kept by the one it belongs to.
+    Labels low(static_cast<std::size_t>(lowValues) + 1);
+    Labels high(static_cast<std::size_t>(highValues) + 1);
+    std::size_t keptLow = 0;
+    std::size_t keptHigh = 0;
+    const auto lowFirst = static_cast<std::uint32_t>(first);
+    const auto lowSpan = static_cast<std::uint32_t>(split - first);
+    const auto highFirst = static_cast<std::uint32_t>(split + 1);
+    const auto highSpan = static_cast<std::uint32_t>(last - split - 1);
+    for (int j = 0; j < index_.blocks; ++j) {
+        if (index_.rangeBefore(first, last, j + 1) == index_.rangeBefore(first, last, j)) continue;
+        const int end = std::min((j + 1) * index_.blockSize, index_.n);
+        for (int i = j * index_.blockSize; i < end; ++i) {
+            const std::int32_t c = index_.label[static_cast<std::size_t>(i)];
+            low[keptLow] = c;
+            high[keptHigh] = c;
+            keptLow += static_cast<std::uint32_t>(c) - lowFirst <= lowSpan ? 1 : 0;
+            keptHigh += static_cast<std::uint32_t>(c) - highFirst <= highSpan ? 1 : 0;
+        }
+    }
+    low.pop_back();
+    high.pop_back();
+    return {indexed(std::move(low), first, split), indexed(std::move(high), split + 1, last)};
 }
 
 // Every block holding such values is scanned. Every label is written and the next one

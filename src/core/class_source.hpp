@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -52,7 +53,16 @@ public:
     // indexed on their own. Parts of one source may be taken out on several threads at once.
     std::shared_ptr<const ClassSource> extract(int first, int last) const;
 
+    // extract(first, split) and extract(split + 1, last) at once: where both would scan the
+    // blocks holding their values, one scan fills both.
+    std::pair<std::shared_ptr<const ClassSource>, std::shared_ptr<const ClassSource>> extractBoth(
+        int first, int split, int last) const;
+
 private:
+    // Whether the part of classes first..last, of `values` values, is merged from positions by
+    // class rather than scanned for.
+    bool mergesPart(std::int32_t values) const;
+    std::shared_ptr<const ClassSource> indexed(Labels labels, int first, int last) const;
     Labels scanFor(int first, int last, std::int32_t values) const;
 
     ClassIndex index_;

@@ -273,10 +273,22 @@ struct OpenStretch {
 // smaller one is taken out, so that examining it costs in proportion to its own values.
 void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next) {
     const ClassIndex& source = stretch.source->index();
+    const auto kept = [&](int s, int e) { return e - s >= 2 && source.rangeCount(s + 1, e) != 0; };
+    const auto followed = [&](int s, int e) {
+        return 2 * static_cast<std::int64_t>(source.rangeCount(s + 1, e)) >= source.n;
+    };
+    const bool keptLow = kept(stretch.s, q);
+    const bool keptHigh = kept(q, stretch.e);
+    if (keptLow && keptHigh && !followed(stretch.s, q) && !followed(q, stretch.e)) {
+        // Both taken out: one pass over the source for the two.
+        auto [low, high] = stretch.source->extractBoth(stretch.s + 1, q, stretch.e);
+        next.push_back(OpenStretch{stretch.s, q, std::move(low)});
+        next.push_back(OpenStretch{q, stretch.e, std::move(high)});
+        return;
+    }
     for (const auto& [s, e] : {std::pair{stretch.s, q}, std::pair{q, stretch.e}}) {
-        const std::int32_t values = source.rangeCount(s + 1, e);
-        if (e - s < 2 || values == 0) continue;
-        if (2 * static_cast<std::int64_t>(values) >= source.n)
+        if (!kept(s, e)) continue;
+        if (followed(s, e))
             next.push_back(OpenStretch{s, e, stretch.source});
         else
             next.push_back(OpenStretch{s, e, stretch.source->extract(s + 1, e)});
