@@ -45,6 +45,44 @@ Labels mergeFrom(const PositionsByClass& table, int first, int last) {
     return labels;
 }
 
+// The labels of classes first..last (`values` of them) gathered from a scan: every label is
+// written and the next one overwrites it unless it belongs, so that no branch mispredicts when
+// the classes are mixed.
+class GatheredPart {
+public:
+    GatheredPart(int first, int last, std::int32_t values)
+        : labels_(static_cast<std::size_t>(values) + 1),
+          first_(static_cast<std::uint32_t>(first)),
+          span_(static_cast<std::uint32_t>(last - first)) {}
+
+    void offer(std::int32_t c) {
+        labels_[kept_] = c;
+        kept_ += static_cast<std::uint32_t>(c) - first_ <= span_ ? 1 : 0;
+    }
+
+    Labels take() {
+        labels_.pop_back();
+        return std::move(labels_);
+    }
+
+private:
+    Labels labels_;
+    std::size_t kept_ = 0;
+    std::uint32_t first_;
+    std::uint32_t span_;
+};
+
+// visit(label) for every position of the blocks that hold values of classes first..last.
+template <typename Visit>
+void scanBlocks(const ClassIndex& index, int first, int last, Visit visit) {
+    for (int j = 0; j < index.blocks; ++j) {
+        if (index.rangeBefore(first, last, j + 1) == index.rangeBefore(first, last, j)) continue;
+        const int end = std::min((j + 1) * index.blockSize, index.n);
+        for (int i = j * index.blockSize; i < end; ++i)
+            visit(index.label[static_cast<std::size_t>(i)]);
+    }
+}
+
 }  // namespace
 
 const PositionsByClass& PositionsByClass::of(const ClassIndex& index) {
@@ -93,49 +131,20 @@ ClassSource::extractBoth(int first, int split, int last) const {
     const std::int32_t highValues = index_.rangeCount(split + 1, last);
     if (mergesPart(lowValues) || mergesPart(highValues))
         return {extract(first, split), extract(split + 1, last)};
-    // As scanFor, each label written to both parts and kept by the one it belongs to.
-    Labels low(static_cast<std::size_t>(lowValues) + 1);
-    Labels high(static_cast<std::size_t>(highValues) + 1);
-    std::size_t keptLow = 0;
-    std::size_t keptHigh = 0;
-    const auto lowFirst = static_cast<std::uint32_t>(first);
-    const auto lowSpan = static_cast<std::uint32_t>(split - first);
-    const auto highFirst = static_cast<std::uint32_t>(split + 1);
-    const auto highSpan = static_cast<std::uint32_t>(last - split - 1);
-    for (int j = 0; j < index_.blocks; ++j) {
-        if (index_.rangeBefore(first, last, j + 1) == index_.rangeBefore(first, last, j)) continue;
-        const int end = std::min((j + 1) * index_.blockSize, index_.n);
-        for (int i = j * index_.blockSize; i < end; ++i) {
-            const std::int32_t c = index_.label[static_cast<std::size_t>(i)];
-            low[keptLow] = c;
-            high[keptHigh] = c;
-            keptLow += static_cast<std::uint32_t>(c) - lowFirst <= lowSpan ? 1 : 0;
-            keptHigh += static_cast<std::uint32_t>(c) - highFirst <= highSpan ? 1 : 0;
-        }
-    }
-    low.pop_back();
-    high.pop_back();
-    return {indexed(std::move(low), first, split), indexed(std::move(high), split + 1, last)};
+    // One scan offers every label to both parts.
+    GatheredPart low(first, split, lowValues);
+    GatheredPart high(split + 1, last, highValues);
+    scanBlocks(index_, first, last, [&](std::int32_t c) {
+        low.offer(c);
+        high.offer(c);
+    });
+    return {indexed(low.take(), first, split), indexed(high.take(), split + 1, last)};
 }
 
-// Every block holding such values is scanned. Every label is written and the next one
-// overwrites it unless it belongs: no branch to mispredict when the classes are mixed.
 Labels ClassSource::scanFor(int first, int last, std::int32_t values) const {
-    Labels labels(static_cast<std::size_t>(values) + 1);
-    std::size_t kept = 0;
-    const auto lowest = static_cast<std::uint32_t>(first);
-    const auto span = static_cast<std::uint32_t>(last - first);
-    for (int j = 0; j < index_.blocks; ++j) {
-        if (index_.rangeBefore(first, last, j + 1) == index_.rangeBefore(first, last, j)) continue;
-        const int end = std::min((j + 1) * index_.blockSize, index_.n);
-        for (int i = j * index_.blockSize; i < end; ++i) {
-            const std::int32_t c = index_.label[static_cast<std::size_t>(i)];
-            labels[kept] = c;
-            kept += static_cast<std::uint32_t>(c) - lowest <= span ? 1 : 0;
-        }
-    }
-    labels.pop_back();
-    return labels;
+    GatheredPart part(first, last, values);
+    scanBlocks(index_, first, last, [&](std::int32_t c) { part.offer(c); });
+    return part.take();
 }
 
 }  // namespace quorvel

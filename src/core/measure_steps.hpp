@@ -4,6 +4,7 @@
 #pragma once
 
 #include "class_index.hpp"
+#include "classes.hpp"
 #include "measure.hpp"
 
 #include <utility>
@@ -26,6 +27,17 @@ struct MeasureSteps {
     void (*procedure)(ClassIndex index, const std::vector<double>& b,
                       const MeasureSettings& settings, MeasureResult& result);
 };
+
+// The first step with a measure's lowest boundary and position precision: the window classified
+// with the settings' K, binning and threads, into the result's H0 and table.
+inline ClassifiedWindow classifyWith(LowestBoundary lowest, PositionPrecision precision,
+                                     const double* first, const double* last,
+                                     const MeasureSettings& settings, MeasureResult& result) {
+    ClassifiedWindow window;
+    window.index = classifyWindow(first, last, settings.K, settings.binning, lowest, precision,
+                                  window.b, &result.H0, result.table, settings.pool);
+    return window;
+}
 
 // The measure as one AlgorithmFn does it: both steps on the window.
 inline void runSteps(const MeasureSteps& steps, const double* first, const double* last,

@@ -363,11 +363,8 @@ ClassifiedWindow classifyForCircleLefttoRight(const double* first, const double*
     requireClasses(settings.K, "NSCircleLefttoRight");
     // Offset lowest boundary and double-precision positions, as the reference records have them
     // for this measure (unlike the other three, whose positions are single precision).
-    ClassifiedWindow window;
-    window.index = classifyWindow(first, last, settings.K, settings.binning, LowestBoundary::Offset,
-                                  PositionPrecision::Double, window.b, &result.H0, result.table,
-                                  settings.pool);
-    return window;
+    return classifyWith(LowestBoundary::Offset, PositionPrecision::Double, first, last, settings,
+                        result);
 }
 
 void circleLefttoRightOnClasses(ClassIndex index, const std::vector<double>& /*b*/,

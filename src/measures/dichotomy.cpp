@@ -303,11 +303,8 @@ ClassifiedWindow classifyForDichotomy(const double* first, const double* last,
     requireClasses(settings.K, "NSdichotomy");
     // Lowest boundary relative to the minimum (min - 0.01 |min|), unlike the other measures, and
     // single-precision positions: the reference records have them so for this measure.
-    ClassifiedWindow window;
-    window.index = classifyWindow(first, last, settings.K, settings.binning,
-                                  LowestBoundary::Relative, PositionPrecision::Single, window.b,
-                                  &result.H0, result.table, settings.pool);
-    return window;
+    return classifyWith(LowestBoundary::Relative, PositionPrecision::Single, first, last, settings,
+                        result);
 }
 
 void dichotomyOnClasses(ClassIndex index, const std::vector<double>& b,

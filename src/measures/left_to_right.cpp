@@ -35,11 +35,8 @@ ClassifiedWindow classifyForLefttoRight(const double* first, const double* last,
                                         const MeasureSettings& settings, MeasureResult& result) {
     // Offset lowest boundary and single-precision positions, as the reference records have them
     // for this measure (single precision differs from exact positions only past 2^24 values).
-    ClassifiedWindow window;
-    window.index = classifyWindow(first, last, settings.K, settings.binning, LowestBoundary::Offset,
-                                  PositionPrecision::Single, window.b, &result.H0, result.table,
-                                  settings.pool);
-    return window;
+    return classifyWith(LowestBoundary::Offset, PositionPrecision::Single, first, last, settings,
+                        result);
 }
 
 void lefttoRightOnClasses(ClassIndex index, const std::vector<double>& /*b*/,

@@ -178,11 +178,8 @@ ClassifiedWindow classifyForLocaltoGlobal(const double* first, const double* las
     requireClasses(settings.K, "NSLocaltoGlobal");
     // Offset lowest boundary and single-precision positions, as the reference records have them
     // for this measure (single precision differs from exact positions only past 2^24 values).
-    ClassifiedWindow window;
-    window.index = classifyWindow(first, last, settings.K, settings.binning, LowestBoundary::Offset,
-                                  PositionPrecision::Single, window.b, &result.H0, result.table,
-                                  settings.pool);
-    return window;
+    return classifyWith(LowestBoundary::Offset, PositionPrecision::Single, first, last, settings,
+                        result);
 }
 
 void localtoGlobalOnClasses(ClassIndex index, const std::vector<double>& /*b*/,
