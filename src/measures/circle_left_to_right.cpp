@@ -5,6 +5,7 @@
 #include "../core/class_group.hpp"
 #include "../core/classes.hpp"
 #include "../core/entropy.hpp"
+#include "../core/worker_pool.hpp"
 
 #include <algorithm>
 #include <array>
@@ -48,6 +49,26 @@ public:
             alone.add(c);
             emptyClassPasses_ = alone.passes(z_, threshold_);
             break;
+        }
+    }
+
+    // Every non-empty class tested alone on the threads of `pool`: the first candidate of each
+    // search, which the search would test itself, one after another, on the calling thread.
+    void testAloneAhead(WorkerPool* pool) {
+        if (pool == nullptr) return;
+        const auto K = static_cast<std::size_t>(index_.K);
+        std::vector<char> passes(K + 1, 0);
+        pool->forEach(K, [&](std::size_t k) {
+            const int c = static_cast<int>(k) + 1;
+            if (isEmpty(c)) return;
+            ClassGroup alone(index_);
+            alone.add(c);
+            passes[k + 1] = alone.passes(z_, threshold_) ? 1 : 0;
+        });
+        for (int c = 1; c <= index_.K; ++c) {
+            if (isEmpty(c)) continue;
+            Search& search = searches_[static_cast<std::size_t>(c)];
+            (passes[static_cast<std::size_t>(c)] != 0 ? search.passedAt : search.failedThrough) = c;
         }
     }
 
@@ -223,10 +244,12 @@ public:
         bool done() const { return next > last; }
     };
 
-    ArcPartitions(const ClassIndex& index, double z, double threshold)
+    ArcPartitions(const ClassIndex& index, double z, double threshold, WorkerPool* pool)
         : index_(index),
           ends_(index, z, threshold),
-          closed_(static_cast<std::size_t>(index.K) + 1) {}
+          closed_(static_cast<std::size_t>(index.K) + 1) {
+        ends_.testAloneAhead(pool);
+    }
 
     // Entropy of the partition of the arc a..b, the groups' terms subtracted left to right.
     double arcPartitionEntropy(int a, int b) {
@@ -370,7 +393,7 @@ ClassifiedWindow classifyForCircleLefttoRight(const double* first, const double*
 void circleLefttoRightOnClasses(ClassIndex index, const std::vector<double>& /*b*/,
                                 const MeasureSettings& settings, MeasureResult& result) {
     const int K = settings.K;
-    ArcPartitions arcs(index, settings.z, settings.threshold);
+    ArcPartitions arcs(index, settings.z, settings.threshold, settings.pool);
     // Start s scans s..K, then 1..s-1; the two arcs never share a group. H is the least score,
     // so a start whose score provably exceeds the least found so far need not be partitioned
     // in full. The most promising starts go first; `margin` covers the rounding of the scores
