@@ -209,9 +209,14 @@ std::optional<quorvel::engine::ShuffledLabels> shuffledLabels(const std::string&
     const MeasureSpec measure = spec(method, z, accept, mode);
     const int K = checkedClasses(classes);
     if (count <= 0 || series.ndim() != 1) return std::nullopt;
+    const quorvel::MeasureSteps& steps = quorvel::findSteps(method);
+    const double* first = series.data();
+    const double* last = first + series.size();
+    // As long as a run, without the lock: it reads only the array the call holds.
+    const py::gil_scoped_release released;
     try {
         return std::make_optional<quorvel::engine::ShuffledLabels>(
-            quorvel::findSteps(method), series.data(), series.data() + series.size(),
+            steps, first, last,
             quorvel::MeasureSettings{K, measure.z, measure.threshold, measure.binning});
     } catch (const std::exception&) {
         return std::nullopt;
