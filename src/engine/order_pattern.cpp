@@ -1,8 +1,9 @@
 #include "order_pattern.hpp"
 
+#include "ordered_key.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
 namespace quorvel::engine {
@@ -12,10 +13,7 @@ namespace {
 // that equal keys are the values a sorted NumPy array holds as one distinct value (or as NaN).
 std::uint64_t rankKey(double x) {
     if (std::isnan(x)) return ~std::uint64_t{0};
-    if (x == 0.0) x = 0.0;
-    std::uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+    return orderedKey(x == 0.0 ? 0.0 : x);
 }
 
 // Writes one bit per neighbouring pair, set where holds(value, the one before it).

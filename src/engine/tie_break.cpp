@@ -1,10 +1,10 @@
 #include "tie_break.hpp"
 
+#include "ordered_key.hpp"
 #include "shuffle.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -22,13 +22,6 @@ constexpr std::uint64_t kTieOrders = (std::uint64_t{1} << 63) | (std::uint64_t{0
 // Below this many values a comparison sort beats the radix passes, whose tallies cost as much
 // as a few thousand values each; both give the same order.
 constexpr std::size_t kRadixFrom = 4096;
-
-// Unsigned keys that order as the doubles do (-0.0 just below +0.0).
-std::uint64_t orderedKey(double x) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
-}
 
 // The positions of the values in ascending order of their keys, equal keys in position order.
 std::vector<std::uint32_t> ascendingPositions(const double* values, std::size_t n) {
@@ -83,8 +76,7 @@ void tieBrokenRanks(const double* values, std::size_t n, std::uint64_t seed, std
     for (std::size_t first = 0; first < n;) {
         std::size_t end = first + 1;
         while (end < n && values[order[end]] == values[order[first]]) ++end;
-        for (std::size_t j = end - first; j > 1; --j)
-            std::swap(order[first + j - 1], order[first + stream.below(j)]);
+        shuffle(order.data() + first, end - first, stream);
         first = end;
     }
     for (std::size_t k = 0; k < n; ++k) ranks[order[k]] = static_cast<double>(k);
