@@ -90,6 +90,16 @@ def test_permutations_are_the_documented_shuffles_for_any_worker_count(name):
     assert not np.array_equal(other[0], first[0]) or name == "NSdichotomy"
 
 
+@pytest.mark.parametrize("name", MEASURES)
+def test_draws_of_a_long_series_stay_the_module_runs_from_draw_to_draw(name):
+    # Past 2 MiB of labels a worker hands a draw the arrays its last draw released.
+    x = series_of("walk", 2**19 + 77)
+    shuffles = [_engine.shuffled(x, 7, draw) for draw in range(3)]
+    expected = module_runs(name, shuffles, 40, EQUAL_FREQUENCY)
+    got = _engine.draws(name, x, 3, 7, "shuffle", 40, Z, ACCEPT, EQUAL_FREQUENCY, 1)
+    assert_exact(got, expected)
+
+
 def long_series(kind, n, rng):
     if kind == "continuous":  # a drifting level, so that stretches split and close
         return rng.normal(size=n) + np.linspace(0.0, 0.4, n)

@@ -1,6 +1,7 @@
 #include "batch.hpp"
 
 #include "../core/interrupt.hpp"
+#include "../core/run_buffer.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +33,8 @@ public:
     void work() {
         const InterruptScope interruptible(&stopIfAsked);
         stopOfThisThread = &stop_;
+        // A worker's runs mostly ask for arrays of the sizes its last run released.
+        const KeptRunMemory kept;
         Scratch scratch;
         while (!stop_.load(std::memory_order_relaxed)) {
             const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
