@@ -147,6 +147,31 @@ def test_shuffles_are_uniform_over_orders():
     assert all(abs(c - 1000) < 150 for c in counts.values()), counts
 
 
+def test_a_long_shuffle_is_fisher_yates_on_the_documented_stream():
+    # SplitMix64 from mix(mix(seed) ^ draw), Lemire's bounded draws, swaps from the last
+    # position down; past 256 KiB the positions are drawn a batch ahead of their swaps.
+    mask = 2**64 - 1
+
+    def mix(z):
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & mask
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & mask
+        return z ^ (z >> 31)
+
+    seed, draw, n = 11, 3, 40_037
+    state = mix(mix(seed) ^ draw)
+    expected = list(range(n))
+    for j in range(n, 1, -1):
+        while True:
+            state = (state + 0x9E3779B97F4A7C15) & mask
+            product = mix(state) * j
+            if product & mask >= (2**64 - j) % j:
+                break
+        k = product >> 64
+        expected[j - 1], expected[k] = expected[k], expected[j - 1]
+    got = _engine.shuffled(np.arange(n, dtype=float), seed, draw)
+    np.testing.assert_array_equal(got, np.array(expected, dtype=float))
+
+
 def test_order_pattern_and_uniforms_are_numpys():
     # The seed's bytes as NumPy writes them: rises, then falls, packed from the top bit, and
     # the dense ranks of every step-th value (-0.0 ties 0.0, every NaN just above the rest).
