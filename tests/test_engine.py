@@ -149,7 +149,7 @@ def test_shuffles_are_uniform_over_orders():
 
 def test_a_long_shuffle_is_fisher_yates_on_the_documented_stream():
     # SplitMix64 from mix(mix(seed) ^ draw), Lemire's bounded draws, swaps from the last
-    # position down; past 256 KiB the positions are drawn a batch ahead of their swaps.
+    # position down; past 1 MiB the positions are drawn a batch ahead of their swaps.
     mask = 2**64 - 1
 
     def mix(z):
@@ -157,7 +157,7 @@ def test_a_long_shuffle_is_fisher_yates_on_the_documented_stream():
         z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & mask
         return z ^ (z >> 31)
 
-    seed, draw, n = 11, 3, 40_037
+    seed, draw, n = 11, 3, 140_037
     state = mix(mix(seed) ^ draw)
     expected = list(range(n))
     for j in range(n, 1, -1):

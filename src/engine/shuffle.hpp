@@ -29,7 +29,7 @@ private:
 template <typename T>
 void shuffle(T* values, std::size_t n, DrawStream& stream) {
     constexpr std::size_t kAhead = 32;
-    constexpr std::size_t kFetchedFrom = (std::size_t{256} << 10) / sizeof(T);
+    constexpr std::size_t kFetchedFrom = (std::size_t{1} << 20) / sizeof(T);
     std::size_t j = n;
     if (n >= kFetchedFrom) {
         std::size_t with[kAhead];
