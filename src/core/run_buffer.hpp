@@ -19,8 +19,8 @@ void releaseRunBytes(void* memory, std::size_t bytes) noexcept;
 
 // While one lives on a thread, the arrays of 2 MiB and more that the thread releases are kept
 // for its later requests of the same size instead of going back to the system, which would
-// zero every page of them again for the next run: half the time of a shuffle's run at 2*10^6
-// values. Kept and live arrays together never exceed what was live at once, since a request
+// zero every page of them again for the next run (a fifth of a draw's time at 2*10^6 values).
+// Kept and live arrays together stay within the most that was live at once, since a request
 // that no kept array fits first gives back at least as much as it asks. Only the outermost of
 // nested ones keeps; it hands everything back when it ends.
 class KeptRunMemory {
@@ -30,13 +30,13 @@ public:
     KeptRunMemory(const KeptRunMemory&) = delete;
     KeptRunMemory& operator=(const KeptRunMemory&) = delete;
 
+private:
     struct Block {
         void* memory;
         std::size_t bytes;
     };
     static constexpr std::size_t kMostKept = 32;
 
-private:
     Block kept_[kMostKept];
     std::size_t count_ = 0;
     bool outermost_;
