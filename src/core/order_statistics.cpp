@@ -145,7 +145,18 @@ void select(const double* first, const double* last, const std::size_t* rank,
                       });
     });
 
-    // The wanted buckets, in ascending order, hold consecutive stretches of kept.
+    // The wanted buckets, in ascending order, hold consecutive stretches of kept; each is
+    // resolved on its own, on the pool's threads where there is one (the outer buckets, which
+    // hold every outlier, can take as long as all the others).
+    struct WantedBucket {
+        const std::size_t* rank;
+        const std::size_t* rankEnd;
+        std::size_t base;  // the rank of the bucket's least value
+        std::size_t offset;
+        std::size_t size;
+        double* out;
+    };
+    std::vector<WantedBucket> wantedBuckets;
     std::size_t offset = 0;
     while (rank != rankEnd) {
         const std::size_t local = *rank - rankBase;
@@ -154,12 +165,22 @@ void select(const double* first, const double* last, const std::size_t* rank,
         const std::size_t size = start[k + 1] - start[k];
         const std::size_t* bucketEnd = rank;
         while (bucketEnd != rankEnd && *bucketEnd - rankBase < start[k + 1]) ++bucketEnd;
-        const double* part = kept.data() + offset;
-        select(part, part + size, rank, bucketEnd, rankBase + start[k], out, depth + 1, nullptr);
+        wantedBuckets.push_back(
+            WantedBucket{rank, bucketEnd, rankBase + start[k], offset, size, out});
         out += bucketEnd - rank;
         rank = bucketEnd;
         offset += size;
     }
+    const auto resolve = [&](std::size_t i) {
+        const WantedBucket& bucket = wantedBuckets[i];
+        const double* part = kept.data() + bucket.offset;
+        select(part, part + bucket.size, bucket.rank, bucket.rankEnd, bucket.base, bucket.out,
+               depth + 1, nullptr);
+    };
+    if (pool != nullptr)
+        pool->forEach(wantedBuckets.size(), resolve);
+    else
+        for (std::size_t i = 0; i < wantedBuckets.size(); ++i) resolve(i);
 }
 
 }  // namespace
