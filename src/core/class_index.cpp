@@ -200,36 +200,19 @@ ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, Wor
         for (std::size_t i = from; i < to; ++i)
             ++counts[static_cast<std::size_t>(index.label[i] - lowest)];
     };
-    // The blocks are counted in ranges, one per thread: first each range's own counts (all but
-    // the last's), then, from the counts of the ranges before it, its part of the table. The
-    // last range's counts end as the totals.
+    // The blocks are counted in ranges, one per thread, each from zero: its part of the table
+    // records the counts within the range. Then every range but the first adds, row by row,
+    // the counts of the ranges before it, a pass over contiguous entries. The totals are the
+    // sums of the ranges' own counts.
     const auto blocks = static_cast<std::size_t>(index.blocks);
     const std::size_t fewest = fewestBlocksPerRange(index.blockSize);
     const std::size_t ranges = rangeCount(pool, blocks, fewest);
-    index.counts.assign(classes, 0);
-    // Slot k: the counts before range k + 1, for k = 0..ranges-2.
-    std::vector<std::int32_t> before((ranges - 1) * classes, 0);
-    if (ranges > 1) {
-        forEachRange(pool, blocks, fewest, [&](std::size_t k, std::size_t from, std::size_t to) {
-            if (k + 1 == ranges) return;
-            for (std::size_t j = from; j < to; ++j) countBlock(j, before.data() + k * classes);
-        });
-        for (std::size_t k = 1; k + 1 < ranges; ++k)
-            for (std::size_t c = 0; c < classes; ++c)
-                before[k * classes + c] += before[(k - 1) * classes + c];
-        std::copy(before.end() - static_cast<std::ptrdiff_t>(classes), before.end(),
-                  index.counts.begin());
-    }
+    // Slot k: the counts of range k, per class.
+    std::vector<std::int32_t> within(ranges * classes, 0);
+    std::vector<std::size_t> firstBlock(ranges + 1, blocks);
     forEachRange(pool, blocks, fewest, [&](std::size_t k, std::size_t from, std::size_t to) {
-        // Each range runs on counts of its own, starting from those before it.
-        std::vector<std::int32_t> first;
-        std::int32_t* counts = index.counts.data();
-        if (k == 0 && ranges > 1) {
-            first.assign(classes, 0);
-            counts = first.data();
-        } else if (k + 1 < ranges) {
-            counts = before.data() + (k - 1) * classes;
-        }
+        firstBlock[k] = from;
+        std::int32_t* counts = within.data() + k * classes;
         const auto recordBoundary = [&](std::size_t boundary) {
             std::int32_t upTo = 0;
             for (std::size_t c = 0; c < classes; ++c) {
@@ -243,6 +226,32 @@ ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, Wor
         }
         if (to == blocks) recordBoundary(blocks);
     });
+    // before[k * classes + c]: positions of the ranges before range k whose class lies in
+    // lowest..lowest + c.
+    std::vector<std::int32_t> before(ranges * classes, 0);
+    for (std::size_t k = 1; k < ranges; ++k) {
+        std::int32_t upTo = 0;
+        for (std::size_t c = 0; c < classes; ++c) {
+            upTo += within[(k - 1) * classes + c];
+            before[k * classes + c] = before[(k - 1) * classes + c] + upTo;
+        }
+    }
+    index.counts.assign(classes, 0);
+    for (std::size_t k = 0; k < ranges; ++k)
+        for (std::size_t c = 0; c < classes; ++c) index.counts[c] += within[k * classes + c];
+    if (ranges > 1) {
+        const std::size_t fewestRows = std::max<std::size_t>(1, (std::size_t{1} << 16) / stride);
+        forEachRange(pool, classes, fewestRows, [&](std::size_t, std::size_t from, std::size_t to) {
+            for (std::size_t c = from; c < to; ++c) {
+                std::int32_t* row = index.upToBefore.data() + c * stride;
+                for (std::size_t k = 1; k < ranges; ++k) {
+                    const std::int32_t add = before[k * classes + c];
+                    const std::size_t end = k + 1 == ranges ? blocks + 1 : firstBlock[k + 1];
+                    for (std::size_t j = firstBlock[k]; j < end; ++j) row[j] += add;
+                }
+            }
+        });
+    }
     return index;
 }
 
