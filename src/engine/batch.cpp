@@ -10,6 +10,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace quorvel::engine {
@@ -33,8 +34,10 @@ public:
     void work() {
         const InterruptScope interruptible(&stopIfAsked);
         stopOfThisThread = &stop_;
-        // A worker's runs mostly ask for arrays of the sizes its last run released.
-        const KeptRunMemory kept;
+        // A worker's runs mostly ask for arrays of the sizes its last run released. A batch of
+        // one run may share it with a pool's threads, whose requests would not find them.
+        std::optional<KeptRunMemory> kept;
+        if (count_ > 1) kept.emplace();
         Scratch scratch;
         while (!stop_.load(std::memory_order_relaxed)) {
             const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
