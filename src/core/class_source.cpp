@@ -1,6 +1,9 @@
 #include "class_source.hpp"
 
+#include "worker_pool.hpp"
+
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace quorvel {
@@ -18,7 +21,7 @@ Labels mergeFrom(const PositionsByClass& table, int first, int last) {
     const std::size_t from = classStart(first);
     const std::size_t to = classStart(last + 1);
     const auto values = static_cast<std::int32_t>(to - from);
-    const std::vector<std::int32_t>& byClass = table.positions;
+    const RunBuffer<std::int32_t>& byClass = table.positions;
     int shift = 0;
     while (values > 0 && (table.n >> (shift + 1)) >= values) ++shift;
     const auto bucket = [shift](std::int32_t position) {
@@ -45,58 +48,112 @@ Labels mergeFrom(const PositionsByClass& table, int first, int last) {
     return labels;
 }
 
-// The labels of classes first..last (`values` of them) gathered from a scan: every label is
-// written and the next one overwrites it unless it belongs, so that no branch mispredicts when
-// the classes are mixed.
-class GatheredPart {
+// Where one range of blocks writes the labels it holds of classes first..last: from `at` to
+// `end`, where the next range's begin. Every label is written and the next one overwrites it
+// unless it belongs, so that no branch mispredicts when the classes are mixed; only in the
+// block that brings the range's last value is that guarded, so that no write lands at `end`.
+class PartCursor {
 public:
-    GatheredPart(int first, int last, std::int32_t values)
-        : labels_(static_cast<std::size_t>(values) + 1),
-          first_(static_cast<std::uint32_t>(first)),
-          span_(static_cast<std::uint32_t>(last - first)) {}
+    PartCursor() = default;
+    PartCursor(int first, int last, std::int32_t* at, std::int32_t* end)
+        : first_(static_cast<std::uint32_t>(first)),
+          span_(static_cast<std::uint32_t>(last - first)),
+          at_(at),
+          end_(end) {}
 
+    // Whether the `values` of the next block that belong fill the range.
+    bool fills(std::int32_t values) const { return values == end_ - at_; }
     void offer(std::int32_t c) {
-        labels_[kept_] = c;
-        kept_ += static_cast<std::uint32_t>(c) - first_ <= span_ ? 1 : 0;
+        *at_ = c;
+        at_ += belongs(c) ? 1 : 0;
     }
-
-    Labels take() {
-        labels_.pop_back();
-        return std::move(labels_);
+    void offerGuarded(std::int32_t c) {
+        if (at_ != end_) offer(c);
     }
 
 private:
-    Labels labels_;
-    std::size_t kept_ = 0;
-    std::uint32_t first_;
-    std::uint32_t span_;
+    bool belongs(std::int32_t c) const { return static_cast<std::uint32_t>(c) - first_ <= span_; }
+
+    std::uint32_t first_ = 0;
+    std::uint32_t span_ = 0;
+    std::int32_t* at_ = nullptr;
+    std::int32_t* end_ = nullptr;
 };
 
-// visit(label) for every position of the blocks that hold values of classes first..last.
-template <typename Visit>
-void scanBlocks(const ClassIndex& index, int first, int last, Visit visit) {
-    for (int j = 0; j < index.blocks; ++j) {
-        if (index.rangeBefore(first, last, j + 1) == index.rangeBefore(first, last, j)) continue;
-        const int end = std::min((j + 1) * index.blockSize, index.n);
-        for (int i = j * index.blockSize; i < end; ++i)
-            visit(index.label[static_cast<std::size_t>(i)]);
-    }
+// The labels of the consecutive class ranges `parts` (first, last), in sequence order, gathered
+// from one scan of the blocks that hold any of them, on the threads of `pool`: each range of
+// blocks writes its labels where the index's counts before its first block put them.
+template <std::size_t Parts>
+std::array<Labels, Parts> gatherParts(const ClassIndex& index,
+                                      const std::array<std::pair<int, int>, Parts>& parts,
+                                      WorkerPool* pool) {
+    std::array<Labels, Parts> labels;
+    for (std::size_t p = 0; p < Parts; ++p)
+        labels[p].resize(
+            static_cast<std::size_t>(index.rangeCount(parts[p].first, parts[p].second)));
+    const int first = parts.front().first;
+    const int last = parts.back().second;
+    constexpr std::size_t kFewestPerRange = std::size_t{1} << 18;
+    const std::size_t fewestBlocks =
+        std::max<std::size_t>(1, kFewestPerRange / static_cast<std::size_t>(index.blockSize));
+    const auto partBefore = [&](std::size_t p, std::size_t j) {
+        return index.rangeBefore(parts[p].first, parts[p].second, static_cast<int>(j));
+    };
+    const auto scan = [&](std::size_t, std::size_t from, std::size_t to) {
+        std::array<PartCursor, Parts> cursors;
+        for (std::size_t p = 0; p < Parts; ++p)
+            cursors[p] =
+                PartCursor(parts[p].first, parts[p].second, labels[p].data() + partBefore(p, from),
+                           labels[p].data() + partBefore(p, to));
+        for (std::size_t j = from; j < to; ++j) {
+            const auto block = static_cast<int>(j);
+            if (index.rangeBefore(first, last, block + 1) == index.rangeBefore(first, last, block))
+                continue;
+            bool guarded = false;
+            for (std::size_t p = 0; p < Parts; ++p)
+                guarded = guarded || cursors[p].fills(partBefore(p, j + 1) - partBefore(p, j));
+            const std::size_t begin = j * static_cast<std::size_t>(index.blockSize);
+            const std::size_t end = std::min(begin + static_cast<std::size_t>(index.blockSize),
+                                             static_cast<std::size_t>(index.n));
+            if (guarded) {
+                for (std::size_t i = begin; i < end; ++i)
+                    for (PartCursor& cursor : cursors) cursor.offerGuarded(index.label[i]);
+            } else {
+                for (std::size_t i = begin; i < end; ++i)
+                    for (PartCursor& cursor : cursors) cursor.offer(index.label[i]);
+            }
+        }
+    };
+    forEachRange(pool, static_cast<std::size_t>(index.blocks), fewestBlocks, scan);
+    return labels;
 }
 
 }  // namespace
 
-const PositionsByClass& PositionsByClass::of(const ClassIndex& index) {
+const PositionsByClass& PositionsByClass::of(const ClassIndex& index, WorkerPool* pool) {
     std::call_once(once_, [&] {
         n = index.n;
         lowest = index.lowest;
         start.assign(index.counts.size() + 1, 0);
         for (std::size_t k = 0; k < index.counts.size(); ++k)
             start[k + 1] = start[k] + static_cast<std::size_t>(index.counts[k]);
-        positions.resize(static_cast<std::size_t>(index.n));
-        std::vector<std::size_t> next(start.begin(), start.end() - 1);
-        for (int i = 0; i < index.n; ++i)
-            positions[next[static_cast<std::size_t>(index.label[static_cast<std::size_t>(i)] -
-                                                    index.lowest)]++] = i;
+        positions.resize(static_cast<std::size_t>(index.n));  // every entry is written below
+        // Each range of blocks places its positions after those of the blocks before it, which
+        // the block counts give per class.
+        const std::size_t fewestBlocks = std::max<std::size_t>(
+            1, (std::size_t{1} << 18) / static_cast<std::size_t>(index.blockSize));
+        const auto place = [&](std::size_t, std::size_t from, std::size_t to) {
+            std::vector<std::size_t> next(start.begin(), start.end() - 1);
+            for (int c = index.lowest; c <= index.K; ++c)
+                next[static_cast<std::size_t>(c - index.lowest)] +=
+                    static_cast<std::size_t>(index.rangeBefore(c, c, static_cast<int>(from)));
+            const std::size_t end = std::min(to * static_cast<std::size_t>(index.blockSize),
+                                             static_cast<std::size_t>(index.n));
+            for (std::size_t i = from * static_cast<std::size_t>(index.blockSize); i < end; ++i)
+                positions[next[static_cast<std::size_t>(index.label[i] - index.lowest)]++] =
+                    static_cast<std::int32_t>(i);
+        };
+        forEachRange(pool, static_cast<std::size_t>(index.blocks), fewestBlocks, place);
         built_.store(true, std::memory_order_release);
     });
     return *this;
@@ -108,43 +165,38 @@ bool ClassSource::mergesPart(std::int32_t values) const {
     return kSmall * values < index_.n;
 }
 
-std::shared_ptr<const ClassSource> ClassSource::indexed(Labels labels, int first, int last) const {
-    return std::make_shared<const ClassSource>(indexLabels(std::move(labels), first, last),
-                                               windowPositions_);
+std::shared_ptr<const ClassSource> ClassSource::indexed(Labels labels, int first, int last,
+                                                        WorkerPool* pool) const {
+    return std::make_shared<const ClassSource>(
+        indexLabels(std::move(labels), first, last, kFewestPerBlock, pool), windowPositions_);
 }
 
-std::shared_ptr<const ClassSource> ClassSource::extract(int first, int last) const {
-    const std::int32_t values = index_.rangeCount(first, last);
+std::shared_ptr<const ClassSource> ClassSource::extract(int first, int last,
+                                                        WorkerPool* pool) const {
     // The window's positions serve any part once built; until then a part's own are built,
     // which costs in proportion to the part instead of the window.
-    Labels labels =
-        mergesPart(values)
-            ? mergeFrom(windowPositions_->built() ? *windowPositions_ : positions_->of(index_),
-                        first, last)
-            : scanFor(first, last, values);
-    return indexed(std::move(labels), first, last);
+    Labels labels = mergesPart(index_.rangeCount(first, last))
+                        ? mergeFrom(windowPositions_->built() ? *windowPositions_
+                                                              : positions_->of(index_, pool),
+                                    first, last)
+                        : std::move(gatherParts<1>(index_, {{{first, last}}}, pool)[0]);
+    return indexed(std::move(labels), first, last, pool);
+}
+
+void ClassSource::prepareExtract(int first, int last, WorkerPool* pool) const {
+    if (mergesPart(index_.rangeCount(first, last)) && !windowPositions_->built())
+        positions_->of(index_, pool);
 }
 
 std::pair<std::shared_ptr<const ClassSource>, std::shared_ptr<const ClassSource>>
-ClassSource::extractBoth(int first, int split, int last) const {
-    const std::int32_t lowValues = index_.rangeCount(first, split);
-    const std::int32_t highValues = index_.rangeCount(split + 1, last);
-    if (mergesPart(lowValues) || mergesPart(highValues))
-        return {extract(first, split), extract(split + 1, last)};
+ClassSource::extractBoth(int first, int split, int last, WorkerPool* pool) const {
+    if (mergesPart(index_.rangeCount(first, split)) ||
+        mergesPart(index_.rangeCount(split + 1, last)))
+        return {extract(first, split, pool), extract(split + 1, last, pool)};
     // One scan offers every label to both parts.
-    GatheredPart low(first, split, lowValues);
-    GatheredPart high(split + 1, last, highValues);
-    scanBlocks(index_, first, last, [&](std::int32_t c) {
-        low.offer(c);
-        high.offer(c);
-    });
-    return {indexed(low.take(), first, split), indexed(high.take(), split + 1, last)};
-}
-
-Labels ClassSource::scanFor(int first, int last, std::int32_t values) const {
-    GatheredPart part(first, last, values);
-    scanBlocks(index_, first, last, [&](std::int32_t c) { part.offer(c); });
-    return part.take();
+    auto [low, high] = gatherParts<2>(index_, {{{first, split}, {split + 1, last}}}, pool);
+    return {indexed(std::move(low), first, split, pool),
+            indexed(std::move(high), split + 1, last, pool)};
 }
 
 }  // namespace quorvel

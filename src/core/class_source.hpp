@@ -17,13 +17,14 @@ namespace quorvel {
 // begin: built on first need, once, whichever thread needs it, and announced when complete.
 class PositionsByClass {
 public:
-    // The table of `index`, built on the first call.
-    const PositionsByClass& of(const ClassIndex& index);
+    // The table of `index`, built on the first call, on the threads of `pool` (null: the
+    // calling thread alone).
+    const PositionsByClass& of(const ClassIndex& index, WorkerPool* pool);
     bool built() const { return built_.load(std::memory_order_acquire); }
 
     int n = 0;
     int lowest = 0;
-    std::vector<std::int32_t> positions;
+    RunBuffer<std::int32_t> positions;
     std::vector<std::size_t> start;  // where class lowest + k begins, for k = 0..classes
 
 private:
@@ -50,20 +51,25 @@ public:
     const ClassIndex& index() const { return index_; }
 
     // The values of classes first..last (within the index's classes), in sequence order,
-    // indexed on their own. Parts of one source may be taken out on several threads at once.
-    std::shared_ptr<const ClassSource> extract(int first, int last) const;
+    // indexed on their own, on the threads of `pool` (null: the calling thread alone). Parts of
+    // one source may be taken out on several threads at once.
+    std::shared_ptr<const ClassSource> extract(int first, int last, WorkerPool* pool) const;
+
+    // Builds on the threads of `pool` the table that extract(first, last) would build on its
+    // own thread, if any.
+    void prepareExtract(int first, int last, WorkerPool* pool) const;
 
     // extract(first, split) and extract(split + 1, last) at once: where both would scan the
     // blocks holding their values, one scan fills both.
     std::pair<std::shared_ptr<const ClassSource>, std::shared_ptr<const ClassSource>> extractBoth(
-        int first, int split, int last) const;
+        int first, int split, int last, WorkerPool* pool) const;
 
 private:
     // Whether the part of classes first..last, of `values` values, is merged from positions by
     // class rather than scanned for.
     bool mergesPart(std::int32_t values) const;
-    std::shared_ptr<const ClassSource> indexed(Labels labels, int first, int last) const;
-    Labels scanFor(int first, int last, std::int32_t values) const;
+    std::shared_ptr<const ClassSource> indexed(Labels labels, int first, int last,
+                                               WorkerPool* pool) const;
 
     ClassIndex index_;
     // This source's positions by class, built when a small part is first taken from it, unless

@@ -10,6 +10,7 @@
 #include "../core/worker_pool.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -271,27 +272,55 @@ struct OpenStretch {
 // The parts of a stretch split at q that can still be split: two classes or more, and values.
 // A part that holds at least half of its source's values is followed through that source; a
 // smaller one is taken out, so that examining it costs in proportion to its own values.
-void keepParts(const OpenStretch& stretch, int q, std::vector<OpenStretch>& next) {
+struct Part {
+    int s;
+    int e;
+    bool takenOut;
+};
+struct Parts {
+    std::array<Part, 2> part;
+    int count = 0;
+};
+
+Parts partsOf(const OpenStretch& stretch, int q) {
     const ClassIndex& source = stretch.source->index();
-    const auto kept = [&](int s, int e) { return e - s >= 2 && source.rangeCount(s + 1, e) != 0; };
-    const auto followed = [&](int s, int e) {
-        return 2 * static_cast<std::int64_t>(source.rangeCount(s + 1, e)) >= source.n;
-    };
-    const bool keptLow = kept(stretch.s, q);
-    const bool keptHigh = kept(q, stretch.e);
-    if (keptLow && keptHigh && !followed(stretch.s, q) && !followed(q, stretch.e)) {
+    Parts parts;
+    for (const auto& [s, e] : {std::pair{stretch.s, q}, std::pair{q, stretch.e}}) {
+        const std::int32_t values = e - s >= 2 ? source.rangeCount(s + 1, e) : 0;
+        if (values != 0)
+            parts.part[static_cast<std::size_t>(parts.count++)] =
+                Part{s, e, 2 * static_cast<std::int64_t>(values) < source.n};
+    }
+    return parts;
+}
+
+// Takes out or follows the parts of a stretch split at q, on the threads of `pool` (null: the
+// calling thread alone).
+void keepParts(const OpenStretch& stretch, int q, WorkerPool* pool,
+               std::vector<OpenStretch>& next) {
+    const Parts parts = partsOf(stretch, q);
+    if (parts.count == 2 && parts.part[0].takenOut && parts.part[1].takenOut) {
         // Both taken out: one pass over the source for the two.
-        auto [low, high] = stretch.source->extractBoth(stretch.s + 1, q, stretch.e);
+        auto [low, high] = stretch.source->extractBoth(stretch.s + 1, q, stretch.e, pool);
         next.push_back(OpenStretch{stretch.s, q, std::move(low)});
         next.push_back(OpenStretch{q, stretch.e, std::move(high)});
         return;
     }
-    for (const auto& [s, e] : {std::pair{stretch.s, q}, std::pair{q, stretch.e}}) {
-        if (!kept(s, e)) continue;
-        if (followed(s, e))
-            next.push_back(OpenStretch{s, e, stretch.source});
-        else
-            next.push_back(OpenStretch{s, e, stretch.source->extract(s + 1, e)});
+    for (int k = 0; k < parts.count; ++k) {
+        const Part& part = parts.part[static_cast<std::size_t>(k)];
+        next.push_back(OpenStretch{
+            part.s, part.e,
+            part.takenOut ? stretch.source->extract(part.s + 1, part.e, pool) : stretch.source});
+    }
+}
+
+// What taking out the parts of a stretch split at q would build alone on the thread that does
+// it, built beforehand on the threads of `pool`.
+void prepareParts(const OpenStretch& stretch, int q, WorkerPool* pool) {
+    const Parts parts = partsOf(stretch, q);
+    for (int k = 0; k < parts.count; ++k) {
+        const Part& part = parts.part[static_cast<std::size_t>(k)];
+        if (part.takenOut) stretch.source->prepareExtract(part.s + 1, part.e, pool);
     }
 }
 
@@ -345,20 +374,32 @@ void dichotomyOnClasses(ClassIndex index, const std::vector<double>& b,
         chosen.assign(open.size(), 0);
         if (parts.size() < open.size()) parts.resize(open.size());
         for (std::size_t k = 0; k < open.size(); ++k) parts[k].clear();
-        // Each stretch lets go of its source once examined: a source no part follows any
-        // longer is released then, rather than at the end of the pass.
-        const auto examine = [&](std::size_t k) {
-            OpenStretch& stretch = open[k];
+        // Each stretch lets go of its source once its parts are kept: a source no part follows
+        // any longer is released then, rather than at the end of the pass.
+        const auto keep = [&](std::size_t k, WorkerPool* partsPool) {
+            if (chosen[k] != 0) keepParts(open[k], chosen[k], partsPool, parts[k]);
+            open[k].source.reset();
+        };
+        const auto split = [&](std::size_t k) {
+            const OpenStretch& stretch = open[k];
             chosen[k] = StretchSplit(splitting, stretch.view(), stretch.s, stretch.e, pass).split();
-            if (chosen[k] != 0) keepParts(stretch, chosen[k], parts[k]);
-            stretch.source.reset();
         };
         std::int64_t values = 0;
         for (const OpenStretch& stretch : open) values += stretch.view().size();
-        if (settings.pool != nullptr && open.size() > 1 && values >= kSharedPass)
-            settings.pool->forEach(open.size(), examine);
-        else
-            for (std::size_t k = 0; k < open.size(); ++k) examine(k);
+        if (settings.pool != nullptr && open.size() > 1 && values >= kSharedPass) {
+            // The stretches are shared out among the run's threads, their splits first, so that
+            // a table their parts need is built on all threads before they are taken out.
+            settings.pool->forEach(open.size(), split);
+            for (std::size_t k = 0; k < open.size(); ++k)
+                if (chosen[k] != 0) prepareParts(open[k], chosen[k], settings.pool);
+            settings.pool->forEach(open.size(), [&](std::size_t k) { keep(k, nullptr); });
+        } else {
+            // One after another, each stretch's parts taken out on all threads.
+            for (std::size_t k = 0; k < open.size(); ++k) {
+                split(k);
+                keep(k, settings.pool);
+            }
+        }
         std::vector<OpenStretch> next;
         for (std::size_t k = 0; k < open.size(); ++k) {
             splitting.decidedCount += chosen[k] == 0 ? open[k].e - open[k].s - 1 : 1;
