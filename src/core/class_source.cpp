@@ -80,6 +80,27 @@ private:
     std::int32_t* end_ = nullptr;
 };
 
+// Offers the labels [from, to) to every cursor. The cursors are worked on as a copy, which lives
+// in registers: a label stored through a cursor could otherwise alias the cursors' own fields
+// and force their reload at every label.
+template <std::size_t Parts>
+void offerBlock(std::array<PartCursor, Parts>& cursors, const std::int32_t* from,
+                const std::int32_t* to, bool guarded) {
+    std::array<PartCursor, Parts> local = cursors;
+    if (guarded) {
+        for (const std::int32_t* at = from; at < to; ++at) {
+            const std::int32_t c = *at;
+            for (PartCursor& cursor : local) cursor.offerGuarded(c);
+        }
+    } else {
+        for (const std::int32_t* at = from; at < to; ++at) {
+            const std::int32_t c = *at;
+            for (PartCursor& cursor : local) cursor.offer(c);
+        }
+    }
+    cursors = local;
+}
+
 // The labels of the consecutive class ranges `parts` (first, last), in sequence order, gathered
 // from one scan of the blocks that hold any of them, on the threads of `pool`: each range of
 // blocks writes its labels where the index's counts before its first block put them.
@@ -115,13 +136,7 @@ std::array<Labels, Parts> gatherParts(const ClassIndex& index,
             const std::size_t begin = j * static_cast<std::size_t>(index.blockSize);
             const std::size_t end = std::min(begin + static_cast<std::size_t>(index.blockSize),
                                              static_cast<std::size_t>(index.n));
-            if (guarded) {
-                for (std::size_t i = begin; i < end; ++i)
-                    for (PartCursor& cursor : cursors) cursor.offerGuarded(index.label[i]);
-            } else {
-                for (std::size_t i = begin; i < end; ++i)
-                    for (PartCursor& cursor : cursors) cursor.offer(index.label[i]);
-            }
+            offerBlock(cursors, index.label.data() + begin, index.label.data() + end, guarded);
         }
     };
     forEachRange(pool, static_cast<std::size_t>(index.blocks), fewestBlocks, scan);
@@ -183,9 +198,13 @@ std::shared_ptr<const ClassSource> ClassSource::extract(int first, int last,
     return indexed(std::move(labels), first, last, pool);
 }
 
+bool ClassSource::extractBuildsTable(int first, int last) const {
+    return mergesPart(index_.rangeCount(first, last)) && !windowPositions_->built() &&
+           !positions_->built();
+}
+
 void ClassSource::prepareExtract(int first, int last, WorkerPool* pool) const {
-    if (mergesPart(index_.rangeCount(first, last)) && !windowPositions_->built())
-        positions_->of(index_, pool);
+    if (extractBuildsTable(first, last)) positions_->of(index_, pool);
 }
 
 std::pair<std::shared_ptr<const ClassSource>, std::shared_ptr<const ClassSource>>

@@ -55,8 +55,9 @@ public:
     // one source may be taken out on several threads at once.
     std::shared_ptr<const ClassSource> extract(int first, int last, WorkerPool* pool) const;
 
-    // Builds on the threads of `pool` the table that extract(first, last) would build on its
-    // own thread, if any.
+    // Whether extract(first, last) builds a table of positions by class, and that table built
+    // beforehand on the threads of `pool`.
+    bool extractBuildsTable(int first, int last) const;
     void prepareExtract(int first, int last, WorkerPool* pool) const;
 
     // extract(first, split) and extract(split + 1, last) at once: where both would scan the

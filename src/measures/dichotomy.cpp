@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -314,8 +315,18 @@ void keepParts(const OpenStretch& stretch, int q, WorkerPool* pool,
     }
 }
 
-// What taking out the parts of a stretch split at q would build alone on the thread that does
-// it, built beforehand on the threads of `pool`.
+// Whether taking out the parts of a stretch split at q builds a table of positions by class.
+bool partsBuildTable(const OpenStretch& stretch, int q) {
+    const Parts parts = partsOf(stretch, q);
+    for (int k = 0; k < parts.count; ++k) {
+        const Part& part = parts.part[static_cast<std::size_t>(k)];
+        if (part.takenOut && stretch.source->extractBuildsTable(part.s + 1, part.e)) return true;
+    }
+    return false;
+}
+
+// Builds on the threads of `pool` the tables that taking out the parts of a stretch split at q
+// would build on the thread that does it.
 void prepareParts(const OpenStretch& stretch, int q, WorkerPool* pool) {
     const Parts parts = partsOf(stretch, q);
     for (int k = 0; k < parts.count; ++k) {
@@ -387,12 +398,24 @@ void dichotomyOnClasses(ClassIndex index, const std::vector<double>& b,
         std::int64_t values = 0;
         for (const OpenStretch& stretch : open) values += stretch.view().size();
         if (settings.pool != nullptr && open.size() > 1 && values >= kSharedPass) {
-            // The stretches are shared out among the run's threads, their splits first, so that
-            // a table their parts need is built on all threads before they are taken out.
-            settings.pool->forEach(open.size(), split);
-            for (std::size_t k = 0; k < open.size(); ++k)
-                if (chosen[k] != 0) prepareParts(open[k], chosen[k], settings.pool);
-            settings.pool->forEach(open.size(), [&](std::size_t k) { keep(k, nullptr); });
+            // The stretches are shared out among the run's threads. One whose parts need a
+            // table not yet built waits until it is built on all threads after the others.
+            std::vector<std::size_t> waiting;
+            std::mutex waitingMutex;
+            settings.pool->forEach(open.size(), [&](std::size_t k) {
+                split(k);
+                if (chosen[k] != 0 && partsBuildTable(open[k], chosen[k])) {
+                    const std::lock_guard<std::mutex> lock(waitingMutex);
+                    waiting.push_back(k);
+                    return;
+                }
+                keep(k, nullptr);
+            });
+            if (!waiting.empty()) {
+                for (const std::size_t k : waiting) prepareParts(open[k], chosen[k], settings.pool);
+                settings.pool->forEach(waiting.size(),
+                                       [&](std::size_t i) { keep(waiting[i], nullptr); });
+            }
         } else {
             // One after another, each stretch's parts taken out on all threads.
             for (std::size_t k = 0; k < open.size(); ++k) {
