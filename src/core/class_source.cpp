@@ -21,7 +21,7 @@ Labels mergeFrom(const PositionsByClass& table, int first, int last) {
     const std::size_t from = classStart(first);
     const std::size_t to = classStart(last + 1);
     const auto values = static_cast<std::int32_t>(to - from);
-    const RunBuffer<std::int32_t>& byClass = table.positions;
+    const std::vector<std::int32_t>& byClass = table.positions;
     int shift = 0;
     while (values > 0 && (table.n >> (shift + 1)) >= values) ++shift;
     const auto bucket = [shift](std::int32_t position) {
@@ -50,8 +50,8 @@ Labels mergeFrom(const PositionsByClass& table, int first, int last) {
 
 // Where one range of blocks writes the labels it holds of classes first..last: from `at` to
 // `end`, where the next range's begin. Every label is written and the next one overwrites it
-// unless it belongs, so that no branch mispredicts when the classes are mixed; only in the
-// block that brings the range's last value is that guarded, so that no write lands at `end`.
+// unless it belongs, so that no branch mispredicts when the classes are mixed; from the block
+// that brings the range's last value on, that is guarded, so that no write lands at `end`.
 class PartCursor {
 public:
     PartCursor() = default;
@@ -61,8 +61,6 @@ public:
           at_(at),
           end_(end) {}
 
-    // Whether the `values` of the next block that belong fill the range.
-    bool fills(std::int32_t values) const { return values == end_ - at_; }
     void offer(std::int32_t c) {
         *at_ = c;
         at_ += belongs(c) ? 1 : 0;
@@ -122,21 +120,34 @@ std::array<Labels, Parts> gatherParts(const ClassIndex& index,
     };
     const auto scan = [&](std::size_t, std::size_t from, std::size_t to) {
         std::array<PartCursor, Parts> cursors;
-        for (std::size_t p = 0; p < Parts; ++p)
+        // From the block that brings a part's last value of the range on, writes are guarded.
+        std::size_t guardedFrom = to;
+        for (std::size_t p = 0; p < Parts; ++p) {
+            const std::int32_t total = partBefore(p, to);
             cursors[p] =
                 PartCursor(parts[p].first, parts[p].second, labels[p].data() + partBefore(p, from),
-                           labels[p].data() + partBefore(p, to));
+                           labels[p].data() + total);
+            // The first block boundary past `from` with every value of the range before it.
+            std::size_t low = from;
+            std::size_t high = to;
+            while (low < high) {
+                const std::size_t middle = low + (high - low) / 2;
+                if (partBefore(p, middle + 1) < total)
+                    low = middle + 1;
+                else
+                    high = middle;
+            }
+            guardedFrom = std::min(guardedFrom, low);
+        }
         for (std::size_t j = from; j < to; ++j) {
             const auto block = static_cast<int>(j);
             if (index.rangeBefore(first, last, block + 1) == index.rangeBefore(first, last, block))
                 continue;
-            bool guarded = false;
-            for (std::size_t p = 0; p < Parts; ++p)
-                guarded = guarded || cursors[p].fills(partBefore(p, j + 1) - partBefore(p, j));
             const std::size_t begin = j * static_cast<std::size_t>(index.blockSize);
             const std::size_t end = std::min(begin + static_cast<std::size_t>(index.blockSize),
                                              static_cast<std::size_t>(index.n));
-            offerBlock(cursors, index.label.data() + begin, index.label.data() + end, guarded);
+            offerBlock(cursors, index.label.data() + begin, index.label.data() + end,
+                       j >= guardedFrom);
         }
     };
     forEachRange(pool, static_cast<std::size_t>(index.blocks), fewestBlocks, scan);

@@ -24,7 +24,8 @@ public:
 
     int n = 0;
     int lowest = 0;
-    RunBuffer<std::int32_t> positions;
+    // Ordinary heap memory: on huge pages, as run storage, draws of 2*10^6 values took 3% more.
+    std::vector<std::int32_t> positions;
     std::vector<std::size_t> start;  // where class lowest + k begins, for k = 0..classes
 
 private:
