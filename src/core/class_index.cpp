@@ -149,11 +149,6 @@ std::int32_t labelByScan(double x, const std::vector<double>& b) {
 
 namespace {
 
-// Blocks per range of the labels counted on one thread: ranges of at least about 2^18 values.
-std::size_t fewestBlocksPerRange(int blockSize) {
-    return std::max<std::size_t>(1, (std::size_t{1} << 18) / static_cast<std::size_t>(blockSize));
-}
-
 // Writes a zero to every page of a fresh table, the pages cut into a share per thread: its
 // rows are recorded below a part per thread, so each page would otherwise be faulted in, and
 // zeroed by the system, by whichever thread came first while the other waited.
@@ -166,6 +161,10 @@ void touchPages(std::int32_t* table, std::size_t size, WorkerPool* pool) {
 }
 
 }  // namespace
+
+std::size_t fewestBlocksPerRange(int blockSize) {
+    return std::max<std::size_t>(1, (std::size_t{1} << 18) / static_cast<std::size_t>(blockSize));
+}
 
 ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock, WorkerPool* pool) {
     ClassIndex index;

@@ -54,6 +54,10 @@ constexpr int fewestPerBlockOfWindow(std::size_t n) {
     return n < 4096 ? 16 : kFewestPerBlock;
 }
 
+// Blocks per range of a sequence's labels handled on one thread: ranges of at least about 2^18
+// values.
+std::size_t fewestBlocksPerRange(int blockSize);
+
 // Indexes a sequence of labels in lowest..K, in blocks of at least fewestPerBlock positions, on
 // the threads of `pool` (null: the calling thread alone).
 ClassIndex indexLabels(Labels labels, int lowest, int K, int fewestPerBlock = kFewestPerBlock,

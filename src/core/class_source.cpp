@@ -112,9 +112,6 @@ std::array<Labels, Parts> gatherParts(const ClassIndex& index,
             static_cast<std::size_t>(index.rangeCount(parts[p].first, parts[p].second)));
     const int first = parts.front().first;
     const int last = parts.back().second;
-    constexpr std::size_t kFewestPerRange = std::size_t{1} << 18;
-    const std::size_t fewestBlocks =
-        std::max<std::size_t>(1, kFewestPerRange / static_cast<std::size_t>(index.blockSize));
     const auto partBefore = [&](std::size_t p, std::size_t j) {
         return index.rangeBefore(parts[p].first, parts[p].second, static_cast<int>(j));
     };
@@ -150,7 +147,8 @@ std::array<Labels, Parts> gatherParts(const ClassIndex& index,
                        j >= guardedFrom);
         }
     };
-    forEachRange(pool, static_cast<std::size_t>(index.blocks), fewestBlocks, scan);
+    forEachRange(pool, static_cast<std::size_t>(index.blocks),
+                 fewestBlocksPerRange(index.blockSize), scan);
     return labels;
 }
 
@@ -166,8 +164,6 @@ const PositionsByClass& PositionsByClass::of(const ClassIndex& index, WorkerPool
         positions.resize(static_cast<std::size_t>(index.n));  // every entry is written below
         // Each range of blocks places its positions after those of the blocks before it, which
         // the block counts give per class.
-        const std::size_t fewestBlocks = std::max<std::size_t>(
-            1, (std::size_t{1} << 18) / static_cast<std::size_t>(index.blockSize));
         const auto place = [&](std::size_t, std::size_t from, std::size_t to) {
             std::vector<std::size_t> next(start.begin(), start.end() - 1);
             for (int c = index.lowest; c <= index.K; ++c)
@@ -179,7 +175,8 @@ const PositionsByClass& PositionsByClass::of(const ClassIndex& index, WorkerPool
                 positions[next[static_cast<std::size_t>(index.label[i] - index.lowest)]++] =
                     static_cast<std::int32_t>(i);
         };
-        forEachRange(pool, static_cast<std::size_t>(index.blocks), fewestBlocks, place);
+        forEachRange(pool, static_cast<std::size_t>(index.blocks),
+                     fewestBlocksPerRange(index.blockSize), place);
         built_.store(true, std::memory_order_release);
     });
     return *this;

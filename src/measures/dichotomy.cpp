@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -400,17 +399,15 @@ void dichotomyOnClasses(ClassIndex index, const std::vector<double>& b,
         if (settings.pool != nullptr && open.size() > 1 && values >= kSharedPass) {
             // The stretches are shared out among the run's threads. One whose parts need a
             // table not yet built waits until it is built on all threads after the others.
-            std::vector<std::size_t> waiting;
-            std::mutex waitingMutex;
+            std::vector<char> waits(open.size(), 0);
             settings.pool->forEach(open.size(), [&](std::size_t k) {
                 split(k);
-                if (chosen[k] != 0 && partsBuildTable(open[k], chosen[k])) {
-                    const std::lock_guard<std::mutex> lock(waitingMutex);
-                    waiting.push_back(k);
-                    return;
-                }
-                keep(k, nullptr);
+                waits[k] = chosen[k] != 0 && partsBuildTable(open[k], chosen[k]);
+                if (waits[k] == 0) keep(k, nullptr);
             });
+            std::vector<std::size_t> waiting;
+            for (std::size_t k = 0; k < open.size(); ++k)
+                if (waits[k] != 0) waiting.push_back(k);
             if (!waiting.empty()) {
                 for (const std::size_t k : waiting) prepareParts(open[k], chosen[k], settings.pool);
                 settings.pool->forEach(waiting.size(),
