@@ -169,10 +169,10 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
 inline std::optional<std::int64_t> StretchScorer::probeStrayed(Boundary& boundary, int q,
                                                                std::int64_t allowed) {
     // The block where this boundary strayed before is walked where judging it whole is
-    // unsure: its values often settle just short of the band there.
+    // unsure: its values often settle just short of the band there. A boundary never examined
+    // tries where the one scored before it strayed, since neighbouring shares differ by a class.
     const double strayed = (*strayAt_)[static_cast<std::size_t>(q)];
-    if (strayed < 0.0) return std::nullopt;
-    const int j = blockAt(strayed);
+    const int j = strayed < 0.0 ? lastOutside_ : blockAt(strayed);
     if (empty(j)) return std::nullopt;
     const BandVerdicts verdicts = judgeWhole(boundary, j);
     const unsigned unsure = verdicts.unsure(3U);
