@@ -168,17 +168,19 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
 
 inline std::optional<std::int64_t> StretchScorer::probeStrayed(Boundary& boundary, int q,
                                                                std::int64_t allowed) {
-    // The block where this boundary strayed before is walked where judging it whole is
-    // unsure: its values often settle just short of the band there. A boundary never examined
-    // tries where the one scored before it strayed, since neighbouring shares differ by a class.
+    // The block where this boundary strayed before, then the one where the boundary scored
+    // before it strayed (neighbouring shares differ by a class), each walked where judging it
+    // whole is unsure: its values often settle just short of the band there.
     const double strayed = (*strayAt_)[static_cast<std::size_t>(q)];
-    const int j = strayed < 0.0 ? lastOutside_ : blockAt(strayed);
-    if (empty(j)) return std::nullopt;
-    const BandVerdicts verdicts = judgeWhole(boundary, j);
-    const unsigned unsure = verdicts.unsure(3U);
-    if (unsure != 0 && boundary.mostOutside() <= allowed)
-        boundary.walkBlock(j, unsure, boundary.countedBefore(j), allowed);
-    if (boundary.mostOutside() > allowed) return outOfReach(q, j, boundary.mostOutside());
+    const int own = strayed < 0.0 ? -1 : blockAt(strayed);
+    for (const int j : {own, lastOutside_}) {
+        if (j < 0 || empty(j) || probedIn_[static_cast<std::size_t>(j)] == probeRound_) continue;
+        const BandVerdicts verdicts = judgeWhole(boundary, j);
+        const unsigned unsure = verdicts.unsure(3U);
+        if (unsure != 0 && boundary.mostOutside() <= allowed)
+            boundary.walkBlock(j, unsure, boundary.countedBefore(j), allowed);
+        if (boundary.mostOutside() > allowed) return outOfReach(q, j, boundary.mostOutside());
+    }
     return std::nullopt;
 }
 
