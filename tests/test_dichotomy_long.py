@@ -79,6 +79,9 @@ WINDOWS = {
     "ar-0.9": lambda: autoregressive(8000, 0.9, 1),
     "ar-0.97": lambda: autoregressive(8000, 0.97, 2),
     "noise": lambda: np.random.default_rng(3).normal(size=8000),
+    # Over 256 blocks of 40 values: a boundary also probes where the one scored before it strayed.
+    "noise-long": lambda: np.random.default_rng(10).normal(size=16000),
+    "ar-0.9-long": lambda: autoregressive(16000, 0.9, 11),
     "ties": lambda: np.round(autoregressive(8000, 0.9, 4) * 2.0),
     # Boundaries mostly more than 1.0 from the centre, where the lowest boundary short of the
     # best score wins; and whole-number boundaries, some exactly 1.0 from the centre.

@@ -168,12 +168,15 @@ std::int64_t StretchScorer::settledCount(int q, std::int64_t atLeast) {
 
 inline std::optional<std::int64_t> StretchScorer::probeStrayed(Boundary& boundary, int q,
                                                                std::int64_t allowed) {
-    // The block where this boundary strayed before, then the one where the boundary scored
-    // before it strayed (neighbouring shares differ by a class), each walked where judging it
-    // whole is unsure: its values often settle just short of the band there.
+    // The block where this boundary strayed before, then, on a source of many blocks, the one
+    // where the boundary scored before it strayed (neighbouring shares differ by a class), each
+    // walked where judging it whole is unsure: its values often settle just short of the band
+    // there. On a few blocks the second probe costs more than the count it may spare.
+    constexpr int kNeighbourProbeBlocks = 256;
     const double strayed = (*strayAt_)[static_cast<std::size_t>(q)];
     const int own = strayed < 0.0 ? -1 : blockAt(strayed);
-    for (const int j : {own, lastOutside_}) {
+    const int neighbours = stretch_.source->blocks >= kNeighbourProbeBlocks ? lastOutside_ : -1;
+    for (const int j : {own, neighbours}) {
         if (j < 0 || empty(j) || probedIn_[static_cast<std::size_t>(j)] == probeRound_) continue;
         const BandVerdicts verdicts = judgeWhole(boundary, j);
         const unsigned unsure = verdicts.unsure(3U);
